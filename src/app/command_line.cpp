@@ -1,0 +1,57 @@
+#include "app/command_line.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+// atol's reading of a pid: white space, sign, digits; out-of-range values clamp to the
+// 32-bit signed bounds; the bit pattern is then taken as an unsigned id (-5 -> 4294967291).
+std::uint32_t parsePid(const char* text) {
+    const long long value = std::strtoll(text, nullptr, 10);
+    constexpr long long kMin = std::numeric_limits<std::int32_t>::min();
+    constexpr long long kMax = std::numeric_limits<std::int32_t>::max();
+    const long long clamped = value < kMin ? kMin : (value > kMax ? kMax : value);
+    return static_cast<std::uint32_t>(static_cast<std::int32_t>(clamped));
+}
+
+}  // namespace
+
+double parseAtof(const char* text) {
+    return std::strtod(text, nullptr);
+}
+
+CommandLine parseCommandLine(int argc, const char* const* argv) {
+    CommandLine result;
+    if (argc < 2) {
+        return result;
+    }
+    const char* first = argv[1];
+    if (std::strcmp(first, "--list-sessions") == 0) {
+        result.mode = RunMode::ListSessions;
+        return result;
+    }
+    if (std::strcmp(first, "--list-apps") == 0) {
+        result.mode = RunMode::ListApps;
+        return result;
+    }
+    result.pid = parsePid(first);
+    if (result.pid == 0) {
+        return result;
+    }
+    result.mode = RunMode::Capture;
+    if (argc >= 3) {
+        const float ratio = static_cast<float>(parseAtof(argv[2]));
+        if (std::isnan(ratio)) {
+            result.invalidDuckRatio = argv[2];
+        } else {
+            result.duckRatio = ratio < 0.0f ? 0.0f : (ratio > 1.0f ? 1.0f : ratio);
+        }
+    }
+    if (argc >= 4) {
+        result.includeMode = std::strcmp(argv[3], "include") == 0;
+    }
+    return result;
+}

@@ -1,0 +1,54 @@
+#include "app/log.h"
+
+#include <cstdio>
+
+LogLine::~LogLine() {
+    text_.push_back('\n');
+    std::fwrite(text_.data(), 1, text_.size(), stderr);
+    std::fflush(stderr);
+}
+
+LogLine& LogLine::operator<<(const char* text) {
+    text_.append(text);
+    return *this;
+}
+
+LogLine& LogLine::operator<<(const std::string& text) {
+    text_.append(text);
+    return *this;
+}
+
+LogLine& LogLine::operator<<(float value) {
+    text_.append(formatDefaultFloat(value));
+    return *this;
+}
+
+LogLine& LogLine::operator<<(double value) {
+    text_.append(formatDefaultFloat(value));
+    return *this;
+}
+
+LogLine& LogLine::operator<<(Hex value) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%x", static_cast<unsigned>(value.value));
+    text_.append(buffer);
+    return *this;
+}
+
+void LogLine::appendSigned(long long value) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%lld", value);
+    text_.append(buffer);
+}
+
+void LogLine::appendUnsigned(unsigned long long value) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%llu", value);
+    text_.append(buffer);
+}
+
+std::string formatDefaultFloat(double value) {
+    char buffer[48];
+    std::snprintf(buffer, sizeof buffer, "%g", value);
+    return buffer;
+}

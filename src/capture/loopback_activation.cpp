@@ -1,0 +1,196 @@
+#include "capture/loopback_activation.h"
+
+#include <cstdio>
+
+#include "app/log.h"
+#include "app/run_state.h"
+#include "app/win_resources.h"
+#include "capture/activation_params.h"
+
+namespace {
+
+using ActivateAudioInterfaceAsyncFn = HRESULT(WINAPI*)(LPCWSTR, REFIID, PROPVARIANT*,
+                                                       IActivateAudioInterfaceCompletionHandler*,
+                                                       IActivateAudioInterfaceAsyncOperation**);
+using RoInitializeFn = HRESULT(WINAPI*)(int);
+
+constexpr HRESULT kIllegalMethodCall = static_cast<HRESULT>(0x8000000E);  // E_ILLEGAL_METHOD_CALL
+constexpr HRESULT kChangedMode = static_cast<HRESULT>(0x80010106);        // RPC_E_CHANGED_MODE
+constexpr int kRoInitMultithreaded = 1;                                   // RO_INIT_MULTITHREADED
+constexpr DWORD kParamsSize = sizeof(AUDIOCLIENT_ACTIVATION_PARAMS);
+
+// {00000003-0000-0000-C000-000000000046}
+constexpr IID kIidMarshal = {0x00000003, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+
+const char* interfaceLabel(REFIID riid) {
+    if (riid == __uuidof(IUnknown)) {
+        return "IUnknown";
+    }
+    if (riid == __uuidof(IActivateAudioInterfaceCompletionHandler)) {
+        return "IActivateAudioInterfaceCompletionHandler";
+    }
+    if (riid == __uuidof(IAgileObject)) {
+        return "IAgileObject";
+    }
+    if (riid == kIidMarshal) {
+        return "IMarshal";
+    }
+    return "Unknown";
+}
+
+std::string formatIid(REFIID riid) {
+    char text[40];
+    std::snprintf(text, sizeof text, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                  static_cast<unsigned long>(riid.Data1), riid.Data2, riid.Data3, riid.Data4[0], riid.Data4[1],
+                  riid.Data4[2], riid.Data4[3], riid.Data4[4], riid.Data4[5], riid.Data4[6], riid.Data4[7]);
+    return text;
+}
+
+// Only for E_ILLEGAL_METHOD_CALL: start WinRT in the multithreaded apartment and, when that
+// worked or WinRT was already up, call once more. Returns the result that stands.
+HRESULT retryAfterRoInitialize(HRESULT firstResult, ActivateAudioInterfaceAsyncFn activate, PROPVARIANT* params,
+                               CompletionHandler* handler, IActivateAudioInterfaceAsyncOperation** operation) {
+    LogLine() << "[win-helper] Attempting WinRT initialization (RoInitialize) fallback...";
+    const UniqueLibrary winrt(LoadLibraryW(L"api-ms-win-core-winrt-l1-1-0.dll"));
+    if (!winrt) {
+        return firstResult;
+    }
+    const auto roInitialize =
+        reinterpret_cast<RoInitializeFn>(reinterpret_cast<void*>(GetProcAddress(winrt.get(), "RoInitialize")));
+    if (roInitialize == nullptr) {
+        return firstResult;
+    }
+    const HRESULT roResult = roInitialize(kRoInitMultithreaded);
+    LogLine() << "[win-helper] RoInitialize returned: " << roResult;
+    if (FAILED(roResult) && roResult != kChangedMode) {
+        return firstResult;
+    }
+    LogLine() << "[win-helper] Retrying ActivateAudioInterfaceAsync...";
+    return activate(VIRTUAL_AUDIO_DEVICE_PROCESS_LOOPBACK, __uuidof(IAudioClient), params, handler, operation);
+}
+
+}  // namespace
+
+CompletionHandler::CompletionHandler(HANDLE completionEvent) : completionEvent_(completionEvent) {}
+
+HRESULT CompletionHandler::createFreeThreadedMarshaler() {
+    return CoCreateFreeThreadedMarshaler(this, &freeThreadedMarshaler_);
+}
+
+HRESULT STDMETHODCALLTYPE CompletionHandler::QueryInterface(REFIID riid, void** ppvObject) {
+    if (ppvObject == nullptr) {
+        return E_POINTER;
+    }
+    HRESULT hr;
+    if (riid == __uuidof(IUnknown) || riid == __uuidof(IActivateAudioInterfaceCompletionHandler) ||
+        riid == __uuidof(IAgileObject)) {
+        *ppvObject = static_cast<IActivateAudioInterfaceCompletionHandler*>(this);
+        AddRef();
+        hr = S_OK;
+    } else if (riid == kIidMarshal && freeThreadedMarshaler_ != nullptr) {
+        hr = freeThreadedMarshaler_->QueryInterface(riid, ppvObject);
+    } else {
+        *ppvObject = nullptr;
+        hr = E_NOINTERFACE;
+    }
+    LogLine() << "[win-helper] QueryInterface IID: " << formatIid(riid) << " (" << interfaceLabel(riid)
+              << ") -> hr=" << hr;
+    return hr;
+}
+
+ULONG STDMETHODCALLTYPE CompletionHandler::AddRef() {
+    return static_cast<ULONG>(InterlockedIncrement(&refCount_));
+}
+
+ULONG STDMETHODCALLTYPE CompletionHandler::Release() {
+    const LONG count = InterlockedDecrement(&refCount_);
+    if (count == 0) {
+        if (audioClient_ != nullptr) {
+            audioClient_->Release();
+        }
+        if (freeThreadedMarshaler_ != nullptr) {
+            freeThreadedMarshaler_->Release();
+        }
+        delete this;
+    }
+    return static_cast<ULONG>(count);
+}
+
+HRESULT STDMETHODCALLTYPE CompletionHandler::ActivateCompleted(IActivateAudioInterfaceAsyncOperation* operation) {
+    IUnknown* activated = nullptr;
+    const HRESULT hr = operation->GetActivateResult(&activateResult_, &activated);
+    if (SUCCEEDED(hr) && SUCCEEDED(activateResult_) && activated != nullptr) {
+        activated->QueryInterface(__uuidof(IAudioClient), reinterpret_cast<void**>(&audioClient_));
+    }
+    if (activated != nullptr) {
+        activated->Release();
+    }
+    SetEvent(completionEvent_);
+    return S_OK;
+}
+
+ComRef<IAudioClient> activateProcessLoopbackClient(std::uint32_t pid, bool includeMode) {
+    const UniqueLibrary mmdevapi(LoadLibraryW(L"Mmdevapi.dll"));
+    if (!mmdevapi) {
+        LogLine() << "Failed to load Mmdevapi.dll";
+        return nullptr;
+    }
+    const auto activate = reinterpret_cast<ActivateAudioInterfaceAsyncFn>(
+        reinterpret_cast<void*>(GetProcAddress(mmdevapi.get(), "ActivateAudioInterfaceAsync")));
+    if (activate == nullptr) {
+        LogLine() << "Failed to find ActivateAudioInterfaceAsync in Mmdevapi.dll";
+        return nullptr;
+    }
+    UniqueHandle completionEvent(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    if (!completionEvent) {
+        LogLine() << "CreateEvent failed";
+        return nullptr;
+    }
+    g_includeMode.exchange(includeMode);
+
+    AUDIOCLIENT_ACTIVATION_PARAMS params = {};
+    params.ActivationType = AUDIOCLIENT_ACTIVATION_TYPE_PROCESS_LOOPBACK;
+    params.ProcessLoopbackParams.TargetProcessId = pid;
+    params.ProcessLoopbackParams.ProcessLoopbackMode = includeMode ? PROCESS_LOOPBACK_MODE_INCLUDE_TARGET_PROCESS_TREE
+                                                                   : PROCESS_LOOPBACK_MODE_EXCLUDE_TARGET_PROCESS_TREE;
+    PROPVARIANT activateParams;
+    ZeroMemory(&activateParams, sizeof activateParams);
+    activateParams.vt = VT_BLOB;
+    activateParams.blob.cbSize = kParamsSize;
+    activateParams.blob.pBlobData = reinterpret_cast<BYTE*>(&params);
+
+    // The creator's reference; the platform holds its own while the operation needs the handler.
+    auto handler = ComRef<CompletionHandler>::adopt(new CompletionHandler(completionEvent.get()));
+    LogLine() << "[win-helper] CoCreateFreeThreadedMarshaler returned: " << handler->createFreeThreadedMarshaler();
+
+    LogLine() << "[win-helper] Calling ActivateAudioInterfaceAsync...";
+    LogLine() << (includeMode ? "[win-helper] Including PID: " : "[win-helper] Excluding PID: ") << pid;
+    LogLine() << "[win-helper] Params size: " << kParamsSize;
+
+    ComRef<IActivateAudioInterfaceAsyncOperation> operation;
+    HRESULT hr = activate(VIRTUAL_AUDIO_DEVICE_PROCESS_LOOPBACK, __uuidof(IAudioClient), &activateParams, handler.get(),
+                          operation.put());
+    if (FAILED(hr)) {
+        LogLine() << "[win-helper] ActivateAudioInterfaceAsync failed (hr=" << hr << ").";
+        if (hr == kIllegalMethodCall) {
+            hr = retryAfterRoInitialize(hr, activate, &activateParams, handler.get(), operation.put());
+        }
+        if (FAILED(hr)) {
+            LogLine() << "[win-helper] Activation failed permanently: " << hr;
+            return nullptr;
+        }
+    }
+
+    WaitForSingleObject(completionEvent.get(), INFINITE);
+    completionEvent.reset();
+
+    if (FAILED(handler->activateResult())) {
+        LogLine() << "Activation completed with error: " << handler->activateResult();
+        return nullptr;
+    }
+    ComRef<IAudioClient> client = ComRef<IAudioClient>::share(handler->audioClient());
+    if (!client) {
+        LogLine() << "Failed to get IAudioClient";
+    }
+    return client;
+}

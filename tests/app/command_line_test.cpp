@@ -1,0 +1,93 @@
+#include "app/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+namespace {
+
+CommandLine parse(std::vector<const char*> args) {
+    args.insert(args.begin(), "Quillmere.exe");
+    return parseCommandLine(static_cast<int>(args.size()), args.data());
+}
+
+TEST(CommandLine, ChoosesTheModeFromTheWholeFirstArgument) {
+    struct Case {
+        const char* name;
+        std::vector<const char*> args;
+        RunMode mode;
+    };
+    const Case cases[] = {
+        {"no arguments", {}, RunMode::Usage},
+        {"list sessions", {"--list-sessions"}, RunMode::ListSessions},
+        {"list sessions with extra words", {"--list-sessions", "x", "y"}, RunMode::ListSessions},
+        {"list apps", {"--list-apps", "1"}, RunMode::ListApps},
+        {"option in other case", {"--LIST-SESSIONS"}, RunMode::Usage},
+        {"option with suffix", {"--list-apps=1"}, RunMode::Usage},
+        {"pid zero", {"0"}, RunMode::Usage},
+        {"letters", {"abc"}, RunMode::Usage},
+        {"help", {"--help"}, RunMode::Usage},
+        {"empty", {""}, RunMode::Usage},
+        {"pid", {"1234"}, RunMode::Capture},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(parse(c.args).mode, c.mode) << c.name;
+    }
+}
+
+TEST(CommandLine, ReadsThePidAsAtolDoesAndKeepsTheBitPattern) {
+    struct Case {
+        const char* arg;
+        std::uint32_t pid;
+    };
+    const Case cases[] = {
+        {"1234abc", 1234u},           {" 42", 42u},
+        {"-5", 4294967291u},          {"+7", 7u},
+        {"99999999999", 2147483647u}, {"-99999999999", 2147483648u},
+        {"4294967295", 2147483647u},
+    };
+    for (const auto& c : cases) {
+        const CommandLine line = parse({c.arg});
+        EXPECT_EQ(line.mode, RunMode::Capture) << c.arg;
+        EXPECT_EQ(line.pid, c.pid) << c.arg;
+    }
+}
+
+TEST(CommandLine, ClampsTheDuckRatioIntoZeroToOne) {
+    struct Case {
+        const char* arg;
+        float ratio;
+    };
+    const Case cases[] = {
+        {"1.5", 1.0f},    {"-0.3", 0.0f}, {"abc", 0.0f},  {"0.35", 0.35f},   {"0.5abc", 0.5f},
+        {" 0.25", 0.25f}, {"inf", 1.0f},  {"-inf", 0.0f}, {"0x0.8p0", 0.5f}, {"1e-50", 0.0f},
+    };
+    for (const auto& c : cases) {
+        const CommandLine line = parse({"10", c.arg});
+        ASSERT_TRUE(line.duckRatio.has_value()) << c.arg;
+        EXPECT_EQ(*line.duckRatio, c.ratio) << c.arg;
+        EXPECT_FALSE(line.invalidDuckRatio.has_value()) << c.arg;
+    }
+    EXPECT_FALSE(parse({"10"}).duckRatio.has_value());
+}
+
+TEST(CommandLine, NotANumberRatioIsReportedAndNotStored) {
+    for (const char* arg : {"nan", "NaN", "-nan(1)"}) {
+        const CommandLine line = parse({"10", arg});
+        EXPECT_FALSE(line.duckRatio.has_value()) << arg;
+        ASSERT_TRUE(line.invalidDuckRatio.has_value()) << arg;
+        EXPECT_EQ(*line.invalidDuckRatio, arg);
+    }
+}
+
+TEST(CommandLine, OnlyTheExactWordIncludeSelectsIncludeMode) {
+    EXPECT_TRUE(parse({"10", "0.2", "include"}).includeMode);
+    for (const char* word : {"INCLUDE", "exclude", "include ", "Include", ""}) {
+        EXPECT_FALSE(parse({"10", "0.2", word}).includeMode) << word;
+    }
+    EXPECT_FALSE(parse({"10", "0.2"}).includeMode);
+    EXPECT_FALSE(parse({"10", "include"}).includeMode);
+}
+
+}  // namespace

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <windows.h>
+
+#include <condition_variable>
+#include <cstddef>
+#include <limits>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+// Runs Quillmere.exe the way a host application does: pipes on stdin, stdout and stderr.
+class HostProcess {
+public:
+    struct Options {
+        std::vector<std::string> args;
+        // The host closes its end of stdout once it has read this many bytes.
+        std::size_t closeOutputAfter = std::numeric_limits<std::size_t>::max();
+    };
+
+    explicit HostProcess(const Options& options);
+    ~HostProcess();
+    HostProcess(const HostProcess&) = delete;
+    HostProcess& operator=(const HostProcess&) = delete;
+
+    void write(const std::string& bytes);
+    void closeInput();
+
+    // Waits until the log holds this text; false after the time-out.
+    bool waitForLog(const std::string& text, DWORD timeoutMs = 10000);
+    // Waits for the exit code; kills the process and returns 0xDEAD after the time-out.
+    DWORD waitForExit(DWORD timeoutMs = 20000);
+
+    std::string output();
+    std::string log();
+    // The log split at CR LF, the way the program ends its lines.
+    std::vector<std::string> logLines();
+
+private:
+    void readLoop(HANDLE pipe, std::string& sink, std::size_t closeAfter);
+
+    PROCESS_INFORMATION process_ = {};
+    HANDLE input_ = nullptr;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::string output_;
+    std::string log_;
+    std::thread outputReader_;
+    std::thread logReader_;
+};
+
+// The folder with the test copy of Quillmere.exe and the audio engine double.
+std::string testBinDir();

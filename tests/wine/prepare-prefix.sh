@@ -1,0 +1,25 @@
+#!/bin/sh
+# Keeps one wineserver alive between runs and creates the private Wine prefix once: no audio
+# driver, and the MMDeviceEnumerator class served by the audio engine double in the given folder.
+set -eu
+doubles_dir=$1
+mkdir -p "$(dirname "$WINEPREFIX")"
+(
+    flock 9
+    # The server must not inherit the lock. A fresh server also gets Wine's own services started
+    # here, detached from the caller's output: otherwise they would hold a test runner's pipes
+    # open until the server ends.
+    if wineserver -p60 9>&- >/dev/null 2>&1 && [ -f "$WINEPREFIX/.quillmere-ready" ]; then
+        wine cmd /c exit 9>&- </dev/null >/dev/null 2>&1
+    fi
+    if [ ! -f "$WINEPREFIX/.quillmere-ready" ]; then
+        wineboot -i 9>&- </dev/null >/dev/null 2>&1
+        clsid='HKLM\Software\Classes\CLSID\{BCDE0395-E52F-467C-8E3D-C4579291692E}\InprocServer32'
+        wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /d '' /f 9>&- >/dev/null 2>&1
+        wine reg add "$clsid" /ve /d "$(winepath -w "$doubles_dir/Mmdevapi.dll")" /f 9>&- >/dev/null 2>&1
+        wine reg add "$clsid" /v ThreadingModel /d Both /f 9>&- >/dev/null 2>&1
+        # A crash ends the process at once instead of starting the debugger.
+        wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d '' /f 9>&- >/dev/null 2>&1
+        touch "$WINEPREFIX/.quillmere-ready"
+    fi
+) 9>"$WINEPREFIX.lock"
