@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "app/command_line.h"
+#include "app/console_control.h"
 #include "app/log.h"
 #include "app/run_state.h"
 #include "capture/capture_session.h"
@@ -19,6 +20,7 @@ int main(int argc, char** argv) {
         LogLine() << "[win-helper] Ignoring invalid duck ratio argument: " << *commandLine.invalidDuckRatio;
     }
 
+    SetConsoleCtrlHandler(consoleCtrlHandler, TRUE);
     const HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     if (FAILED(hr)) {
         LogLine() << "CoInitializeEx failed: " << hr;

@@ -18,6 +18,7 @@
 #include "capture/format_negotiation.h"
 #include "capture/loopback_activation.h"
 #include "capture/pcm_downconverter.h"
+#include "ducking/ducking_control.h"
 
 namespace {
 
@@ -127,7 +128,7 @@ int runCaptureSession(std::uint32_t pid, bool includeMode) {
 
     // Set before the reader can run, so a stop it reads at once is never overwritten.
     g_captureLoopActive.exchange(true);
-    const bool workersStarted = startStdinReader();
+    const bool workersStarted = startStdinReader() && startDuckingThread(pid);
     if (!workersStarted) {
         g_captureLoopActive.exchange(false);
     }
@@ -145,7 +146,7 @@ int runCaptureSession(std::uint32_t pid, bool includeMode) {
         runCaptureLoop(captureClient.get(), converter);
     }
 
-    g_captureRunning.exchange(false);
+    stopDuckingAndRestore();
     audioClient->Stop();
     captureClient.reset();
     audioClient.reset();

@@ -1,0 +1,28 @@
+#include "app/console_control.h"
+
+#include "app/log.h"
+#include "ducking/ducking_control.h"
+
+namespace {
+
+bool isHandledSignal(DWORD ctrlType) {
+    switch (ctrlType) {
+        case CTRL_C_EVENT:
+        case CTRL_BREAK_EVENT:
+        case CTRL_CLOSE_EVENT:
+        case CTRL_LOGOFF_EVENT:
+        case CTRL_SHUTDOWN_EVENT: return true;
+        default: return false;
+    }
+}
+
+}  // namespace
+
+BOOL WINAPI consoleCtrlHandler(DWORD ctrlType) {
+    if (!isHandledSignal(ctrlType)) {
+        return FALSE;
+    }
+    LogLine() << "[win-helper] Received console control signal: " << ctrlType;
+    stopDuckingAndRestore();
+    return FALSE;
+}

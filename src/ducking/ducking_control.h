@@ -1,0 +1,11 @@
+#pragma once
+
+#include <cstdint>
+
+// Starts the ducking thread into g_duckThread. False, with a log line, if no thread could be made.
+bool startDuckingThread(std::uint32_t targetPid);
+
+// Both ways a capture ends (its own shutdown and a console signal) come here: clears
+// g_captureRunning, joins the ducking thread exactly once, however the two overlap, and puts
+// the saved volumes back.
+void stopDuckingAndRestore();

@@ -1,0 +1,25 @@
+#include "ducking/ducking_policy.h"
+
+std::map<std::wstring, float> g_savedVolumes;
+std::map<std::wstring, bool> g_reportedVolumeFailures;
+
+PassPlan planPass(float ratio, float lastRatio, bool nothingSaved) {
+    // Written as a negated equality so that a NaN on either side is a change.
+    const bool changed = !(ratio == lastRatio);
+    const bool duckingOff = ratio >= kDuckOffThreshold;
+    if (changed && duckingOff) {
+        return {PassKind::RestoreAndClear, false};
+    }
+    if (!changed && duckingOff && nothingSaved) {
+        return {PassKind::Idle, false};
+    }
+    return {PassKind::Enumerate, changed};
+}
+
+bool isDuckingCandidate(std::uint32_t sessionPid, bool related, bool includeMode) {
+    return sessionPid != 0 && related == includeMode;
+}
+
+float duckedVolume(float ratio, float volume) {
+    return ratio * volume;
+}

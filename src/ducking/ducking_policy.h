@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+// The ducking engine's decisions, apart from the audio session interfaces they steer.
+
+// A ratio at or above this single-precision value means no ducking.
+inline constexpr float kDuckOffThreshold = 0.999f;
+inline constexpr int kWaitSteps = 10;
+inline constexpr unsigned kWaitStepMs = 100;
+
+// Saved volumes by session identifier: the volume a session had before it was first lowered.
+extern std::map<std::wstring, float> g_savedVolumes;
+// Session identifiers whose missing volume interface has been logged already.
+extern std::map<std::wstring, bool> g_reportedVolumeFailures;
+
+enum class PassKind {
+    RestoreAndClear,  // the ratio rose to "no ducking": put volumes back, forget them
+    Idle,             // no ducking and nothing saved: only wait
+    Enumerate,        // walk the sessions with this ratio
+};
+
+struct PassPlan {
+    PassKind kind;
+    bool reapply;  // an enumeration pass sets saved sessions to the new ratio
+};
+
+// One pass's plan from the ratio read now, the ratio of the last pass and whether anything is
+// saved. A not-a-number on either side counts as a change.
+PassPlan planPass(float ratio, float lastRatio, bool nothingSaved);
+
+// A session is a candidate when its process id is not 0 and its relation to the target's or
+// the program's tree is the one the capture mode ducks (include: related; exclude: unrelated).
+bool isDuckingCandidate(std::uint32_t sessionPid, bool related, bool includeMode);
+
+// ratio × volume in single precision.
+float duckedVolume(float ratio, float volume);

@@ -1,0 +1,36 @@
+#include "ducking/process_table.h"
+
+#include "listing/text.h"
+
+bool isRelatedProcess(std::uint32_t pid, std::uint32_t targetPid, const ProcessTable& table, std::uint32_t ownPid) {
+    if (pid == 0 || targetPid == 0) {
+        return false;
+    }
+    if (pid == targetPid || pid == ownPid) {
+        return true;
+    }
+    for (int step = 0; step < kMaxAncestorSteps; ++step) {
+        const auto entry = table.find(pid);
+        if (entry == table.end()) {
+            return false;
+        }
+        const std::uint32_t parent = entry->second.parentPid;
+        if (parent == targetPid || parent == ownPid) {
+            return true;
+        }
+        if (parent == 0 || parent == pid) {
+            return false;
+        }
+        pid = parent;
+    }
+    return false;
+}
+
+std::string processLabel(std::uint32_t pid, const ProcessTable& table) {
+    const std::string number = std::to_string(pid);
+    const auto entry = table.find(pid);
+    if (entry != table.end() && !entry->second.exeName.empty()) {
+        return wideToUtf8(entry->second.exeName) + " (pid " + number + ")";
+    }
+    return "pid " + number;
+}

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+// One picture of the running processes: parent id and executable file name by process id.
+struct ProcessEntry {
+    std::uint32_t parentPid = 0;
+    std::wstring exeName;
+};
+using ProcessTable = std::map<std::uint32_t, ProcessEntry>;
+
+inline constexpr int kMaxAncestorSteps = 64;
+
+// True for the target, the program itself (ownPid) and the descendants of either, following the
+// table's parent links at most 64 steps; false whenever pid or targetPid is 0.
+bool isRelatedProcess(std::uint32_t pid, std::uint32_t targetPid, const ProcessTable& table, std::uint32_t ownPid);
+
+// "player.exe (pid 4242)", or "pid 4242" when the table has no name for the process.
+std::string processLabel(std::uint32_t pid, const ProcessTable& table);
+
+// Takes a snapshot of the running processes; empty when none can be taken.
+ProcessTable snapshotProcesses();

@@ -1,0 +1,38 @@
+#include "ducking/volume_restoration.h"
+
+#include "app/log.h"
+#include "ducking/default_device_sessions.h"
+#include "ducking/ducking_policy.h"
+
+void restoreSessionVolumes() {
+    LogLine() << "[win-helper] Restoring audio session volumes...";
+    DefaultDeviceSessions sessions;
+    if (!sessions.open()) {
+        return;
+    }
+    const int count = sessions.count();
+    for (int i = 0; i < count; ++i) {
+        const ComRef<IAudioSessionControl> control = sessions.session(i);
+        if (!control) {
+            continue;
+        }
+        ComRef<IAudioSessionControl2> control2;
+        if (FAILED(control->QueryInterface(__uuidof(IAudioSessionControl2), control2.putVoid()))) {
+            continue;
+        }
+        const std::wstring identifier = sessionIdentifier(control2.get());
+        if (identifier.empty()) {
+            continue;
+        }
+        const auto saved = g_savedVolumes.find(identifier);
+        if (saved == g_savedVolumes.end()) {
+            continue;
+        }
+        ComRef<ISimpleAudioVolume> volume;
+        if (FAILED(control->QueryInterface(__uuidof(ISimpleAudioVolume), volume.putVoid()))) {
+            continue;
+        }
+        volume->SetMasterVolume(saved->second, nullptr);
+        LogLine() << "[win-helper] Restored session volume to: " << saved->second;
+    }
+}

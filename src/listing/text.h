@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+
+// Text rules shared by the listings, the ducking engine and the log.
+
+// UTF-16 to UTF-8, as WideCharToMultiByte(CP_UTF8, 0) converts a NUL-terminated string: stops at
+// the first NUL, a lone surrogate becomes U+FFFD. Empty for an empty string.
+std::string wideToUtf8(const std::wstring& text);
+
+// Makes UTF-8 text safe between the quotes of a JSON string. Bytes from 0x80 pass unchanged.
+std::string escapeJson(const std::string& text);
+
+// True when the name, with A-Z lowered, contains "quillmere", "torvanel" or "electron".
+bool isExcludedProcessName(const std::wstring& name);
+
+// Equal length and equal code units once A-Z are folded to a-z; nothing else is folded.
+bool namesEqual(const std::wstring& a, const std::wstring& b);
