@@ -114,9 +114,7 @@ void duckingThreadMain(std::uint32_t targetPid) {
                 restoreSessionVolumes();
                 g_savedVolumes.clear();
                 break;
-            case PassKind::Idle:
-                waitWhile([] { return g_duckRatio.load() >= kDuckOffThreshold; });
-                break;
+            case PassKind::Idle: waitWhile([] { return g_duckRatio.load() >= kDuckOffThreshold; }); break;
             case PassKind::Enumerate:
                 runEnumerationPass(targetPid, ratio, plan.reapply);
                 waitWhile([ratio] { return g_duckRatio.load() == ratio; });

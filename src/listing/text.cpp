@@ -28,8 +28,12 @@ void appendUtf8(std::string& out, char32_t code) {
     }
 }
 
-bool isHighSurrogate(char32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool isLowSurrogate(char32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+bool isHighSurrogate(char32_t unit) {
+    return unit >= 0xD800 && unit <= 0xDBFF;
+}
+bool isLowSurrogate(char32_t unit) {
+    return unit >= 0xDC00 && unit <= 0xDFFF;
+}
 
 }  // namespace
 

@@ -225,11 +225,12 @@ TEST(FormatNegotiationEndToEnd, FallbacksLogTheirLinesAndInitializeWithTheChosen
         AudioEngineDouble engine(c.script + kFirstPollFails);
         const Finished run = runToEnd({"1234"});
         EXPECT_EQ(run.exitCode, 0u) << c.name;
-        EXPECT_EQ(run.lines,
-                  concat({activationLines(),
-                          {kAgileQuery},
-                          c.negotiation,
-                          {kStarted, "[win-helper] Excluding PID: 1234", c.formatLine, kFirstPollFailedLine, kRestoring}}))
+        EXPECT_EQ(
+            run.lines,
+            concat({activationLines(),
+                    {kAgileQuery},
+                    c.negotiation,
+                    {kStarted, "[win-helper] Excluding PID: 1234", c.formatLine, kFirstPollFailedLine, kRestoring}}))
             << c.name;
         const Lines initializations = engine.recorded("initialize");
         ASSERT_FALSE(initializations.empty()) << c.name;
@@ -314,8 +315,9 @@ TEST(CaptureLoopEndToEnd, CaptureFailuresEndInOrderWithExitZero) {
         AudioEngineDouble engine(c.script);
         const Finished run = runToEnd({"1234"});
         EXPECT_EQ(run.exitCode, 0u) << c.name;
-        EXPECT_EQ(run.lines, concat({activationLines(), {kAgileQuery, kStarted, "[win-helper] Excluding PID: 1234",
-                                                         kFloat48k, c.line, kRestoring}}))
+        EXPECT_EQ(run.lines,
+                  concat({activationLines(),
+                          {kAgileQuery, kStarted, "[win-helper] Excluding PID: 1234", kFloat48k, c.line, kRestoring}}))
             << c.name;
         EXPECT_EQ(engine.recorded("release_buffer"), c.releases) << c.name;
         const Lines recorded = shutdownRecord(engine);
@@ -481,7 +483,8 @@ TEST(OutputStreamEndToEnd, HostClosingStdoutEndsTheRunInOrder) {
     const Lines all = engine.recorded();
     const auto stop = std::find(all.begin(), all.end(), "stop");
     ASSERT_NE(stop, all.end());
-    EXPECT_EQ(std::count(all.begin(), stop, "release_buffer 480"), static_cast<long>(engine.recorded("release_buffer").size()))
+    EXPECT_EQ(std::count(all.begin(), stop, "release_buffer 480"),
+              static_cast<long>(engine.recorded("release_buffer").size()))
         << "every packet, the one whose write failed too, is released before the client stops";
     EXPECT_GE(engine.recorded("release_buffer").size(), 11u) << "3200 bytes were read before the pipe closed";
 }

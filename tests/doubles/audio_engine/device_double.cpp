@@ -8,15 +8,26 @@
 #include "audio_client_double.h"
 #include "com_object.h"
 #include "script.h"
+#include "session_double.h"
+#include "session_world.h"
 
 namespace {
 
 class DeviceDouble final : public ComObject<IMMDevice> {
 public:
+    explicit DeviceDouble(DeviceState device) : device_(std::move(device)) {}
+
     HRESULT STDMETHODCALLTYPE Activate(REFIID iid, DWORD context, PROPVARIANT* params, void** object) override {
-        record("device_activate iid=" + formatGuid(iid) + " context=" + std::to_string(context) +
+        record("device_activate " + device_.id + " iid=" + formatGuid(iid) + " context=" + std::to_string(context) +
                (params == nullptr ? " params=null" : " params=set"));
         *object = nullptr;
+        if (iid == __uuidof(IAudioSessionManager2)) {
+            if (FAILED(device_.activateFailure)) {
+                return device_.activateFailure;
+            }
+            *object = newSessionManager(device_);
+            return S_OK;
+        }
         const HRESULT result = Script::instance().result("default_activate");
         if (FAILED(result)) {
             return result;
@@ -32,9 +43,36 @@ public:
     HRESULT STDMETHODCALLTYPE OpenPropertyStore(DWORD, IPropertyStore**) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetId(LPWSTR*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetState(DWORD* state) override {
-        *state = DEVICE_STATE_ACTIVE;
+        *state = device_.active ? DEVICE_STATE_ACTIVE : DEVICE_STATE_DISABLED;
         return S_OK;
     }
+
+private:
+    DeviceState device_;
+};
+
+class DeviceCollectionDouble final : public ComObject<IMMDeviceCollection> {
+public:
+    explicit DeviceCollectionDouble(std::vector<DeviceState> devices) : devices_(std::move(devices)) {}
+
+    HRESULT STDMETHODCALLTYPE GetCount(UINT* count) override {
+        *count = static_cast<UINT>(devices_.size());
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Item(UINT index, IMMDevice** device) override {
+        *device = nullptr;
+        if (index >= devices_.size()) {
+            return E_INVALIDARG;
+        }
+        if (FAILED(devices_[index].itemFailure)) {
+            return devices_[index].itemFailure;
+        }
+        *device = new DeviceDouble(devices_[index]);
+        return S_OK;
+    }
+
+private:
+    std::vector<DeviceState> devices_;
 };
 
 class DeviceEnumeratorDouble final : public ComObject<IMMDeviceEnumerator> {
@@ -47,7 +85,7 @@ public:
         if (FAILED(result)) {
             return result;
         }
-        *device = new DeviceDouble();
+        *device = new DeviceDouble(*SessionWorld::instance().defaultDevice());
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetDevice(LPCWSTR, IMMDevice**) override { return E_NOTIMPL; }

@@ -1,0 +1,72 @@
+// Measures, under Wine against the audio engine double, how long the host waits
+//   - from writing a new ratio line to the new volume being set on a ducked session, and
+//   - from writing "exit" to the process having ended with the volume restored.
+// Run: build/windows/run-under-wine.sh build/windows/bench/ducking_latency.exe [runs]
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "support/audio_engine_double.h"
+#include "support/host_process.h"
+
+namespace {
+
+double nowMs() {
+    LARGE_INTEGER frequency, counter;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&counter);
+    return 1000.0 * static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+bool recordHas(const AudioEngineDouble& engine, const std::string& line) {
+    const auto lines = engine.recorded(line);
+    return !lines.empty();
+}
+
+void report(const char* what, std::vector<double> samples) {
+    std::sort(samples.begin(), samples.end());
+    std::printf("%-40s runs %zu  median %7.1f ms  min %7.1f ms  max %7.1f ms\n", what, samples.size(),
+                samples[samples.size() / 2], samples.front(), samples.back());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int runs = argc > 1 ? std::atoi(argv[1]) : 10;
+    std::vector<double> ratioLatency;
+    std::vector<double> exitLatency;
+    for (int run = 0; run < runs; ++run) {
+        AudioEngineDouble engine("session speakers pid=3999996 id=a volume=0.8\n");
+        HostProcess host({{"1234", "0.5"}});
+        if (!host.waitForLog("[win-helper] Ducking session pid 3999996: 0.8 -> 0.4")) {
+            std::fprintf(stderr, "the session was not ducked\n");
+            return 1;
+        }
+        // Let the engine settle into its wait, so a run measures the wait's reaction time.
+        Sleep(150 + 37 * run % 500);
+        double start = nowMs();
+        host.write("0.3\n");
+        while (!recordHas(engine, "set_volume a 0.24")) {
+            Sleep(1);
+        }
+        ratioLatency.push_back(nowMs() - start);
+
+        Sleep(150 + 53 * run % 500);
+        start = nowMs();
+        host.write("exit\n");
+        host.waitForExit();
+        exitLatency.push_back(nowMs() - start);
+        if (engine.recorded("set_volume a 0.8").empty()) {
+            std::fprintf(stderr, "the volume was not restored\n");
+            return 1;
+        }
+    }
+    report("ratio line -> new volume set", ratioLatency);
+    report("\"exit\" -> process ended, volume restored", exitLatency);
+    return 0;
+}

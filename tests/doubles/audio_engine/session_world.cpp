@@ -1,0 +1,139 @@
+#include "session_world.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "script.h"
+
+namespace {
+
+// "key=value" among the arguments, or the fallback.
+std::string option(const std::vector<std::string>& args, const std::string& key, const std::string& fallback = "") {
+    for (const auto& arg : args) {
+        if (arg.rfind(key + "=", 0) == 0) {
+            return arg.substr(key.size() + 1);
+        }
+    }
+    return fallback;
+}
+
+bool flag(const std::vector<std::string>& args, const std::string& word) {
+    for (const auto& arg : args) {
+        if (arg == word) {
+            return true;
+        }
+    }
+    return false;
+}
+
+HRESULT optionResult(const std::vector<std::string>& args, const std::string& key) {
+    const std::string value = option(args, key);
+    return value.empty() ? S_OK : parseHresult(value);
+}
+
+}  // namespace
+
+std::wstring widen(const std::string& text) {
+    std::wstring wide;
+    for (unsigned char c : text) {
+        wide.push_back(static_cast<wchar_t>(c));
+    }
+    return wide;
+}
+
+SessionWorld& SessionWorld::instance() {
+    static SessionWorld world;
+    return world;
+}
+
+SessionWorld::SessionWorld() : loadedAt_(GetTickCount64()) {
+    const Script& script = Script::instance();
+    for (const ScriptLine* line : script.all("device")) {
+        DeviceState device;
+        device.id = line->args.at(0);
+        device.isDefault = flag(line->args, "default");
+        device.active = !flag(line->args, "disabled");
+        device.itemFailure = optionResult(line->args, "item_fail");
+        device.activateFailure = optionResult(line->args, "activate_fail");
+        device.enumFailure = optionResult(line->args, "enum_fail");
+        devices_.push_back(device);
+    }
+    if (devices_.empty()) {
+        devices_.push_back({"speakers", true, true, S_OK, S_OK, S_OK});
+    }
+    for (const ScriptLine* line : script.all("session")) {
+        SessionState session;
+        session.device = line->args.at(0);
+        const std::string pid = option(line->args, "pid", "0");
+        session.pid = pid == "self" ? GetCurrentProcessId() : static_cast<DWORD>(std::strtoul(pid.c_str(), nullptr, 0));
+        session.id = widen(option(line->args, "id"));
+        session.instance = widen(option(line->args, "instance"));
+        session.inactive = flag(line->args, "inactive");
+        session.volume = std::strtof(option(line->args, "volume", "1").c_str(), nullptr);
+        session.noControl2 = flag(line->args, "no_control2");
+        session.noVolume = flag(line->args, "no_volume");
+        session.setFailure = optionResult(line->args, "set_fail");
+        session.idFailure = optionResult(line->args, "id_fail");
+        session.pidResult = optionResult(line->args, "pid_result");
+        session.getFailure = optionResult(line->args, "get_fail");
+        session.activeAfterMs = std::strtol(option(line->args, "active_after_ms", "-1").c_str(), nullptr, 10);
+        session.inactiveAfterMs = std::strtol(option(line->args, "inactive_after_ms", "-1").c_str(), nullptr, 10);
+        sessions_.push_back(session);
+    }
+}
+
+const DeviceState* SessionWorld::defaultDevice() const {
+    for (const auto& device : devices_) {
+        if (device.isDefault) {
+            return &device;
+        }
+    }
+    return &devices_.front();
+}
+
+std::vector<std::size_t> SessionWorld::sessionsOf(const std::string& device) const {
+    std::vector<std::size_t> found;
+    for (std::size_t i = 0; i < sessions_.size(); ++i) {
+        if (sessions_[i].device == device) {
+            found.push_back(i);
+        }
+    }
+    return found;
+}
+
+SessionState SessionWorld::session(std::size_t index) const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return sessions_.at(index);
+}
+
+bool SessionWorld::isActive(std::size_t index) const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    const SessionState& session = sessions_.at(index);
+    const auto elapsed = static_cast<long>(GetTickCount64() - loadedAt_);
+    if (session.activeAfterMs >= 0 && elapsed < session.activeAfterMs) {
+        return false;
+    }
+    if (session.inactiveAfterMs >= 0 && elapsed >= session.inactiveAfterMs) {
+        return false;
+    }
+    return !session.inactive;
+}
+
+float SessionWorld::volume(std::size_t index) const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return sessions_.at(index).volume;
+}
+
+HRESULT SessionWorld::setVolume(std::size_t index, float volume) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    SessionState& session = sessions_.at(index);
+    char text[64];
+    std::snprintf(text, sizeof text, " %g", static_cast<double>(volume));
+    if (FAILED(session.setFailure)) {
+        record("set_volume_failed " + narrow(session.id.c_str()) + text);
+        return session.setFailure;
+    }
+    session.volume = volume;
+    record("set_volume " + narrow(session.id.c_str()) + text);
+    return S_OK;
+}

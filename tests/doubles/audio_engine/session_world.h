@@ -1,0 +1,68 @@
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+// The playback devices and audio sessions the script describes, with the volumes the program
+// sets on them. One world per process: volumes persist from one enumeration to the next.
+//
+//   device ID [default] [disabled] [item_fail=HR] [activate_fail=HR] [enum_fail=HR]
+//   session DEVICE pid=N|self id=TEXT [instance=TEXT] [inactive] [volume=F] [no_control2]
+//           [no_volume] [set_fail=HR] [id_fail=HR] [pid_result=HR] [get_fail=HR]
+//           [active_after_ms=N] [inactive_after_ms=N]
+//
+// Without device lines there is one default device, "speakers". Times count from the moment
+// the double was loaded.
+struct SessionState {
+    std::string device;
+    DWORD pid = 0;
+    std::wstring id;
+    std::wstring instance;
+    bool inactive = false;
+    float volume = 1.0f;
+    bool noControl2 = false;
+    bool noVolume = false;
+    HRESULT setFailure = S_OK;
+    HRESULT idFailure = S_OK;
+    HRESULT pidResult = S_OK;
+    HRESULT getFailure = S_OK;
+    long activeAfterMs = -1;
+    long inactiveAfterMs = -1;
+};
+
+struct DeviceState {
+    std::string id;
+    bool isDefault = false;
+    bool active = true;
+    HRESULT itemFailure = S_OK;
+    HRESULT activateFailure = S_OK;
+    HRESULT enumFailure = S_OK;
+};
+
+class SessionWorld {
+public:
+    static SessionWorld& instance();
+
+    std::vector<DeviceState> devices() const { return devices_; }
+    const DeviceState* defaultDevice() const;
+    // Indexes into the session list of the device's sessions, in script order.
+    std::vector<std::size_t> sessionsOf(const std::string& device) const;
+    SessionState session(std::size_t index) const;
+    bool isActive(std::size_t index) const;
+    float volume(std::size_t index) const;
+    HRESULT setVolume(std::size_t index, float volume);
+
+private:
+    SessionWorld();
+
+    mutable std::mutex mutex_;
+    std::vector<DeviceState> devices_;
+    std::vector<SessionState> sessions_;
+    ULONGLONG loadedAt_;
+};
+
+std::wstring widen(const std::string& text);

@@ -1,0 +1,59 @@
+#include "ducking/ducking_policy.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <limits>
+
+namespace {
+
+TEST(DuckingPolicy, PassPlanFollowsRatioChanges) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    struct Case {
+        const char* name;
+        float ratio;
+        float last;
+        bool nothingSaved;
+        PassKind kind;
+        bool reapply;
+    };
+    const Case cases[] = {
+        {"first pass ducks and re-applies", 0.2f, -1.0f, true, PassKind::Enumerate, true},
+        {"steady ratio ducks new sessions only", 0.2f, 0.2f, false, PassKind::Enumerate, false},
+        {"new ratio re-applies", 0.3f, 0.5f, false, PassKind::Enumerate, true},
+        {"rise to one restores and clears", 1.0f, 0.5f, false, PassKind::RestoreAndClear, false},
+        {"first pass at one restores", 1.0f, -1.0f, true, PassKind::RestoreAndClear, false},
+        {"off and nothing saved idles", 1.0f, 1.0f, true, PassKind::Idle, false},
+        {"exactly the threshold is off", 0.999f, 0.5f, false, PassKind::RestoreAndClear, false},
+        {"just below the threshold ducks", 0.9989f, 0.5f, false, PassKind::Enumerate, true},
+        {"not-a-number is always a change", nan, nan, true, PassKind::Enumerate, true},
+    };
+    for (const auto& c : cases) {
+        const PassPlan plan = planPass(c.ratio, c.last, c.nothingSaved);
+        EXPECT_EQ(plan.kind, c.kind) << c.name;
+        EXPECT_EQ(plan.reapply, c.reapply) << c.name;
+    }
+}
+
+TEST(DuckingPolicy, ThresholdIsTheSinglePrecisionValue) {
+    std::uint32_t bits;
+    std::memcpy(&bits, &kDuckOffThreshold, sizeof bits);
+    EXPECT_EQ(bits, 0x3F7FBE77u);
+}
+
+TEST(DuckingPolicy, CandidatesFollowTheCaptureMode) {
+    EXPECT_TRUE(isDuckingCandidate(10, false, false)) << "exclude mode ducks the unrelated";
+    EXPECT_FALSE(isDuckingCandidate(10, true, false));
+    EXPECT_TRUE(isDuckingCandidate(10, true, true)) << "include mode ducks the target's tree";
+    EXPECT_FALSE(isDuckingCandidate(10, false, true));
+    EXPECT_FALSE(isDuckingCandidate(0, false, false)) << "process id 0 is never touched";
+    EXPECT_FALSE(isDuckingCandidate(0, true, true));
+}
+
+TEST(DuckingPolicy, DuckedVolumeIsTheSinglePrecisionProduct) {
+    EXPECT_EQ(duckedVolume(0.2f, 1.0f), 0.2f);
+    EXPECT_EQ(duckedVolume(0.3f, 0.8f), 0.3f * 0.8f);
+    EXPECT_EQ(duckedVolume(0.0f, 0.8f), 0.0f);
+}
+
+}  // namespace

@@ -1,0 +1,71 @@
+#include "listing/text.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(Text, EscapeJsonTable) {
+    struct Case {
+        std::string input;
+        std::string escaped;
+    };
+    const Case cases[] = {
+        {"", ""},
+        {"a/b", "a/b"},
+        {"tab\there", "tab\\there"},
+        {"\n\r", "\\n\\r"},
+        {"say \"hi\"", "say \\\"hi\\\""},
+        {"C:\\x", "C:\\\\x"},
+        {"\x0c", "\\u000c"},
+        {"\x08", "\\u0008"},
+        {"\x1f", "\\u001f"},
+        {std::string("\0", 1), "\\u0000"},
+        {"\x7f", "\x7f"},
+        {"\xc3\xa9", "\xc3\xa9"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(escapeJson(c.input), c.escaped) << c.input;
+    }
+}
+
+TEST(Text, WideToUtf8StopsAtNulAndReplacesLoneSurrogates) {
+    struct Case {
+        const char* name;
+        std::wstring input;
+        std::string utf8;
+    };
+    const Case cases[] = {
+        {"empty", L"", ""},
+        {"leading NUL", std::wstring(L"\0abc", 4), ""},
+        {"middle NUL", std::wstring(L"ab\0cd", 5), "ab"},
+        {"ascii", L"player.exe", "player.exe"},
+        {"two bytes", L"\u00e9", "\xc3\xa9"},
+        {"three bytes", L"\u20ac", "\xe2\x82\xac"},
+        {"surrogate pair", std::wstring{wchar_t(0xD83D), wchar_t(0xDE00)}, "\xf0\x9f\x98\x80"},
+        {"lone high surrogate", std::wstring{wchar_t(0xD83D), L'a'},
+         "\xef\xbf\xbd"
+         "a"},
+        {"lone low surrogate", std::wstring{wchar_t(0xDE00)}, "\xef\xbf\xbd"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(wideToUtf8(c.input), c.utf8) << c.name;
+    }
+}
+
+TEST(Text, ExcludedNamesContainOneOfThreeWordsInAnyAsciiCase) {
+    for (const wchar_t* name : {L"Quillmere.exe", L"TorVanel Agent.exe", L"my-electron-app.exe", L"ELECTRON.EXE"}) {
+        EXPECT_TRUE(isExcludedProcessName(name)) << wideToUtf8(name);
+    }
+    for (const wchar_t* name : {L"quillmer.exe", L"", L"torvane.exe", L"elect ron.exe"}) {
+        EXPECT_FALSE(isExcludedProcessName(name)) << wideToUtf8(name);
+    }
+}
+
+TEST(Text, NameEqualityFoldsAsciiLettersOnly) {
+    EXPECT_TRUE(namesEqual(L"AudioDG.EXE", L"audiodg.exe"));
+    EXPECT_FALSE(namesEqual(L"\u00c9.exe", L"\u00e9.exe"));
+    EXPECT_FALSE(namesEqual(L"audiodg.exe", L"audiodg.ex"));
+    EXPECT_FALSE(namesEqual(L"a[", L"A{")) << "only A-Z fold, not the neighbours of the letters";
+}
+
+}  // namespace
