@@ -1,6 +1,7 @@
 #!/bin/sh
 # Sets up, builds and runs every test: the platform-neutral core natively with AddressSanitizer
-# and UndefinedBehaviorSanitizer, then the Windows program and its tests under Wine.
+# and UndefinedBehaviorSanitizer, then the Windows program and its tests under Wine, inside a
+# virtual X display so that Wine can create the windows the application listing looks for.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -11,7 +12,7 @@ ctest --preset native -j2
 
 cmake --preset windows
 cmake --build --preset windows
-status=0
-ctest --preset windows -j2 || status=$?
-WINEPREFIX="$PWD/build/windows/wineprefix" wineserver -k 2>/dev/null || true
-exit $status
+export WINEPREFIX="$PWD/build/windows/wineprefix"
+# Wine's server and desktop must start on the virtual display, not on an earlier one.
+wineserver -k 2>/dev/null || true
+xvfb-run -a sh -c 'status=0; ctest --preset windows -j2 || status=$?; wineserver -k 2>/dev/null; exit $status'

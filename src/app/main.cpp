@@ -5,13 +5,17 @@
 #include "app/log.h"
 #include "app/run_state.h"
 #include "capture/capture_session.h"
+#include "listing/app_listing.h"
+#include "listing/session_listing.h"
 
 int main(int argc, char** argv) {
     LogLine() << kBuildLine;
     const CommandLine commandLine = parseCommandLine(argc, argv);
-    if (commandLine.mode != RunMode::Capture) {
-        LogLine() << kUsageLine;
-        return 1;
+    switch (commandLine.mode) {
+        case RunMode::ListSessions: listAudioSessions(); return 0;
+        case RunMode::ListApps: listApps(); return 0;
+        case RunMode::Usage: LogLine() << kUsageLine; return 1;
+        case RunMode::Capture: break;
     }
     if (commandLine.duckRatio) {
         g_duckRatio.exchange(*commandLine.duckRatio);

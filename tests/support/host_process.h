@@ -32,6 +32,7 @@ public:
     // Waits for the exit code; kills the process and returns 0xDEAD after the time-out.
     DWORD waitForExit(DWORD timeoutMs = 20000);
 
+    DWORD pid() const { return process_.dwProcessId; }
     std::string output();
     std::string log();
     // The log split at CR LF, the way the program ends its lines.

@@ -77,7 +77,22 @@ private:
 
 class DeviceEnumeratorDouble final : public ComObject<IMMDeviceEnumerator> {
 public:
-    HRESULT STDMETHODCALLTYPE EnumAudioEndpoints(EDataFlow, DWORD, IMMDeviceCollection**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE EnumAudioEndpoints(EDataFlow flow, DWORD mask, IMMDeviceCollection** devices) override {
+        record("enum_endpoints flow=" + std::to_string(flow) + " mask=" + std::to_string(mask));
+        *devices = nullptr;
+        const HRESULT result = Script::instance().result("enum_endpoints");
+        if (FAILED(result)) {
+            return result;
+        }
+        std::vector<DeviceState> matching;
+        for (const auto& device : SessionWorld::instance().devices()) {
+            if (((mask & DEVICE_STATE_ACTIVE) != 0) == device.active) {
+                matching.push_back(device);
+            }
+        }
+        *devices = new DeviceCollectionDouble(std::move(matching));
+        return S_OK;
+    }
     HRESULT STDMETHODCALLTYPE GetDefaultAudioEndpoint(EDataFlow flow, ERole role, IMMDevice** device) override {
         record("get_default_endpoint flow=" + std::to_string(flow) + " role=" + std::to_string(role));
         *device = nullptr;

@@ -1,0 +1,100 @@
+#include "listing/app_listing.h"
+
+#include <cstdio>
+#include <set>
+#include <vector>
+
+#include "app/win_resources.h"
+#include "ducking/process_table.h"
+#include "listing/json_line.h"
+#include "listing/listing_rules.h"
+
+namespace {
+
+constexpr DWORD kImagePathCapacity = 260;
+
+}  // namespace
+
+BOOL CALLBACK collectWindowProcess(HWND window, LPARAM processes) {
+    if (!IsWindowVisible(window) || GetWindow(window, GW_OWNER) != nullptr ||
+        (GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_TOOLWINDOW) != 0 || GetWindowTextLengthW(window) == 0) {
+        return TRUE;
+    }
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid != 0 && pid != GetCurrentProcessId()) {
+        reinterpret_cast<std::set<DWORD>*>(processes)->insert(pid);
+    }
+    return TRUE;
+}
+
+std::wstring queryProcessImagePath(DWORD pid) {
+    const UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+    if (!process) {
+        return {};
+    }
+    wchar_t buffer[kImagePathCapacity];
+    DWORD size = kImagePathCapacity;
+    if (!QueryFullProcessImageNameW(process.get(), 0, buffer, &size)) {
+        return {};
+    }
+    return std::wstring(buffer, size);
+}
+
+std::wstring queryFileDescription(const std::wstring& path) {
+    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), nullptr);
+    if (size == 0) {
+        return {};
+    }
+    std::vector<unsigned char> info(size, 0);
+    if (!GetFileVersionInfoW(path.c_str(), 0, size, info.data())) {
+        return {};
+    }
+    void* translations = nullptr;
+    UINT length = 0;
+    if (!VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation", &translations, &length) || length < 4) {
+        return {};
+    }
+    const auto* first = static_cast<const WORD*>(translations);
+    wchar_t subBlock[64];
+    std::swprintf(subBlock, 64, L"\\StringFileInfo\\%04x%04x\\FileDescription", first[0], first[1]);
+    void* description = nullptr;
+    if (!VerQueryValueW(info.data(), subBlock, &description, &length) || length <= 1 || description == nullptr) {
+        return {};
+    }
+    const auto* text = static_cast<const wchar_t*>(description);
+    if (text[0] == L'\0') {
+        return {};
+    }
+    return std::wstring(text, length - 1);
+}
+
+void listApps() {
+    std::set<DWORD> processes;
+    EnumWindows(collectWindowProcess, reinterpret_cast<LPARAM>(&processes));
+    const ProcessTable table = snapshotProcesses();
+    std::vector<std::string> records;
+    for (const DWORD pid : processes) {
+        AppRecord app;
+        app.pid = pid;
+        const auto entry = table.find(pid);
+        if (entry != table.end()) {
+            app.exe = entry->second.exeName;
+        }
+        if (isHiddenApp(app.exe)) {
+            continue;
+        }
+        app.path = queryProcessImagePath(pid);
+        if (!app.path.empty()) {
+            app.name = queryFileDescription(app.path);
+        }
+        if (app.name.empty()) {
+            app.name = displayNameFromExe(app.exe);
+        }
+        if (app.name.empty()) {
+            continue;
+        }
+        records.push_back(appRecord(app));
+    }
+    writeJsonListLine(records);
+}
