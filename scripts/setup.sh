@@ -1,7 +1,7 @@
 #!/bin/sh
 # Installs what building and testing need on Debian 12, when something is missing.
 set -eu
-packages="cmake ninja-build g++ googletest nlohmann-json3-dev g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 xvfb xauth sox"
+packages="cmake ninja-build g++ googletest nlohmann-json3-dev clang-14 libclang-rt-14-dev libbenchmark-dev libsamplerate0-dev libspeexdsp-dev pkg-config g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 xvfb xauth sox"
 missing=""
 for package in $packages; do
     dpkg -s "$package" >/dev/null 2>&1 || missing="$missing $package"

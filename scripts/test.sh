@@ -1,7 +1,8 @@
 #!/bin/sh
 # Sets up, builds and runs every test: the platform-neutral core natively with AddressSanitizer
-# and UndefinedBehaviorSanitizer, then the Windows program and its tests under Wine, inside a
-# virtual X display so that Wine can create the windows the application listing looks for.
+# and UndefinedBehaviorSanitizer, its fuzz targets briefly, then the Windows program and its
+# tests under Wine, inside a virtual X display so that Wine can create the windows the
+# application listing looks for.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -9,6 +10,9 @@ scripts/setup.sh
 cmake --preset native
 cmake --build --preset native
 ctest --preset native -j2
+
+# Every fuzz target for a short, bounded time over its seed corpus.
+scripts/fuzz.sh 10
 
 cmake --preset windows
 cmake --build --preset windows
