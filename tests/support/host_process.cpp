@@ -84,8 +84,13 @@ void HostProcess::readLoop(HANDLE pipe, std::string& sink, std::size_t closeAfte
         if (!ReadFile(pipe, buffer, sizeof buffer, &got, nullptr) || got == 0) {
             break;
         }
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
         std::lock_guard<std::mutex> lock(mutex_);
         sink.append(buffer, got);
+        if (&sink == &output_) {
+            arrivals_.push_back({now.QuadPart, sink.size()});
+        }
         changed_.notify_all();
         if (sink.size() >= closeAfter) {
             break;
@@ -132,6 +137,11 @@ DWORD HostProcess::waitForExit(DWORD timeoutMs) {
 std::string HostProcess::output() {
     std::lock_guard<std::mutex> lock(mutex_);
     return output_;
+}
+
+std::vector<HostProcess::Arrival> HostProcess::outputArrivals() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return arrivals_;
 }
 
 std::string HostProcess::log() {

@@ -33,6 +33,13 @@ public:
     DWORD waitForExit(DWORD timeoutMs = 20000);
 
     DWORD pid() const { return process_.dwProcessId; }
+    HANDLE handle() const { return process_.hProcess; }
+    // When stdout bytes arrived: QueryPerformanceCounter ticks and the byte count so far.
+    struct Arrival {
+        long long ticks;
+        std::size_t bytes;
+    };
+    std::vector<Arrival> outputArrivals();
     std::string output();
     std::string log();
     // The log split at CR LF, the way the program ends its lines.
@@ -46,6 +53,7 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::string output_;
+    std::vector<Arrival> arrivals_;
     std::string log_;
     std::thread outputReader_;
     std::thread logReader_;

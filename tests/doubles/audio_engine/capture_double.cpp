@@ -46,6 +46,9 @@ public:
             packetSizeFailure_ = parseHresult(fail->args.at(0));
             packetSizeFailAt_ = std::stoul(fail->args.at(1));
         }
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        record("stream_start " + std::to_string(now.QuadPart));
         if (const ScriptLine* fail = script.find("get_buffer_fail")) {
             bufferFailure_ = parseHresult(fail->args.at(0));
             bufferFailAt_ = std::stoul(fail->args.at(1));
