@@ -16,7 +16,7 @@ bool DefaultDeviceSessions::open() {
     return SUCCEEDED(manager_->GetSessionEnumerator(sessions_.put()));
 }
 
-int DefaultDeviceSessions::count() const {
+int DefaultDeviceSessions::sessionCount() const {
     int sessionCount = 0;
     sessions_->GetCount(&sessionCount);
     return sessionCount;

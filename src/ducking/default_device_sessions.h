@@ -15,11 +15,23 @@ public:
     // Creates the enumerator, finds the default endpoint, activates its session manager and
     // enumerates its sessions. False, quietly, when any of them fails.
     bool open();
-    // GetCount's answer; 0 when it fails.
-    int count() const;
-    ComRef<IAudioSessionControl> session(int index) const;
+    // Calls visit(control) for every session that GetSession hands out, in index order
+    // (GetCount's failure counts as no session).
+    template <class Visit>
+    void forEachSession(Visit&& visit) const {
+        const int count = sessionCount();
+        for (int i = 0; i < count; ++i) {
+            const ComRef<IAudioSessionControl> control = session(i);
+            if (control) {
+                visit(control.get());
+            }
+        }
+    }
 
 private:
+    int sessionCount() const;
+    ComRef<IAudioSessionControl> session(int index) const;
+
     ComRef<IMMDeviceEnumerator> enumerator_;
     ComRef<IMMDevice> device_;
     ComRef<IAudioSessionManager2> manager_;

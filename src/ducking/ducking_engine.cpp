@@ -63,28 +63,22 @@ void runEnumerationPass(std::uint32_t targetPid, float ratio, bool reapply) {
     if (!sessions.open()) {
         return;
     }
-    const int count = sessions.count();
-    for (int i = 0; i < count; ++i) {
-        const ComRef<IAudioSessionControl> control = sessions.session(i);
-        if (!control) {
-            continue;
-        }
+    sessions.forEachSession([&](IAudioSessionControl* control) {
         AudioSessionState state = AudioSessionStateInactive;
         if (FAILED(control->GetState(&state)) || state != AudioSessionStateActive) {
-            continue;
+            return;
         }
         ComRef<IAudioSessionControl2> control2;
         if (FAILED(control->QueryInterface(__uuidof(IAudioSessionControl2), control2.putVoid()))) {
-            continue;
+            return;
         }
         DWORD pid = 0;
         control2->GetProcessId(&pid);
         const bool related = isRelatedProcess(pid, targetPid, table, ownPid);
-        if (!isDuckingCandidate(pid, related, includeMode)) {
-            continue;
+        if (isDuckingCandidate(pid, related, includeMode)) {
+            duckSession(control, control2.get(), pid, table, ratio, reapply);
         }
-        duckSession(control.get(), control2.get(), pid, table, ratio, reapply);
-    }
+    });
 }
 
 // Sleeps in 100 ms steps, up to ten, while the run goes on and `keepWaiting` holds.

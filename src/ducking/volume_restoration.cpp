@@ -10,29 +10,24 @@ void restoreSessionVolumes() {
     if (!sessions.open()) {
         return;
     }
-    const int count = sessions.count();
-    for (int i = 0; i < count; ++i) {
-        const ComRef<IAudioSessionControl> control = sessions.session(i);
-        if (!control) {
-            continue;
-        }
+    sessions.forEachSession([](IAudioSessionControl* control) {
         ComRef<IAudioSessionControl2> control2;
         if (FAILED(control->QueryInterface(__uuidof(IAudioSessionControl2), control2.putVoid()))) {
-            continue;
+            return;
         }
         const std::wstring identifier = sessionIdentifier(control2.get());
         if (identifier.empty()) {
-            continue;
+            return;
         }
         const auto saved = g_savedVolumes.find(identifier);
         if (saved == g_savedVolumes.end()) {
-            continue;
+            return;
         }
         ComRef<ISimpleAudioVolume> volume;
         if (FAILED(control->QueryInterface(__uuidof(ISimpleAudioVolume), volume.putVoid()))) {
-            continue;
+            return;
         }
         volume->SetMasterVolume(saved->second, nullptr);
         LogLine() << "[win-helper] Restored session volume to: " << saved->second;
-    }
+    });
 }

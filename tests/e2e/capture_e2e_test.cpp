@@ -56,7 +56,7 @@ struct Finished {
 
 // Runs to the end with stdin held open, so the reader never logs its closing line.
 Finished runToEnd(const std::vector<std::string>& args) {
-    HostProcess host({args});
+    HostProcess host{HostProcess::Options(args)};
     const DWORD code = host.waitForExit();
     return {code, host.logLines(), host.output()};
 }
@@ -166,6 +166,26 @@ TEST(ActivationEndToEnd, EveryFailureEndsWithItsLinesAndExitOne) {
         EXPECT_EQ(engine.recorded("activate").size(), static_cast<std::size_t>(c.activateCalls)) << c.name;
         EXPECT_TRUE(engine.recorded("initialize").empty()) << c.name;
     }
+}
+
+// A folder of its own holding a copy of the program and, as Mmdevapi.dll, another file of
+// the test folder.
+std::string programBeside(const std::string& library) {
+    char directory[MAX_PATH];
+    GetTempPathA(MAX_PATH, directory);
+    const std::string folder = std::string(directory) + "quillmere-bare";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    CopyFileA((testBinDir() + "\\Quillmere.exe").c_str(), (folder + "\\Quillmere.exe").c_str(), FALSE);
+    CopyFileA((testBinDir() + "\\" + library).c_str(), (folder + "\\Mmdevapi.dll").c_str(), FALSE);
+    return folder + "\\Quillmere.exe";
+}
+
+TEST(ActivationEndToEnd, LibraryWithoutTheEntryPoint) {
+    AudioEngineDouble engine("");
+    // A module that exports nothing of the kind: the tree helper program.
+    HostProcess host({{"1234"}, SIZE_MAX, programBeside("tree_helper.exe")});
+    EXPECT_EQ(host.waitForExit(), 1u);
+    EXPECT_EQ(host.logLines(), (Lines{kBuild, "Failed to find ActivateAudioInterfaceAsync in Mmdevapi.dll"}));
 }
 
 TEST(FormatNegotiationEndToEnd, FallbacksLogTheirLinesAndInitializeWithTheChosenFormat) {

@@ -48,4 +48,29 @@ echo "exit status chosen by the system: $status"
 if [ $fail -ne 0 ]; then
     echo "--- log"; cat "$work/lines.txt"; echo "--- record"; cat "$work/record.txt"
 fi
+
+# Ctrl+C while activation is still under way: no thread to join, the restoration runs with
+# nothing saved, and the process ends before any capture starts.
+printf 'completion_delay_ms 5000\n' >"$work/script.txt"
+: >"$work/record.txt"
+"$run" "$build/test-bin/Quillmere.exe" 1234 <"$work/in" >"$work/out.raw" 2>"$work/log.txt" &
+program=$!
+exec 3>"$work/in"
+for _ in $(seq 100); do
+    grep -qF "[win-helper] Params size: 12" "$work/log.txt" && break
+    sleep 0.1
+done
+kill -INT "$program"
+wait "$program"
+exec 3>&-
+tr -d '\r' <"$work/log.txt" >"$work/lines.txt"
+expected_tail=$(printf '%s\n' "[win-helper] Params size: 12" \
+    "[win-helper] QueryInterface IID: {94EA2B94-E9CC-49E0-C0FF-EE64CA8F5B90} (IAgileObject) -> hr=0" \
+    "[win-helper] Received console control signal: 0" "[win-helper] Restoring audio session volumes...")
+check "during activation: the signal line and the restoration, nothing else" \
+    test "$(tail -n 4 "$work/lines.txt")" = "$expected_tail"
+check "during activation: no capture started" test -z "$(grep -E '^(start|set_volume)' "$work/record.txt")"
+if [ $fail -ne 0 ]; then
+    echo "--- log"; cat "$work/lines.txt"; echo "--- record"; cat "$work/record.txt"
+fi
 exit $fail

@@ -39,7 +39,8 @@ HostProcess::HostProcess(const Options& options) {
     makePipe(outputRead, outputWrite, false);
     makePipe(logRead, logWrite, false);
 
-    std::string commandLine = quoteArgument(testBinDir() + "\\Quillmere.exe");
+    std::string commandLine =
+        quoteArgument(options.program.empty() ? testBinDir() + "\\Quillmere.exe" : options.program);
     for (const auto& arg : options.args) {
         commandLine += " " + quoteArgument(arg);
     }

@@ -14,9 +14,16 @@
 class HostProcess {
 public:
     struct Options {
+        Options(std::vector<std::string> arguments,
+                std::size_t closeOutputAfterBytes = std::numeric_limits<std::size_t>::max(),
+                std::string programPath = {})
+            : args(std::move(arguments)), closeOutputAfter(closeOutputAfterBytes), program(std::move(programPath)) {}
+
         std::vector<std::string> args;
         // The host closes its end of stdout once it has read this many bytes.
-        std::size_t closeOutputAfter = std::numeric_limits<std::size_t>::max();
+        std::size_t closeOutputAfter;
+        // The program to run; empty for the test copy of Quillmere.exe.
+        std::string program;
     };
 
     explicit HostProcess(const Options& options);

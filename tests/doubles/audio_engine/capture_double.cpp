@@ -324,7 +324,9 @@ extern "C" __declspec(dllexport) HRESULT WINAPI
     // Completes on a thread of its own, and has dropped its references to the handler and the
     // operation before the call returns, so what the program releases is all that is left.
     handler->AddRef();
-    std::thread([handler, op] {
+    const auto delayMs = static_cast<DWORD>(Script::instance().result("completion_delay_ms", 0));
+    std::thread([handler, op, delayMs] {
+        Sleep(delayMs);
         handler->ActivateCompleted(op);
         op->Release();
         handler->Release();
