@@ -31,10 +31,10 @@ int wmain(int argc, wchar_t** argv) {
     RegisterClassW(&windowClass);
 
     for (int i = 1; i < argc; ++i) {
-        const std::wstring spec = argv[i];
-        const std::size_t colon = spec.find(L':');
-        const std::wstring kind = spec.substr(0, colon);
-        const std::wstring title = colon == std::wstring::npos ? L"" : spec.substr(colon + 1);
+        const std::wstring request = argv[i];
+        const std::size_t colon = request.find(L':');
+        const std::wstring kind = request.substr(0, colon);
+        const std::wstring title = colon == std::wstring::npos ? L"" : request.substr(colon + 1);
         if (kind == L"visible" || kind == L"untitled") {
             makeWindow(title, 0, nullptr, true);
         } else if (kind == L"hidden") {
