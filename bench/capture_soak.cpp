@@ -1,8 +1,8 @@
 // A long capture under Wine against the audio engine double, as a host runs it: 48 kHz stereo
-// float delivered in real time, ducking on with a few sessions, optionally random stdin traffic
-// and sessions that come and go. Reports CPU per second of audio, working set over the run,
-// stream length against 16,000 samples per second, packet-to-pipe latency, and checks that the
-// run ends with exit status 0 and every ducked volume restored.
+// float delivered in real time, ducking on with a few sessions that come and go (become active,
+// go inactive, leave the device and return), optionally with random stdin traffic. Reports CPU per second of audio,
+// working set over the run, stream length against 16,000 samples per second, packet-to-pipe latency, and checks that
+// the run ends with exit status 0 and every ducked volume restored.
 //
 //   build/windows/run-under-wine.sh build/windows/bench/capture_soak.exe 60
 //   build/windows/run-under-wine.sh build/windows/bench/capture_soak.exe 600 traffic
@@ -65,12 +65,15 @@ int main(int argc, char** argv) {
     const bool traffic = argc > 2 && std::string(argv[2]) == "traffic";
     // Sessions of processes outside the target's tree; some come and go during the run.
     std::string script = "mix_format ext-float 48000 2 32\npacket 480 tone 440 0.5\nrepeat\nrealtime\n";
-    const std::map<std::string, float> volumes = {{"a", 0.8f}, {"b", 0.6f}, {"c", 0.9f}, {"d", 0.7f}};
+    const std::map<std::string, float> volumes = {{"a", 0.8f}, {"b", 0.6f}, {"c", 0.9f}, {"d", 0.7f}, {"e", 0.5f}};
     script += "session speakers pid=3999996 id=a volume=0.8\n";
     script += "session speakers pid=3999992 id=b volume=0.6 active_after_ms=5000\n";
     script += "session speakers pid=3999988 id=c volume=0.9 inactive_after_ms=" + std::to_string(seconds * 500) + "\n";
     script += "session speakers pid=3999984 id=d volume=0.7 active_after_ms=2000 inactive_after_ms=" +
               std::to_string(seconds * 700) + "\n";
+    // Gone from the device for the middle fifth of the run, then back.
+    script += "session speakers pid=3999980 id=e volume=0.5 absent_from_ms=" + std::to_string(seconds * 400) +
+              " absent_until_ms=" + std::to_string(seconds * 600) + "\n";
     AudioEngineDouble engine(script);
     HostProcess host({{"1234", "0.3"}});
 

@@ -78,6 +78,8 @@ SessionWorld::SessionWorld() : loadedAt_(GetTickCount64()) {
         session.getFailure = optionResult(line->args, "get_fail");
         session.activeAfterMs = std::strtol(option(line->args, "active_after_ms", "-1").c_str(), nullptr, 10);
         session.inactiveAfterMs = std::strtol(option(line->args, "inactive_after_ms", "-1").c_str(), nullptr, 10);
+        session.absentFromMs = std::strtol(option(line->args, "absent_from_ms", "-1").c_str(), nullptr, 10);
+        session.absentUntilMs = std::strtol(option(line->args, "absent_until_ms", "-1").c_str(), nullptr, 10);
         sessions_.push_back(session);
     }
 }
@@ -91,10 +93,17 @@ const DeviceState* SessionWorld::defaultDevice() const {
     return &devices_.front();
 }
 
+long SessionWorld::elapsedMs() const {
+    return static_cast<long>(GetTickCount64() - loadedAt_);
+}
+
 std::vector<std::size_t> SessionWorld::sessionsOf(const std::string& device) const {
+    const long now = elapsedMs();
     std::vector<std::size_t> found;
     for (std::size_t i = 0; i < sessions_.size(); ++i) {
-        if (sessions_[i].device == device) {
+        const SessionState& session = sessions_[i];
+        const bool absent = session.absentFromMs >= 0 && now >= session.absentFromMs && now < session.absentUntilMs;
+        if (session.device == device && !absent) {
             found.push_back(i);
         }
     }
@@ -109,7 +118,7 @@ SessionState SessionWorld::session(std::size_t index) const {
 bool SessionWorld::isActive(std::size_t index) const {
     const std::lock_guard<std::mutex> lock(mutex_);
     const SessionState& session = sessions_.at(index);
-    const auto elapsed = static_cast<long>(GetTickCount64() - loadedAt_);
+    const long elapsed = elapsedMs();
     if (session.activeAfterMs >= 0 && elapsed < session.activeAfterMs) {
         return false;
     }

@@ -13,10 +13,10 @@
 //   device ID [default] [disabled] [item_fail=HR] [activate_fail=HR] [enum_fail=HR]
 //   session DEVICE pid=N|self id=TEXT [instance=TEXT] [inactive] [volume=F] [no_control2]
 //           [no_volume] [set_fail=HR] [id_fail=HR] [pid_result=HR] [get_fail=HR]
-//           [active_after_ms=N] [inactive_after_ms=N]
+//           [active_after_ms=N] [inactive_after_ms=N] [absent_from_ms=N absent_until_ms=N]
 //
 // Without device lines there is one default device, "speakers". Times count from the moment
-// the double was loaded.
+// the double was loaded; an absent session is not enumerated at all.
 struct SessionState {
     std::string device;
     DWORD pid = 0;
@@ -32,6 +32,8 @@ struct SessionState {
     HRESULT getFailure = S_OK;
     long activeAfterMs = -1;
     long inactiveAfterMs = -1;
+    long absentFromMs = -1;
+    long absentUntilMs = -1;
 };
 
 struct DeviceState {
@@ -49,7 +51,7 @@ public:
 
     std::vector<DeviceState> devices() const { return devices_; }
     const DeviceState* defaultDevice() const;
-    // Indexes into the session list of the device's sessions, in script order.
+    // Indexes into the session list of the device's sessions present now, in script order.
     std::vector<std::size_t> sessionsOf(const std::string& device) const;
     SessionState session(std::size_t index) const;
     bool isActive(std::size_t index) const;
@@ -58,6 +60,7 @@ public:
 
 private:
     SessionWorld();
+    long elapsedMs() const;
 
     mutable std::mutex mutex_;
     std::vector<DeviceState> devices_;
