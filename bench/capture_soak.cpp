@@ -47,13 +47,17 @@ SIZE_T workingSet(HANDLE process) {
     return GetProcessMemoryInfo(process, &counters, sizeof counters) ? counters.WorkingSetSize : 0;
 }
 
-std::string randomTraffic(std::mt19937& random) {
-    switch (random() % 6) {
-        case 0: return std::to_string(static_cast<double>(random() % 1000) / 1000.0) + "\n";
+// A random piece of host input. "1" (no ducking) is left out while session e is away: a
+// session that is gone when the volumes are put back keeps its lowered volume, and the next
+// ducking saves that as its own, as designed.
+std::string randomTraffic(std::mt19937& random, bool sessionAway) {
+    switch (random() % 7) {
+        case 0: return std::to_string(static_cast<double>(random() % 999) / 1000.0) + "\n";
         case 1: return "1.5\n";
         case 2: return std::string(random() % 300, static_cast<char>('a' + random() % 26)) + "\n";
         case 3: return "0.";  // a partial line, finished by whatever comes next
         case 4: return "\r\n\n";
+        case 5: return sessionAway ? "0.25\n" : "1\n";
         default: return "junk " + std::to_string(random()) + "\r";
     }
 }
@@ -85,7 +89,9 @@ int main(int argc, char** argv) {
         for (int step = 0; step < 10; ++step) {
             Sleep(100);
             if (traffic) {
-                host.write(randomTraffic(random));
+                // Session e is away from 40 % to 60 % of the run; keep a margin around it.
+                const double done = static_cast<double>(GetTickCount64() - start) / (seconds * 1000.0);
+                host.write(randomTraffic(random, done > 0.35 && done < 0.65));
             }
         }
         const SIZE_T now = workingSet(host.handle());

@@ -119,7 +119,7 @@ int runCaptureSession(std::uint32_t pid, bool includeMode) {
         return 1;
     }
 
-    HRESULT hr = audioClient->Start();
+    const HRESULT hr = audioClient->Start();
     if (FAILED(hr)) {
         LogLine() << "IAudioClient::Start failed: " << hr;
         return 1;

@@ -55,7 +55,7 @@ TEST(DuckingEndToEnd, ExcludeModeLowersEverythingOutsideBothTreesOnce) {
                              "session speakers pid=self id=own volume=0.6\n" + session(0, "id=system volume=0.5") +
                              session(3999996, "id=ghost volume=0.5") + session(u, "id=idle inactive volume=0.5") +
                              session(u, "id=shared volume=0.5") + session(u, "id=shared volume=0.9") +
-                             session(u, "id=late active_after_ms=600 volume=0.4") + session(u, "id=novol no_volume") +
+                             session(u, "id=late active_after_ms=900 volume=0.4") + session(u, "id=novol no_volume") +
                              session(u, "id=refuses set_fail=0x80070005 volume=0.3") +
                              session(u, "id=noid id_fail=0x80004005"));
     HostProcess host({{target.rootText()}});
@@ -156,7 +156,7 @@ TEST(DuckingEndToEnd, EveryEndOfTheCaptureRestoresTheVolumes) {
     };
     const Case cases[] = {
         {"host closes stdout", "packet 480\nrepeat\nrealtime\n", 9600},
-        {"capture call fails", "packet 480\nrepeat\nrealtime\nget_buffer_fail 0x88890004 30\n", SIZE_MAX},
+        {"capture call fails", "packet 480\nrepeat\nrealtime\nget_buffer_fail 0x88890004 100\n", SIZE_MAX},
         {"stdin ends, then stop", "", SIZE_MAX},
     };
     for (const auto& c : cases) {
