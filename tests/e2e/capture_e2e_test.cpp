@@ -346,7 +346,7 @@ TEST(CaptureLoopEndToEnd, CaptureFailuresEndInOrderWithExitZero) {
     }
 }
 
-// What the host must receive for a stream: the spec of the output written out plainly,
+// What the host must receive for a stream: the stream rules written out plainly,
 // one frame at a time, without the program's converter.
 std::string expectedStream(const std::vector<std::vector<float>>& packetsOfMono, double rate) {
     std::string bytes;
