@@ -23,11 +23,6 @@ LogLine& LogLine::operator<<(float value) {
     return *this;
 }
 
-LogLine& LogLine::operator<<(double value) {
-    text_.append(formatDefaultFloat(value));
-    return *this;
-}
-
 LogLine& LogLine::operator<<(Hex value) {
     char buffer[32];
     std::snprintf(buffer, sizeof buffer, "%x", static_cast<unsigned>(value.value));

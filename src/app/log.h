@@ -18,7 +18,6 @@ public:
     LogLine& operator<<(const std::string& text);
     // Floating values as a stream writes them by default: %g with six significant digits.
     LogLine& operator<<(float value);
-    LogLine& operator<<(double value);
 
     template <std::integral T>
     LogLine& operator<<(T value) {

@@ -14,7 +14,6 @@ public:
     ~CaptureFormat() { freeTaskMemory(); }
 
     const WAVEFORMATEX* get() const { return format_; }
-    bool isTaskMemory() const { return isTaskMemory_; }
 
     // Takes ownership of COM task memory (null allowed).
     void adoptTaskMemory(WAVEFORMATEX* format);

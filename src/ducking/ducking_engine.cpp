@@ -23,12 +23,13 @@ void duckSession(IAudioSessionControl* control, IAudioSessionControl2* control2,
     if (key.empty()) {
         return;
     }
-    const std::string label = processLabel(pid, table);
+    // Only a logged line needs the label: steady passes over saved sessions build none.
+    const auto label = [&] { return processLabel(pid, table); };
     ComRef<ISimpleAudioVolume> volume;
     const HRESULT hr = control->QueryInterface(__uuidof(ISimpleAudioVolume), volume.putVoid());
     if (FAILED(hr)) {
         if (g_reportedVolumeFailures.emplace(key, true).second) {
-            LogLine() << "[win-helper] Failed to access session volume for " << label << " hr=" << hr;
+            LogLine() << "[win-helper] Failed to access session volume for " << label() << " hr=" << hr;
         }
         return;
     }
@@ -39,19 +40,19 @@ void duckSession(IAudioSessionControl* control, IAudioSessionControl2* control2,
         const float after = duckedVolume(ratio, before);
         const HRESULT set = volume->SetMasterVolume(after, nullptr);
         if (FAILED(set)) {
-            LogLine() << "[win-helper] Failed to duck session " << label << " hr=" << set;
+            LogLine() << "[win-helper] Failed to duck session " << label() << " hr=" << set;
             return;
         }
         g_savedVolumes.emplace(key, before);
-        LogLine() << "[win-helper] Ducking session " << label << ": " << before << " -> " << after;
+        LogLine() << "[win-helper] Ducking session " << label() << ": " << before << " -> " << after;
     } else if (reapply) {
         const float after = duckedVolume(ratio, saved->second);
         const HRESULT set = volume->SetMasterVolume(after, nullptr);
         if (FAILED(set)) {
-            LogLine() << "[win-helper] Failed to update ducked session " << label << " hr=" << set;
+            LogLine() << "[win-helper] Failed to update ducked session " << label() << " hr=" << set;
             return;
         }
-        LogLine() << "[win-helper] Updating ducking session " << label << ": " << saved->second << " -> " << after;
+        LogLine() << "[win-helper] Updating ducking session " << label() << ": " << saved->second << " -> " << after;
     }
 }
 
