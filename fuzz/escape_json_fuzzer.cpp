@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "listing/text.h"
+#include "common/text.h"
 
 namespace {
 

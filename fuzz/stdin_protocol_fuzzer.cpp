@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/run_state.h"
+#include "common/run_state.h"
 #include "app/stdin_protocol.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -4,10 +4,6 @@
 #include <optional>
 #include <string>
 
-inline constexpr char kBuildLine[] = "[win-helper] build v3-mingw-uuid-fix";
-inline constexpr char kUsageLine[] =
-    "Usage: Quillmere.exe <pid> [duck_ratio] [include/exclude] (or Quillmere.exe --list-sessions)";
-
 enum class RunMode { ListSessions, ListApps, Capture, Usage };
 
 struct CommandLine {

@@ -1,7 +1,7 @@
 #include "app/console_control.h"
 
-#include "app/log.h"
-#include "ducking/ducking_control.h"
+#include "common/log.h"
+#include "app/workers.h"
 
 namespace {
 

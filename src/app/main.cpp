@@ -1,10 +1,11 @@
 #include <windows.h>
 
+#include "app/capture_run.h"
 #include "app/command_line.h"
 #include "app/console_control.h"
-#include "app/log.h"
-#include "app/run_state.h"
-#include "capture/capture_session.h"
+#include "common/log.h"
+#include "common/protocol_text.h"
+#include "common/run_state.h"
 #include "listing/app_listing.h"
 #include "listing/session_listing.h"
 
@@ -27,10 +28,10 @@ int main(int argc, char** argv) {
     SetConsoleCtrlHandler(consoleCtrlHandler, TRUE);
     const HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     if (FAILED(hr)) {
-        LogLine() << "CoInitializeEx failed: " << hr;
+        LogLine() << kCoInitializeFailedPrefix << hr;
         return 1;
     }
-    const int status = runCaptureSession(commandLine.pid, commandLine.includeMode);
+    const int status = runCapture(commandLine.pid, commandLine.includeMode);
     CoUninitialize();
     return status;
 }

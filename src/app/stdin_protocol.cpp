@@ -1,20 +1,21 @@
 #include "app/stdin_protocol.h"
 
 #include "app/command_line.h"
-#include "app/log.h"
-#include "app/run_state.h"
+#include "common/log.h"
+#include "common/run_state.h"
 
 void executeStdinLine(const std::string& line) {
+    // Each line is logged before it takes effect, so the host reads it before any line of
+    // the shutdown or of the ducking that it causes.
     if (line == "exit" || line == "quit" || line == "stop") {
-        g_captureLoopActive.exchange(false);
-        g_captureRunning.exchange(false);
         LogLine() << "[win-helper] Received exit command via stdin. Stopping capture gracefully...";
+        requestCaptureStop();
         return;
     }
     const float ratio = static_cast<float>(parseAtof(line.c_str()));
     if (ratio >= 0.0f && ratio <= 1.0f) {
-        g_duckRatio.exchange(ratio);
         LogLine() << "[win-helper] Real-time duck ratio updated to " << ratio;
+        publishDuckRatio(ratio);
     } else {
         LogLine() << "[win-helper] Ignoring invalid duck ratio command: " << line;
     }

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "app/log.h"
+#include "common/log.h"
 #include "app/stdin_protocol.h"
 
 void stdinReaderMain() {

@@ -5,7 +5,10 @@
 #include <ks.h>
 #include <ksmedia.h>
 
-#include "app/log.h"
+#include "common/audio_endpoints.h"
+#include "common/log.h"
+#include "common/protocol_text.h"
+#include "common/win_resources.h"
 
 namespace {
 
@@ -13,123 +16,124 @@ constexpr DWORD kPrimaryStreamFlags = AUDCLNT_STREAMFLAGS_LOOPBACK;
 constexpr DWORD kRetryStreamFlags =
     AUDCLNT_STREAMFLAGS_AUTOCONVERTPCM | AUDCLNT_STREAMFLAGS_SRC_DEFAULT_QUALITY | AUDCLNT_STREAMFLAGS_LOOPBACK;
 
-// {00000003-0000-0010-8000-00AA00389B71}
+// {00000001-0000-0010-8000-00AA00389B71} and {00000003-0000-0010-8000-00AA00389B71}
+constexpr GUID kSubtypePcm = {0x00000001, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
 constexpr GUID kSubtypeIeeeFloat = {0x00000003, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
 
-// Reads the default playback device's mix format into the slot; logs each failure.
-void readDefaultEndpointMixFormat(WAVEFORMATEX** slot) {
-    ComRef<IMMDeviceEnumerator> enumerator;
-    HRESULT hr = CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL, __uuidof(IMMDeviceEnumerator),
-                                  enumerator.putVoid());
-    if (FAILED(hr)) {
-        LogLine() << "[win-helper] Failed to create device enumerator: " << hr;
-        return;
+// The default playback device's mix format; logs each failure on the way.
+std::optional<CaptureFormat> defaultEndpointMixFormat() {
+    DefaultRenderEndpoint endpoint;
+    const StepResult opened = endpoint.open();
+    if (opened.failedStep == EndpointStep::CreateEnumerator) {
+        LogLine() << "[win-helper] Failed to create device enumerator: " << opened.hr;
+        return std::nullopt;
     }
-    ComRef<IMMDevice> device;
-    hr = enumerator->GetDefaultAudioEndpoint(eRender, eConsole, device.put());
-    if (FAILED(hr)) {
-        LogLine() << "[win-helper] Failed to get default render endpoint: " << hr;
-        return;
+    if (!opened.ok()) {
+        LogLine() << "[win-helper] Failed to get default render endpoint: " << opened.hr;
+        return std::nullopt;
     }
     ComRef<IAudioClient> defaultClient;
-    hr = device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, defaultClient.putVoid());
+    HRESULT hr = endpoint.device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, defaultClient.putVoid());
     if (FAILED(hr)) {
         LogLine() << "[win-helper] Failed to activate default client: " << hr;
-        return;
+        return std::nullopt;
     }
-    hr = defaultClient->GetMixFormat(slot);
-    if (SUCCEEDED(hr)) {
-        LogLine() << "[win-helper] Successfully retrieved mix format from default render endpoint.";
-    } else {
+    WAVEFORMATEX* mixFormat = nullptr;
+    hr = defaultClient->GetMixFormat(&mixFormat);
+    std::optional<CaptureFormat> format = CaptureFormat::takeTaskMemory(mixFormat);
+    if (FAILED(hr)) {
         LogLine() << "[win-helper] GetMixFormat on default client failed: " << hr;
+        return std::nullopt;
     }
+    LogLine() << "[win-helper] Successfully retrieved mix format from default render endpoint.";
+    return format;
 }
 
-WAVEFORMATEX* allocateFloatStereo48k() {
-    auto* format = static_cast<WAVEFORMATEXTENSIBLE*>(CoTaskMemAlloc(sizeof(WAVEFORMATEXTENSIBLE)));
-    if (format == nullptr) {
-        return nullptr;
-    }
-    ZeroMemory(format, sizeof *format);
-    format->Format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
-    format->Format.nChannels = 2;
-    format->Format.nSamplesPerSec = 48000;
-    format->Format.nAvgBytesPerSec = 384000;
-    format->Format.nBlockAlign = 8;
-    format->Format.wBitsPerSample = 32;
-    format->Format.cbSize = sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX);
-    format->Samples.wValidBitsPerSample = 32;
-    format->dwChannelMask = SPEAKER_FRONT_LEFT | SPEAKER_FRONT_RIGHT;
-    format->SubFormat = kSubtypeIeeeFloat;
-    return &format->Format;
+CaptureFormat floatStereo48k() {
+    WAVEFORMATEXTENSIBLE format = {};
+    format.Format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
+    format.Format.nChannels = 2;
+    format.Format.nSamplesPerSec = 48000;
+    format.Format.nAvgBytesPerSec = 384000;
+    format.Format.nBlockAlign = 8;
+    format.Format.wBitsPerSample = 32;
+    format.Format.cbSize = sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX);
+    format.Samples.wValidBitsPerSample = 32;
+    format.dwChannelMask = SPEAKER_FRONT_LEFT | SPEAKER_FRONT_RIGHT;
+    format.SubFormat = kSubtypeIeeeFloat;
+    return CaptureFormat::copyOf(format.Format);
+}
+
+CaptureFormat pcm16Stereo44k() {
+    WAVEFORMATEX format = {};
+    format.wFormatTag = WAVE_FORMAT_PCM;
+    format.nChannels = 2;
+    format.nSamplesPerSec = 44100;
+    format.nAvgBytesPerSec = 176400;
+    format.nBlockAlign = 4;
+    format.wBitsPerSample = 16;
+    format.cbSize = 0;
+    return CaptureFormat::copyOf(format);
 }
 
 }  // namespace
 
-void CaptureFormat::adoptTaskMemory(WAVEFORMATEX* format) {
-    freeTaskMemory();
-    format_ = format;
-    isTaskMemory_ = true;
-}
-
-void CaptureFormat::usePcm16Fallback() {
-    freeTaskMemory();
-    pcm16_ = {};
-    pcm16_.wFormatTag = WAVE_FORMAT_PCM;
-    pcm16_.nChannels = 2;
-    pcm16_.nSamplesPerSec = 44100;
-    pcm16_.nAvgBytesPerSec = 176400;
-    pcm16_.nBlockAlign = 4;
-    pcm16_.wBitsPerSample = 16;
-    pcm16_.cbSize = 0;
-    format_ = &pcm16_;
-    isTaskMemory_ = false;
-}
-
-void CaptureFormat::freeTaskMemory() {
-    if (isTaskMemory_ && format_ != nullptr) {
-        CoTaskMemFree(format_);
-        format_ = nullptr;
+std::optional<CaptureFormat> CaptureFormat::takeTaskMemory(WAVEFORMATEX* format) {
+    const UniqueTaskMem<WAVEFORMATEX> owner(format);
+    if (format == nullptr) {
+        return std::nullopt;
     }
+    return copyOf(*format);
 }
 
-bool negotiateAndInitialize(ComRef<IAudioClient>& audioClient, CaptureFormat& format,
-                            ComRef<IAudioCaptureClient>& captureClient) {
-    HRESULT hr = audioClient->GetMixFormat(format.taskMemorySlot());
+CaptureFormat CaptureFormat::copyOf(const WAVEFORMATEX& format) {
+    CaptureFormat copy;
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(&format);
+    copy.bytes_.assign(bytes, bytes + sizeof(WAVEFORMATEX) + format.cbSize);
+    return copy;
+}
+
+FormatSummary CaptureFormat::summary() const {
+    const WAVEFORMATEX& format = *get();
+    bool subFormatIsPcm = false;
+    if (format.wFormatTag == WAVE_FORMAT_EXTENSIBLE && format.cbSize >= 22) {
+        subFormatIsPcm = reinterpret_cast<const WAVEFORMATEXTENSIBLE&>(format).SubFormat == kSubtypePcm;
+    }
+    return {format.nSamplesPerSec, format.nChannels, format.wBitsPerSample,
+            decideFloatFlag(format.wFormatTag, subFormatIsPcm)};
+}
+
+std::optional<InitializedCapture> negotiateAndInitialize(IAudioClient* audioClient) {
+    WAVEFORMATEX* mixFormat = nullptr;
+    HRESULT hr = audioClient->GetMixFormat(&mixFormat);
+    std::optional<CaptureFormat> format = CaptureFormat::takeTaskMemory(mixFormat);
     if (FAILED(hr)) {
         LogLine() << "[win-helper] GetMixFormat on virtual device failed (hr=" << hr
                   << "). Trying to retrieve system mix format from default render endpoint...";
-        readDefaultEndpointMixFormat(format.taskMemorySlot());
+        format = defaultEndpointMixFormat();
     }
-    if (format.get() == nullptr) {
+    if (!format) {
         LogLine() << "[win-helper] Using hardcoded 32-bit float stereo 48kHz fallback format...";
-        WAVEFORMATEX* fixedFormat = allocateFloatStereo48k();
-        if (fixedFormat != nullptr) {
-            format.adoptTaskMemory(fixedFormat);
-        } else {
-            format.usePcm16Fallback();
-        }
+        format = floatStereo48k();
     }
 
-    hr = audioClient->Initialize(AUDCLNT_SHAREMODE_SHARED, kPrimaryStreamFlags, 0, 0, format.get(), nullptr);
+    hr = audioClient->Initialize(AUDCLNT_SHAREMODE_SHARED, kPrimaryStreamFlags, 0, 0, format->get(), nullptr);
     if (FAILED(hr)) {
         LogLine() << "[win-helper] Primary Initialize failed (hr=" << hr
                   << "). Retrying with 16-bit PCM and Auto-Convert...";
-        format.usePcm16Fallback();
-        hr = audioClient->Initialize(AUDCLNT_SHAREMODE_SHARED, kRetryStreamFlags, 0, 0, format.get(), nullptr);
+        format = pcm16Stereo44k();
+        hr = audioClient->Initialize(AUDCLNT_SHAREMODE_SHARED, kRetryStreamFlags, 0, 0, format->get(), nullptr);
         if (FAILED(hr)) {
             LogLine() << "[win-helper] IAudioClient::Initialize failed: " << hr;
-            audioClient.reset();
-            return false;
+            return std::nullopt;
         }
     }
 
+    ComRef<IAudioCaptureClient> captureClient;
     hr = audioClient->GetService(__uuidof(IAudioCaptureClient), captureClient.putVoid());
     if (FAILED(hr)) {
-        LogLine() << "GetService(IAudioCaptureClient) failed: " << hr;
-        format.freeTaskMemory();
-        audioClient.reset();
-        return false;
+        LogLine() << kGetServiceFailedPrefix << hr;
+        return std::nullopt;
     }
-    return true;
+    return InitializedCapture{std::move(*format), std::move(captureClient)};
 }

@@ -1,11 +1,15 @@
 #include "capture/loopback_activation.h"
 
-#include <cstdio>
+#include <mmdeviceapi.h>
 
-#include "app/log.h"
-#include "app/run_state.h"
-#include "app/win_resources.h"
+#include <cstdio>
+#include <string>
+
 #include "capture/activation_params.h"
+#include "common/log.h"
+#include "common/protocol_text.h"
+#include "common/run_state.h"
+#include "common/win_resources.h"
 
 namespace {
 
@@ -21,6 +25,35 @@ constexpr DWORD kParamsSize = sizeof(AUDIOCLIENT_ACTIVATION_PARAMS);
 
 // {00000003-0000-0000-C000-000000000046}
 constexpr IID kIidMarshal = {0x00000003, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+
+// Receives the completion of ActivateAudioInterfaceAsync on a thread of the platform's and
+// wakes the waiting main thread. Agile: it aggregates the free-threaded marshaler.
+class CompletionHandler final : public IActivateAudioInterfaceCompletionHandler {
+public:
+    explicit CompletionHandler(HANDLE completionEvent) : completionEvent_(completionEvent) {}
+
+    // Aggregates the free-threaded marshaler with this object as the controlling IUnknown.
+    HRESULT createFreeThreadedMarshaler() { return CoCreateFreeThreadedMarshaler(this, freeThreadedMarshaler_.put()); }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppvObject) override;
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refCount_)); }
+    ULONG STDMETHODCALLTYPE Release() override;
+    HRESULT STDMETHODCALLTYPE ActivateCompleted(IActivateAudioInterfaceAsyncOperation* operation) override;
+
+    // Read by the creator after the completion event was signalled.
+    HRESULT activateResult() const { return activateResult_; }
+    IAudioClient* audioClient() const { return audioClient_.get(); }
+
+private:
+    ~CompletionHandler() = default;
+
+    LONG refCount_ = 1;
+    HANDLE completionEvent_;  // owned by the creator
+    // Released when the last reference goes: the client first, then the marshaler.
+    ComRef<IUnknown> freeThreadedMarshaler_;
+    ComRef<IAudioClient> audioClient_;
+    HRESULT activateResult_ = S_OK;
+};
 
 const char* interfaceLabel(REFIID riid) {
     if (riid == __uuidof(IUnknown)) {
@@ -69,14 +102,6 @@ HRESULT retryAfterRoInitialize(HRESULT firstResult, ActivateAudioInterfaceAsyncF
     return activate(VIRTUAL_AUDIO_DEVICE_PROCESS_LOOPBACK, __uuidof(IAudioClient), params, handler, operation);
 }
 
-}  // namespace
-
-CompletionHandler::CompletionHandler(HANDLE completionEvent) : completionEvent_(completionEvent) {}
-
-HRESULT CompletionHandler::createFreeThreadedMarshaler() {
-    return CoCreateFreeThreadedMarshaler(this, &freeThreadedMarshaler_);
-}
-
 HRESULT STDMETHODCALLTYPE CompletionHandler::QueryInterface(REFIID riid, void** ppvObject) {
     if (ppvObject == nullptr) {
         return E_POINTER;
@@ -87,7 +112,7 @@ HRESULT STDMETHODCALLTYPE CompletionHandler::QueryInterface(REFIID riid, void** 
         *ppvObject = static_cast<IActivateAudioInterfaceCompletionHandler*>(this);
         AddRef();
         hr = S_OK;
-    } else if (riid == kIidMarshal && freeThreadedMarshaler_ != nullptr) {
+    } else if (riid == kIidMarshal && freeThreadedMarshaler_) {
         hr = freeThreadedMarshaler_->QueryInterface(riid, ppvObject);
     } else {
         *ppvObject = nullptr;
@@ -98,19 +123,9 @@ HRESULT STDMETHODCALLTYPE CompletionHandler::QueryInterface(REFIID riid, void** 
     return hr;
 }
 
-ULONG STDMETHODCALLTYPE CompletionHandler::AddRef() {
-    return static_cast<ULONG>(InterlockedIncrement(&refCount_));
-}
-
 ULONG STDMETHODCALLTYPE CompletionHandler::Release() {
     const LONG count = InterlockedDecrement(&refCount_);
     if (count == 0) {
-        if (audioClient_ != nullptr) {
-            audioClient_->Release();
-        }
-        if (freeThreadedMarshaler_ != nullptr) {
-            freeThreadedMarshaler_->Release();
-        }
         delete this;
     }
     return static_cast<ULONG>(count);
@@ -120,7 +135,7 @@ HRESULT STDMETHODCALLTYPE CompletionHandler::ActivateCompleted(IActivateAudioInt
     IUnknown* activated = nullptr;
     const HRESULT hr = operation->GetActivateResult(&activateResult_, &activated);
     if (SUCCEEDED(hr) && SUCCEEDED(activateResult_) && activated != nullptr) {
-        activated->QueryInterface(__uuidof(IAudioClient), reinterpret_cast<void**>(&audioClient_));
+        activated->QueryInterface(__uuidof(IAudioClient), audioClient_.putVoid());
     }
     if (activated != nullptr) {
         activated->Release();
@@ -129,21 +144,23 @@ HRESULT STDMETHODCALLTYPE CompletionHandler::ActivateCompleted(IActivateAudioInt
     return S_OK;
 }
 
+}  // namespace
+
 ComRef<IAudioClient> activateProcessLoopbackClient(std::uint32_t pid, bool includeMode) {
     const UniqueLibrary mmdevapi(LoadLibraryW(L"Mmdevapi.dll"));
     if (!mmdevapi) {
-        LogLine() << "Failed to load Mmdevapi.dll";
+        LogLine() << kMmdevapiNotLoadedLine;
         return nullptr;
     }
     const auto activate = reinterpret_cast<ActivateAudioInterfaceAsyncFn>(
         reinterpret_cast<void*>(GetProcAddress(mmdevapi.get(), "ActivateAudioInterfaceAsync")));
     if (activate == nullptr) {
-        LogLine() << "Failed to find ActivateAudioInterfaceAsync in Mmdevapi.dll";
+        LogLine() << kEntryPointMissingLine;
         return nullptr;
     }
     UniqueHandle completionEvent(CreateEventA(nullptr, FALSE, FALSE, nullptr));
     if (!completionEvent) {
-        LogLine() << "CreateEvent failed";
+        LogLine() << kCreateEventFailedLine;
         return nullptr;
     }
     g_includeMode.exchange(includeMode);
@@ -185,12 +202,12 @@ ComRef<IAudioClient> activateProcessLoopbackClient(std::uint32_t pid, bool inclu
     completionEvent.reset();
 
     if (FAILED(handler->activateResult())) {
-        LogLine() << "Activation completed with error: " << handler->activateResult();
+        LogLine() << kActivationErrorPrefix << handler->activateResult();
         return nullptr;
     }
     ComRef<IAudioClient> client = ComRef<IAudioClient>::share(handler->audioClient());
     if (!client) {
-        LogLine() << "Failed to get IAudioClient";
+        LogLine() << kNoAudioClientLine;
     }
     return client;
 }

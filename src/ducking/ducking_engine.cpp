@@ -2,23 +2,19 @@
 
 #include <windows.h>
 
-#include "app/log.h"
-#include "app/run_state.h"
-#include "ducking/default_device_sessions.h"
+#include "common/audio_endpoints.h"
+#include "common/log.h"
+#include "common/process_table.h"
+#include "common/run_state.h"
+#include "ducking/ducking_ledger.h"
 #include "ducking/ducking_policy.h"
-#include "ducking/process_table.h"
 #include "ducking/volume_restoration.h"
-#include "listing/text.h"
 
 namespace {
 
-// Lowers, re-applies or leaves one active session that the mode selects.
+// Carries out the ledger's plan for one active session that the mode selects.
 void duckSession(IAudioSessionControl* control, IAudioSessionControl2* control2, std::uint32_t pid,
                  const ProcessTable& table, float ratio, bool reapply) {
-    const auto entry = table.find(pid);
-    if (entry != table.end() && isExcludedProcessName(entry->second.exeName)) {
-        return;
-    }
     const std::wstring key = sessionIdentifier(control2);
     if (key.empty()) {
         return;
@@ -28,31 +24,38 @@ void duckSession(IAudioSessionControl* control, IAudioSessionControl2* control2,
     ComRef<ISimpleAudioVolume> volume;
     const HRESULT hr = control->QueryInterface(__uuidof(ISimpleAudioVolume), volume.putVoid());
     if (FAILED(hr)) {
-        if (g_reportedVolumeFailures.emplace(key, true).second) {
+        if (g_savedVolumes.firstVolumeFailure(key)) {
             LogLine() << "[win-helper] Failed to access session volume for " << label() << " hr=" << hr;
         }
         return;
     }
-    const auto saved = g_savedVolumes.find(key);
-    if (saved == g_savedVolumes.end()) {
-        float before = 1.0f;
-        volume->GetMasterVolume(&before);
-        const float after = duckedVolume(ratio, before);
-        const HRESULT set = volume->SetMasterVolume(after, nullptr);
-        if (FAILED(set)) {
-            LogLine() << "[win-helper] Failed to duck session " << label() << " hr=" << set;
+    const DuckingLedger::Plan plan = g_savedVolumes.plan(key, reapply);
+    switch (plan.action) {
+        case DuckingLedger::Action::Lower: {
+            float before = 1.0f;
+            volume->GetMasterVolume(&before);
+            const float after = duckedVolume(ratio, before);
+            const HRESULT set = volume->SetMasterVolume(after, nullptr);
+            if (FAILED(set)) {
+                LogLine() << "[win-helper] Failed to duck session " << label() << " hr=" << set;
+                return;
+            }
+            g_savedVolumes.saveLowered(key, before);
+            LogLine() << "[win-helper] Ducking session " << label() << ": " << before << " -> " << after;
             return;
         }
-        g_savedVolumes.emplace(key, before);
-        LogLine() << "[win-helper] Ducking session " << label() << ": " << before << " -> " << after;
-    } else if (reapply) {
-        const float after = duckedVolume(ratio, saved->second);
-        const HRESULT set = volume->SetMasterVolume(after, nullptr);
-        if (FAILED(set)) {
-            LogLine() << "[win-helper] Failed to update ducked session " << label() << " hr=" << set;
+        case DuckingLedger::Action::Reapply: {
+            const float after = duckedVolume(ratio, *plan.savedVolume);
+            const HRESULT set = volume->SetMasterVolume(after, nullptr);
+            if (FAILED(set)) {
+                LogLine() << "[win-helper] Failed to update ducked session " << label() << " hr=" << set;
+                return;
+            }
+            LogLine() << "[win-helper] Updating ducking session " << label() << ": " << *plan.savedVolume << " -> "
+                      << after;
             return;
         }
-        LogLine() << "[win-helper] Updating ducking session " << label() << ": " << saved->second << " -> " << after;
+        case DuckingLedger::Action::Leave: return;
     }
 }
 
@@ -61,7 +64,7 @@ void runEnumerationPass(std::uint32_t targetPid, float ratio, bool reapply) {
     const std::uint32_t ownPid = GetCurrentProcessId();
     const bool includeMode = g_includeMode.load();
     DefaultDeviceSessions sessions;
-    if (!sessions.open()) {
+    if (!sessions.open().ok()) {
         return;
     }
     sessions.forEachSession([&](IAudioSessionControl* control) {
@@ -76,21 +79,16 @@ void runEnumerationPass(std::uint32_t targetPid, float ratio, bool reapply) {
         DWORD pid = 0;
         control2->GetProcessId(&pid);
         const bool related = isRelatedProcess(pid, targetPid, table, ownPid);
-        if (isDuckingCandidate(pid, related, includeMode)) {
+        if (isDuckingCandidate(pid, related, includeMode) && !isExcludedByName(pid, table)) {
             duckSession(control, control2.get(), pid, table, ratio, reapply);
         }
     });
 }
 
-// Sleeps in 100 ms steps, up to ten, while the run goes on and `keepWaiting` holds.
+// Waits up to one pass interval; a stop, or `done`, ends the wait at once.
 template <class Condition>
-void waitWhile(Condition keepWaiting) {
-    for (int step = 0; step < kWaitSteps; ++step) {
-        if (!g_captureRunning.load() || !keepWaiting()) {
-            return;
-        }
-        Sleep(kWaitStepMs);
-    }
+void waitUntil(Condition done) {
+    g_runSignal.waitFor(kPassInterval, [&] { return !g_captureRunning.load() || done(); });
 }
 
 }  // namespace
@@ -107,12 +105,13 @@ void duckingThreadMain(std::uint32_t targetPid) {
         switch (plan.kind) {
             case PassKind::RestoreAndClear:
                 restoreSessionVolumes();
-                g_savedVolumes.clear();
+                g_savedVolumes.clearSaved();
                 break;
-            case PassKind::Idle: waitWhile([] { return g_duckRatio.load() >= kDuckOffThreshold; }); break;
+            case PassKind::Idle: waitUntil([] { return g_duckRatio.load() < kDuckOffThreshold; }); break;
             case PassKind::Enumerate:
                 runEnumerationPass(targetPid, ratio, plan.reapply);
-                waitWhile([ratio] { return g_duckRatio.load() == ratio; });
+                // A not-a-number ratio differs from itself: the wait ends at once, as it did.
+                waitUntil([ratio] { return g_duckRatio.load() != ratio; });
                 break;
         }
     }

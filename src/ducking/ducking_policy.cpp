@@ -1,7 +1,6 @@
 #include "ducking/ducking_policy.h"
 
-std::map<std::wstring, float> g_savedVolumes;
-std::map<std::wstring, bool> g_reportedVolumeFailures;
+#include "common/text.h"
 
 PassPlan planPass(float ratio, float lastRatio, bool nothingSaved) {
     // Written as a negated equality so that a NaN on either side is a change.
@@ -18,6 +17,11 @@ PassPlan planPass(float ratio, float lastRatio, bool nothingSaved) {
 
 bool isDuckingCandidate(std::uint32_t sessionPid, bool related, bool includeMode) {
     return sessionPid != 0 && related == includeMode;
+}
+
+bool isExcludedByName(std::uint32_t sessionPid, const ProcessTable& table) {
+    const auto entry = table.find(sessionPid);
+    return entry != table.end() && isExcludedProcessName(entry->second.exeName);
 }
 
 float duckedVolume(float ratio, float volume) {

@@ -1,20 +1,17 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
-#include <map>
-#include <string>
+
+#include "common/process_table.h"
 
 // The ducking engine's decisions, apart from the audio session interfaces they steer.
 
 // A ratio at or above this single-precision value means no ducking.
 inline constexpr float kDuckOffThreshold = 0.999f;
-inline constexpr int kWaitSteps = 10;
-inline constexpr unsigned kWaitStepMs = 100;
-
-// Saved volumes by session identifier: the volume a session had before it was first lowered.
-extern std::map<std::wstring, float> g_savedVolumes;
-// Session identifiers whose missing volume interface has been logged already.
-extern std::map<std::wstring, bool> g_reportedVolumeFailures;
+// The wait after each pass: about one pass a second while nothing changes. A stop or a new
+// ratio ends the wait at once.
+inline constexpr std::chrono::milliseconds kPassInterval{1000};
 
 enum class PassKind {
     RestoreAndClear,  // the ratio rose to "no ducking": put volumes back, forget them
@@ -34,6 +31,10 @@ PassPlan planPass(float ratio, float lastRatio, bool nothingSaved);
 // A session is a candidate when its process id is not 0 and its relation to the target's or
 // the program's tree is the one the capture mode ducks (include: related; exclude: unrelated).
 bool isDuckingCandidate(std::uint32_t sessionPid, bool related, bool includeMode);
+
+// A candidate is still left alone when the table names its process and the name is excluded
+// ("quillmere", "torvanel", "electron"). A process the table does not hold is not name-tested.
+bool isExcludedByName(std::uint32_t sessionPid, const ProcessTable& table);
 
 // ratio × volume in single precision.
 float duckedVolume(float ratio, float volume);

@@ -1,16 +1,17 @@
 #include "ducking/volume_restoration.h"
 
-#include "app/log.h"
-#include "ducking/default_device_sessions.h"
-#include "ducking/ducking_policy.h"
+#include "common/audio_endpoints.h"
+#include "common/log.h"
+#include "ducking/ducking_ledger.h"
 
 void restoreSessionVolumes() {
     LogLine() << "[win-helper] Restoring audio session volumes...";
     DefaultDeviceSessions sessions;
-    if (!sessions.open()) {
+    if (!sessions.open().ok()) {
         return;
     }
-    sessions.forEachSession([](IAudioSessionControl* control) {
+    const auto& saved = g_savedVolumes.savedVolumes();
+    sessions.forEachSession([&saved](IAudioSessionControl* control) {
         ComRef<IAudioSessionControl2> control2;
         if (FAILED(control->QueryInterface(__uuidof(IAudioSessionControl2), control2.putVoid()))) {
             return;
@@ -19,15 +20,15 @@ void restoreSessionVolumes() {
         if (identifier.empty()) {
             return;
         }
-        const auto saved = g_savedVolumes.find(identifier);
-        if (saved == g_savedVolumes.end()) {
+        const auto entry = saved.find(identifier);
+        if (entry == saved.end()) {
             return;
         }
         ComRef<ISimpleAudioVolume> volume;
         if (FAILED(control->QueryInterface(__uuidof(ISimpleAudioVolume), volume.putVoid()))) {
             return;
         }
-        volume->SetMasterVolume(saved->second, nullptr);
-        LogLine() << "[win-helper] Restored session volume to: " << saved->second;
+        volume->SetMasterVolume(entry->second, nullptr);
+        LogLine() << "[win-helper] Restored session volume to: " << entry->second;
     });
 }

@@ -1,11 +1,14 @@
 #include "listing/app_listing.h"
 
+#include <windows.h>
+
 #include <cstdio>
+#include <string>
 #include <set>
 #include <vector>
 
-#include "app/win_resources.h"
-#include "ducking/process_table.h"
+#include "common/process_table.h"
+#include "common/win_resources.h"
 #include "listing/json_line.h"
 #include "listing/listing_rules.h"
 
@@ -13,8 +16,8 @@ namespace {
 
 constexpr DWORD kImagePathCapacity = 260;
 
-}  // namespace
-
+// EnumWindows callback: adds the window's process to the std::set<DWORD> behind `processes`
+// when the window is visible, titled, unowned and not a tool window.
 BOOL CALLBACK collectWindowProcess(HWND window, LPARAM processes) {
     if (!IsWindowVisible(window) || GetWindow(window, GW_OWNER) != nullptr ||
         (GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_TOOLWINDOW) != 0 || GetWindowTextLengthW(window) == 0) {
@@ -28,6 +31,7 @@ BOOL CALLBACK collectWindowProcess(HWND window, LPARAM processes) {
     return TRUE;
 }
 
+// The full Win32 image path of the process; empty on any failure.
 std::wstring queryProcessImagePath(DWORD pid) {
     const UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
     if (!process) {
@@ -41,6 +45,8 @@ std::wstring queryProcessImagePath(DWORD pid) {
     return std::wstring(buffer, size);
 }
 
+// The file description of the first translation in the file's version information; empty
+// when there is none.
 std::wstring queryFileDescription(const std::wstring& path) {
     const DWORD size = GetFileVersionInfoSizeW(path.c_str(), nullptr);
     if (size == 0) {
@@ -69,6 +75,8 @@ std::wstring queryFileDescription(const std::wstring& path) {
     return std::wstring(text, length - 1);
 }
 
+}  // namespace
+
 void listApps() {
     std::set<DWORD> processes;
     EnumWindows(collectWindowProcess, reinterpret_cast<LPARAM>(&processes));
@@ -85,12 +93,7 @@ void listApps() {
             continue;
         }
         app.path = queryProcessImagePath(pid);
-        if (!app.path.empty()) {
-            app.name = queryFileDescription(app.path);
-        }
-        if (app.name.empty()) {
-            app.name = displayNameFromExe(app.exe);
-        }
+        app.name = appDisplayName(app.path.empty() ? std::wstring() : queryFileDescription(app.path), app.exe);
         if (app.name.empty()) {
             continue;
         }

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "listing/text.h"
+#include "common/text.h"
 
 std::string sessionRecord(std::uint32_t pid, const std::wstring& name) {
     return "{\"pid\":" + std::to_string(pid) + ",\"name\":\"" + wideToUtf8(name) + "\"}";
@@ -25,6 +25,7 @@ std::string jsonListLine(const std::vector<std::string>& records) {
 }
 
 void writeJsonListLine(const std::vector<std::string>& records) {
+    // stdout stays in the C runtime's text mode in the listings: on Windows the line ends in CR LF.
     const std::string line = jsonListLine(records);
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fflush(stdout);

@@ -1,6 +1,6 @@
 #include "listing/listing_rules.h"
 
-#include "listing/text.h"
+#include "common/text.h"
 
 namespace {
 
@@ -60,4 +60,39 @@ bool isHiddenApp(const std::wstring& exe) {
 std::wstring displayNameFromExe(const std::wstring& exe) {
     const std::size_t dot = exe.rfind(L'.');
     return dot == std::wstring::npos ? exe : exe.substr(0, dot);
+}
+
+std::wstring appDisplayName(const std::wstring& fileDescription, const std::wstring& exe) {
+    return fileDescription.empty() ? displayNameFromExe(exe) : fileDescription;
+}
+
+SessionNaming nameSession(std::uint32_t pid, bool pidKnown, const std::wstring& instanceId, const ProcessTable& table,
+                          std::uint32_t ownPid) {
+    SessionNaming naming;
+    if (pidKnown && pid != 0 && pid != ownPid) {
+        const auto entry = table.find(pid);
+        if (entry != table.end()) {
+            naming.tableName = entry->second.exeName;
+        }
+    }
+    naming.name = naming.tableName;
+    if (naming.name.empty() && !instanceId.empty()) {
+        naming.parsedName = parseExeNameFromInstanceId(instanceId);
+        if (naming.parsedName) {
+            naming.name = *naming.parsedName;
+        }
+    }
+    if (naming.name.empty()) {
+        return naming;
+    }
+    if (pid == 0 || table.find(pid) == table.end()) {
+        naming.resolvedPid = resolvePidByName(naming.name, table);
+        if (naming.resolvedPid) {
+            pid = *naming.resolvedPid;
+        }
+    }
+    if (!isHiddenSession(pid, naming.name, ownPid)) {
+        naming.record = SessionNaming::Record{pid, naming.name};
+    }
+    return naming;
 }

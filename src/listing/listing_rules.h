@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "ducking/process_table.h"
+#include "common/process_table.h"
 
 // Name rules of the two listings.
 
@@ -28,3 +28,28 @@ bool isHiddenApp(const std::wstring& exe);
 // The executable name without its last extension; empty when the name is empty or its only
 // '.' comes first.
 std::wstring displayNameFromExe(const std::wstring& exe);
+
+// The name an application is listed under: its file description, or else its executable name
+// without the extension. Empty when it has neither: the application is not listed.
+std::wstring appDisplayName(const std::wstring& fileDescription, const std::wstring& exe);
+
+// What the session listing makes of one session, step by step, so that each step can be logged.
+struct SessionNaming {
+    // The name the process table gives the session's process (only for a process id that the
+    // call returned, that is not 0 and not the program's own).
+    std::wstring tableName;
+    // Without a table name: the executable name found in the instance identifier.
+    std::optional<std::wstring> parsedName;
+    // The name the session goes by: the table's, else the parsed one; empty: not listed.
+    std::wstring name;
+    // For a process id of 0 or one the table does not hold: the process found by that name.
+    std::optional<std::uint32_t> resolvedPid;
+    // The record the listing keeps, unless the session has no name or is hidden.
+    struct Record {
+        std::uint32_t pid;
+        std::wstring name;
+    };
+    std::optional<Record> record;
+};
+SessionNaming nameSession(std::uint32_t pid, bool pidKnown, const std::wstring& instanceId, const ProcessTable& table,
+                          std::uint32_t ownPid);

@@ -7,13 +7,14 @@
 #include <map>
 #include <vector>
 
-#include "app/com_ref.h"
-#include "app/log.h"
-#include "app/win_resources.h"
-#include "ducking/process_table.h"
+#include "common/audio_endpoints.h"
+#include "common/com_ref.h"
+#include "common/log.h"
+#include "common/process_table.h"
+#include "common/text.h"
+#include "common/win_resources.h"
 #include "listing/json_line.h"
 #include "listing/listing_rules.h"
-#include "listing/text.h"
 
 namespace {
 
@@ -23,10 +24,10 @@ LogLine::Hex hex(HRESULT hr) {
     return {static_cast<std::uint32_t>(hr)};
 }
 
-void listSession(UINT deviceIndex, int sessionIndex, IAudioSessionEnumerator* sessions, const ProcessTable& table,
+void listSession(UINT deviceIndex, int sessionIndex, const DeviceSessions& sessions, const ProcessTable& table,
                  std::uint32_t ownPid, SessionNames& names) {
     ComRef<IAudioSessionControl> control;
-    HRESULT hr = sessions->GetSession(sessionIndex, control.put());
+    HRESULT hr = sessions.session(sessionIndex, control);
     if (FAILED(hr)) {
         LogLine() << "[win-helper] Device " << deviceIndex << " GetSession(" << sessionIndex << ") failed: 0x"
                   << hex(hr);
@@ -41,78 +42,58 @@ void listSession(UINT deviceIndex, int sessionIndex, IAudioSessionEnumerator* se
     }
 
     DWORD pid = 0;
-    std::wstring name;
-    if (SUCCEEDED(control2->GetProcessId(&pid)) && pid != 0 && pid != ownPid) {
-        const auto entry = table.find(pid);
-        if (entry != table.end() && !entry->second.exeName.empty()) {
-            name = entry->second.exeName;
-        }
+    const bool pidKnown = SUCCEEDED(control2->GetProcessId(&pid));
+    wchar_t* rawInstanceId = nullptr;
+    const HRESULT instanceResult = control2->GetSessionInstanceIdentifier(&rawInstanceId);
+    std::wstring instanceId = takeTaskMemString(rawInstanceId);
+    if (FAILED(instanceResult)) {
+        instanceId.clear();
     }
-    std::wstring instanceId;
-    LPWSTR rawInstanceId = nullptr;
-    if (SUCCEEDED(control2->GetSessionInstanceIdentifier(&rawInstanceId)) && rawInstanceId != nullptr) {
-        const UniqueTaskMem<wchar_t> owner(rawInstanceId);
-        instanceId = rawInstanceId;
+    const SessionNaming naming = nameSession(pid, pidKnown, instanceId, table, ownPid);
+    LogLine() << "[win-helper] Session on dev " << deviceIndex << ": PID=" << pid << ", Name='"
+              << wideToUtf8(naming.tableName) << "', InstanceID='" << wideToUtf8(instanceId) << "'";
+    if (naming.parsedName) {
+        LogLine() << "[win-helper]   Parsed fallback Name='" << wideToUtf8(*naming.parsedName) << "' from InstanceID";
     }
-    LogLine() << "[win-helper] Session on dev " << deviceIndex << ": PID=" << pid << ", Name='" << wideToUtf8(name)
-              << "'"
-              << ", InstanceID='" << wideToUtf8(instanceId) << "'";
-
-    if (name.empty() && !instanceId.empty()) {
-        if (const auto parsed = parseExeNameFromInstanceId(instanceId)) {
-            name = *parsed;
-            LogLine() << "[win-helper]   Parsed fallback Name='" << wideToUtf8(name) << "' from InstanceID";
-        }
+    if (naming.resolvedPid) {
+        LogLine() << "[win-helper]   Resolved PID " << pid << " -> " << *naming.resolvedPid << " for '"
+                  << wideToUtf8(naming.name) << "'";
     }
-    if (name.empty()) {
-        return;
+    if (naming.record) {
+        names[naming.record->pid] = naming.record->name;
     }
-    if (pid == 0 || table.find(pid) == table.end()) {
-        if (const auto resolved = resolvePidByName(name, table)) {
-            LogLine() << "[win-helper]   Resolved PID " << pid << " -> " << *resolved << " for '" << wideToUtf8(name)
-                      << "'";
-            pid = *resolved;
-        }
-    }
-    if (isHiddenSession(pid, name, ownPid)) {
-        return;
-    }
-    names[pid] = name;
 }
 
 void listDevice(UINT deviceIndex, IMMDeviceCollection* devices, const ProcessTable& table, std::uint32_t ownPid,
                 SessionNames& names) {
     ComRef<IMMDevice> device;
-    HRESULT hr = devices->Item(deviceIndex, device.put());
+    const HRESULT hr = devices->Item(deviceIndex, device.put());
     if (FAILED(hr)) {
         LogLine() << "[win-helper] Item(" << deviceIndex << ") failed: 0x" << hex(hr);
         return;
     }
-    ComRef<IAudioSessionManager2> manager;
-    hr = device->Activate(__uuidof(IAudioSessionManager2), CLSCTX_ALL, nullptr, manager.putVoid());
-    if (FAILED(hr)) {
-        LogLine() << "[win-helper] Device " << deviceIndex << " Activate IAudioSessionManager2 failed: 0x" << hex(hr);
+    DeviceSessions sessions;
+    const StepResult opened = sessions.open(device.get());
+    if (opened.failedStep == EndpointStep::ActivateSessionManager) {
+        LogLine() << "[win-helper] Device " << deviceIndex << " Activate IAudioSessionManager2 failed: 0x"
+                  << hex(opened.hr);
         return;
     }
-    ComRef<IAudioSessionEnumerator> sessions;
-    hr = manager->GetSessionEnumerator(sessions.put());
-    if (FAILED(hr)) {
-        LogLine() << "[win-helper] Device " << deviceIndex << " GetSessionEnumerator failed: 0x" << hex(hr);
+    if (!opened.ok()) {
+        LogLine() << "[win-helper] Device " << deviceIndex << " GetSessionEnumerator failed: 0x" << hex(opened.hr);
         return;
     }
-    int sessionCount = 0;
-    sessions->GetCount(&sessionCount);
+    const int sessionCount = sessions.count();
     LogLine() << "[win-helper] Device " << deviceIndex << " sessionCount: " << sessionCount;
     for (int j = 0; j < sessionCount; ++j) {
-        listSession(deviceIndex, j, sessions.get(), table, ownPid, names);
+        listSession(deviceIndex, j, sessions, table, ownPid, names);
     }
 }
 
 // Everything that needs COM, so that it is all released before the apartment is left.
 void listWithCom() {
     ComRef<IMMDeviceEnumerator> enumerator;
-    if (FAILED(CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL, __uuidof(IMMDeviceEnumerator),
-                                enumerator.putVoid()))) {
+    if (FAILED(createDeviceEnumerator(enumerator))) {
         writeJsonListLine({});
         return;
     }

@@ -50,6 +50,17 @@ TEST(DuckingPolicy, CandidatesFollowTheCaptureMode) {
     EXPECT_FALSE(isDuckingCandidate(0, true, true));
 }
 
+TEST(DuckingPolicy, ExcludedNamesAreTestedOnlyForProcessesTheTableHolds) {
+    ProcessTable table;
+    table[10] = {1, L"MyElectronApp.exe"};
+    table[11] = {1, L"player.exe"};
+    table[12] = {1, L"QUILLMERE-host.exe"};
+    EXPECT_TRUE(isExcludedByName(10, table));
+    EXPECT_FALSE(isExcludedByName(11, table));
+    EXPECT_TRUE(isExcludedByName(12, table)) << "A-Z folded";
+    EXPECT_FALSE(isExcludedByName(13, table)) << "a process the snapshot missed is not name-tested";
+}
+
 TEST(DuckingPolicy, DuckedVolumeIsTheSinglePrecisionProduct) {
     EXPECT_EQ(duckedVolume(0.2f, 1.0f), 0.2f);
     EXPECT_EQ(duckedVolume(0.3f, 0.8f), 0.3f * 0.8f);

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "listing/json_line.h"
-#include "listing/text.h"
+#include "common/text.h"
 
 namespace {
 
@@ -82,6 +82,62 @@ TEST(ListingRules, DisplayNameIsTheExeNameWithoutItsLastExtension) {
     EXPECT_EQ(displayNameFromExe(L"README"), L"README");
     EXPECT_EQ(displayNameFromExe(L".exe"), L"");
     EXPECT_EQ(displayNameFromExe(L""), L"");
+}
+
+TEST(ListingRules, AppNameIsTheFileDescriptionElseTheExeName) {
+    EXPECT_EQ(appDisplayName(L"Player", L"player.exe"), L"Player");
+    EXPECT_EQ(appDisplayName(L"", L"my.tool.exe"), L"my.tool");
+    EXPECT_EQ(appDisplayName(L"", L".exe"), L"") << "not listed";
+    EXPECT_EQ(appDisplayName(L"", L""), L"");
+}
+
+TEST(ListingRules, SessionNamingChain) {
+    constexpr std::uint32_t own = 500;
+    ProcessTable table;
+    table[4] = {1, L"explorer.exe"};
+    table[42] = {4, L"player.exe"};
+    table[43] = {4, L""};
+    table[70] = {4, L"game.exe"};
+    table[88] = {4, L"svchost.exe"};
+    table[own] = {4, L"host.exe"};
+    const std::wstring gameInstance = L"{0.0.0.00000000}|\\Device\\Apps\\game.exe%b{1}";
+    struct Case {
+        const char* name;
+        std::uint32_t pid;
+        bool pidKnown;
+        std::wstring instanceId;
+        std::wstring tableName;
+        std::optional<std::wstring> parsed;
+        std::optional<std::uint32_t> resolved;
+        std::optional<std::uint32_t> listedPid;
+        std::wstring listedName;
+    };
+    const Case cases[] = {
+        {"named by the table", 42, true, gameInstance, L"player.exe", std::nullopt, std::nullopt, 42, L"player.exe"},
+        {"no name in the table: the instance id's", 43, true, gameInstance, L"", L"game.exe", std::nullopt, 43,
+         L"game.exe"},
+        {"process gone: resolved by name", 99, true, gameInstance, L"", L"game.exe", 70, 70, L"game.exe"},
+        {"pid call failed: the table is not asked", 42, false, gameInstance, L"", L"game.exe", std::nullopt, 42,
+         L"game.exe"},
+        {"no process: resolved by name", 0, true, gameInstance, L"", L"game.exe", 70, 70, L"game.exe"},
+        {"no name anywhere", 99, true, L"{0.0.0}|nothing", L"", std::nullopt, std::nullopt, std::nullopt, L""},
+        {"gone and unresolvable", 99, true, L"x\\other.exe", L"", L"other.exe", std::nullopt, 99, L"other.exe"},
+        {"the program's own session", own, true, L"", L"", std::nullopt, std::nullopt, std::nullopt, L""},
+        {"a service host is not listed", 88, true, L"", L"svchost.exe", std::nullopt, std::nullopt, std::nullopt, L""},
+    };
+    for (const auto& c : cases) {
+        const SessionNaming naming = nameSession(c.pid, c.pidKnown, c.instanceId, table, own);
+        EXPECT_EQ(naming.tableName, c.tableName) << c.name;
+        EXPECT_EQ(naming.parsedName, c.parsed) << c.name;
+        EXPECT_EQ(naming.resolvedPid, c.resolved) << c.name;
+        ASSERT_EQ(naming.record.has_value(), c.listedPid.has_value()) << c.name;
+        if (naming.record) {
+            EXPECT_EQ(naming.record->pid, *c.listedPid) << c.name;
+            EXPECT_EQ(naming.record->name, c.listedName) << c.name;
+        }
+    }
+    const SessionNaming electron = nameSession(0, true, L"a\\Slack-Electron.exe", table, own);
+    EXPECT_FALSE(electron.record.has_value()) << "an excluded name is not listed";
 }
 
 TEST(JsonLine, RecordsAndListsByteForByte) {

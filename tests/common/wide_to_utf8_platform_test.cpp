@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "listing/text.h"
+#include "common/text.h"
 
 namespace {
 

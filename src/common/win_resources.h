@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <string>
 #include <type_traits>
 
 // Owning holders for kernel handles and run-time loaded libraries.
@@ -22,3 +23,9 @@ struct TaskMemFreer {
 };
 template <class T>
 using UniqueTaskMem = std::unique_ptr<T, TaskMemFreer>;
+
+// Copies a string that the platform returned in COM task memory and frees it; empty for null.
+inline std::wstring takeTaskMemString(wchar_t* text) {
+    const UniqueTaskMem<wchar_t> owner(text);
+    return text != nullptr ? std::wstring(text) : std::wstring();
+}

@@ -1,4 +1,4 @@
-#include "listing/text.h"
+#include "common/text.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "ducking/process_table.h"
+#include "common/process_table.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,9 @@
-#include "app/log.h"
+#include "common/log.h"
 
 #include <cstdio>
 
 LogLine::~LogLine() {
+    // On Windows stderr is in the C runtime's text mode: this LF reaches the host as CR LF.
     text_.push_back('\n');
     std::fwrite(text_.data(), 1, text_.size(), stderr);
     std::fflush(stderr);

@@ -1,6 +1,16 @@
 #pragma once
 
 #include <cstdint>
+#include <thread>
+
+// The capture's two worker threads, and the one way the ducking thread is stopped.
+
+// The ducking thread, empty until started; joined exactly once by stopDuckingAndRestore.
+extern std::thread g_duckThread;
+
+// Starts the stdin reader, detached: it is never joined. False, with a log line, if no thread
+// could be made.
+bool startStdinReader();
 
 // Starts the ducking thread into g_duckThread. False, with a log line, if no thread could be made.
 bool startDuckingThread(std::uint32_t targetPid);

@@ -1,6 +1,6 @@
-#include "ducking/process_table.h"
+#include "common/process_table.h"
 
-#include "listing/text.h"
+#include "common/text.h"
 
 bool isRelatedProcess(std::uint32_t pid, std::uint32_t targetPid, const ProcessTable& table, std::uint32_t ownPid) {
     if (pid == 0 || targetPid == 0) {

@@ -8,8 +8,8 @@
 #include <thread>
 
 #include "app/console_control.h"
-#include "app/run_state.h"
-#include "ducking/ducking_control.h"
+#include "common/run_state.h"
+#include "app/workers.h"
 #include "support/audio_engine_double.h"
 
 namespace {

@@ -1,8 +1,8 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
-#include "app/win_resources.h"
-#include "ducking/process_table.h"
+#include "common/win_resources.h"
+#include "common/process_table.h"
 
 ProcessTable snapshotProcesses() {
     ProcessTable table;

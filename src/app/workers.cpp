@@ -1,13 +1,15 @@
-#include "ducking/ducking_control.h"
+#include "app/workers.h"
 
 #include <exception>
 #include <mutex>
-#include <thread>
 
-#include "app/log.h"
-#include "app/run_state.h"
+#include "app/stdin_reader.h"
+#include "common/log.h"
+#include "common/run_state.h"
 #include "ducking/ducking_engine.h"
 #include "ducking/volume_restoration.h"
+
+std::thread g_duckThread;
 
 namespace {
 
@@ -16,6 +18,16 @@ namespace {
 std::mutex g_duckThreadMutex;
 
 }  // namespace
+
+bool startStdinReader() {
+    try {
+        std::thread(stdinReaderMain).detach();
+        return true;
+    } catch (const std::exception& error) {
+        LogLine() << "[win-helper] Failed to start the stdin reader thread: " << error.what();
+        return false;
+    }
+}
 
 bool startDuckingThread(std::uint32_t targetPid) {
     const std::lock_guard<std::mutex> lock(g_duckThreadMutex);
@@ -29,7 +41,7 @@ bool startDuckingThread(std::uint32_t targetPid) {
 }
 
 void stopDuckingAndRestore() {
-    g_captureRunning.exchange(false);
+    requestWorkersStop();
     {
         const std::lock_guard<std::mutex> lock(g_duckThreadMutex);
         if (g_duckThread.joinable()) {
