@@ -8,18 +8,11 @@
 #include <vector>
 
 #include "support/audio_engine_double.h"
+#include "support/expected_lines.h"
 #include "support/host_process.h"
 #include "support/process_tree.h"
 
 namespace {
-
-using Lines = std::vector<std::string>;
-
-const std::string kRestoring = "[win-helper] Restoring audio session volumes...";
-
-std::string pidText(DWORD pid) {
-    return std::to_string(pid);
-}
 
 std::string helperLabel(DWORD pid) {
     return "tree_helper.exe (pid " + pidText(pid) + ")";

@@ -10,14 +10,11 @@
 #include <vector>
 
 #include "support/audio_engine_double.h"
+#include "support/expected_lines.h"
 #include "support/host_process.h"
 #include "support/process_tree.h"
 
 namespace {
-
-using Lines = std::vector<std::string>;
-
-const std::string kBuild = "[win-helper] build v3-mingw-uuid-fix";
 
 struct Listing {
     DWORD exitCode;
@@ -30,10 +27,6 @@ Listing list(const std::string& option) {
     HostProcess host({{option, "extra", "words"}});
     const DWORD code = host.waitForExit();
     return {code, host.pid(), host.logLines(), host.output()};
-}
-
-std::string pidText(DWORD pid) {
-    return std::to_string(pid);
 }
 
 TEST(SessionListingEndToEnd, SetUpFailuresListNothing) {

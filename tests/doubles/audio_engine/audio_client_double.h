@@ -41,6 +41,9 @@ private:
     int initializeCalls_ = 0;
 };
 
+// The capture client that plays the script's packets in this format (capture_double.cpp).
+IAudioCaptureClient* createCaptureClientDouble(std::vector<std::uint8_t> format);
+
 // The mix format a script directive gives ("key fail HR" or "key KIND RATE CHANNELS BITS"),
 // and the HRESULT of a "fail" directive.
 std::vector<std::uint8_t> scriptedFormat(const char* key, const char* fallbackKind);

@@ -6,9 +6,46 @@
 #include <string>
 #include <vector>
 
-// The double's script: one directive per line, "key arg arg ...", '#' starts a comment.
-// Read once from the file named by QUILLMERE_DOUBLE_SCRIPT. What the program passed to the
-// double is appended, one line per event, to the file named by QUILLMERE_DOUBLE_RECORD.
+// The double's script: one directive per line, "key arg arg ...", '#' starts a comment. Read
+// once per process from the file named by QUILLMERE_DOUBLE_SCRIPT. What the program passed to
+// the double is appended, one line per event, to the file named by QUILLMERE_DOUBLE_RECORD.
+// HR is an HRESULT in C notation (0x80004005); a directive that is absent means success.
+//
+// Activation (ActivateAudioInterfaceAsync):
+//   activate HR                 result of the first call
+//   activate_retry HR           result of the second call (after the WinRT fallback)
+//   completion HR               the activation result the completion reports
+//   completion_without_client   the completion hands out an object that is no IAudioClient
+//   completion_delay_ms N       the call completes after N ms (the call itself waits that long)
+// Audio client:
+//   mix_format KIND RATE CHANNELS BITS | mix_format fail HR
+//                               the loopback client's mix format (default ext-float 48000 2 32);
+//                               KIND is pcm, float, ext-pcm, ext-float or tag=N
+//   initialize HR, initialize_retry HR, get_service HR, start HR
+// Capture client:
+//   packet FRAMES [KIND ARGS]   one packet, in script order; KIND is
+//                                 tone [HZ [AMPLITUDE]] (the default: 440 Hz at 0.5)
+//                                 silent [SEED]    random bytes, flagged silent
+//                                 random [SEED]    random bytes
+//                                 samples V...     explicit values, repeated to fill the packet
+//                                 empty            announced with FRAMES, handed out with 0
+//   repeat                      the packets start over when they run out
+//   realtime                    a packet is handed out only once its time has come
+//   packet_size_fail HR N       the Nth GetNextPacketSize call fails
+//   get_buffer_fail HR N        the Nth GetBuffer call fails
+// Devices and sessions (see session_world.h for their options):
+//   device ID [default] [disabled] [item_fail=HR] [activate_fail=HR] [enum_fail=HR]
+//   session DEVICE pid=N|self id=TEXT [...]
+//   enumerator HR               CoCreateInstance of the device enumerator
+//   enum_endpoints HR           EnumAudioEndpoints
+//   default_endpoint HR         GetDefaultAudioEndpoint
+//   default_activate HR         Activate(IAudioClient) on a device
+//   default_mix_format KIND RATE CHANNELS BITS | default_mix_format fail HR
+//
+// Record lines: activate, handler_agile, initialize (flags and format bytes), get_service,
+// start, stream_start, release_buffer N, stop, capture_client_released, audio_client_released,
+// <client> get_mix_format, create_enumerator, enum_endpoints, get_default_endpoint,
+// device_activate, set_volume ID VOLUME, set_volume_failed ID.
 struct ScriptLine {
     std::string key;
     std::vector<std::string> args;

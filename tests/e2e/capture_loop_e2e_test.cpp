@@ -1,0 +1,175 @@
+// The capture loop and the output stream: exact stdout bytes against the stream rules written
+// out plainly, the order of the end of a run, and the exit status.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "test_signal.h"
+
+#include "support/audio_engine_double.h"
+#include "support/expected_lines.h"
+#include "support/host_process.h"
+
+namespace {
+
+// The end of a run as the double saw it: the restoration's look for the default device, then
+// the client stopped and both clients released, in that order.
+const Lines kShutdownRecord = {"get_default_endpoint flow=0 role=0", "stop", "capture_client_released",
+                               "audio_client_released"};
+
+Lines shutdownRecord(const AudioEngineDouble& engine) {
+    Lines kept;
+    for (const auto& line : engine.recorded()) {
+        if (line.rfind("get_default_endpoint", 0) == 0 || line == "stop" ||
+            line.find("client_released") != std::string::npos) {
+            kept.push_back(line);
+        }
+    }
+    return kept;
+}
+
+TEST(CaptureLoopEndToEnd, CaptureFailuresEndInOrderWithExitZero) {
+    struct Case {
+        const char* name;
+        std::string script;
+        std::string line;
+        Lines releases;
+    };
+    const Case cases[] = {
+        {"first poll", kFirstPollFails, kFirstPollFailedLine, {}},
+        {"poll while draining",
+         "packet 480\npacket 480\npacket_size_fail 0x80004005 3\n",
+         "[win-helper] GetNextPacketSize failed in loop: -2147467259",
+         {"release_buffer 480", "release_buffer 480"}},
+        {"get buffer",
+         "packet 480\npacket 480\nget_buffer_fail 0x88890006 2\n",
+         "[win-helper] GetBuffer failed: -2004287482",
+         {"release_buffer 480"}},
+    };
+    for (const auto& c : cases) {
+        AudioEngineDouble engine(c.script);
+        const Finished run = runToEnd({"1234"});
+        EXPECT_EQ(run.exitCode, 0u) << c.name;
+        EXPECT_EQ(run.lines,
+                  concat({activationLines(),
+                          {kAgileQuery, kStarted, "[win-helper] Excluding PID: 1234", kFloat48k, c.line, kRestoring}}))
+            << c.name;
+        EXPECT_EQ(engine.recorded("release_buffer"), c.releases) << c.name;
+        const Lines recorded = shutdownRecord(engine);
+        ASSERT_GE(recorded.size(), kShutdownRecord.size());
+        EXPECT_EQ(Lines(recorded.end() - 4, recorded.end()), kShutdownRecord) << c.name;
+    }
+}
+
+// What the host must receive for a stream: the stream rules written out plainly,
+// one frame at a time, without the program's converter.
+std::string expectedStream(const std::vector<std::vector<float>>& packetsOfMono, double rate) {
+    std::string bytes;
+    const double step = rate / 16000.0;
+    double position = 0.0;
+    for (const auto& mono : packetsOfMono) {
+        const double frames = static_cast<double>(mono.size());
+        while (frames > position) {
+            const auto i = static_cast<std::size_t>(position);
+            const std::size_t next = i + 1 < mono.size() ? i + 1 : i;
+            const float f = static_cast<float>(position - static_cast<double>(i));
+            float v = (1.0f - f) * mono[i] + f * mono[next];
+            v = v < -1.0f ? -1.0f : (v > 1.0f ? 1.0f : v);
+            const auto s = static_cast<std::int32_t>(v * 32767.0f);
+            bytes.push_back(static_cast<char>(s & 0xFF));
+            bytes.push_back(static_cast<char>((s >> 8) & 0xFF));
+            position += step;
+        }
+        position = position - frames > 0.0 ? position - frames : 0.0;
+    }
+    return bytes;
+}
+
+TEST(OutputStreamEndToEnd, FloatToneAt48kHzInEvenPackets) {
+    std::string script = "mix_format ext-float 48000 2 32\n";
+    std::vector<std::vector<float>> mono;
+    std::uint64_t n = 0;
+    for (int packet = 0; packet < 10; ++packet) {
+        script += "packet 480 tone 440 0.8\n";
+        std::vector<float> frames;
+        for (int j = 0; j < 480; ++j) {
+            // Both channels carry the same float, so their average is that float.
+            frames.push_back(static_cast<float>(test_signal::toneValue(440, 0.8, 48000, n++)));
+        }
+        mono.push_back(frames);
+    }
+    AudioEngineDouble engine(script + "packet_size_fail 0x80004005 12\n");
+    const Finished run = runToEnd({"1234"});
+    EXPECT_EQ(run.exitCode, 0u);
+    ASSERT_EQ(run.output.size(), 3200u);
+    EXPECT_EQ(run.output, expectedStream(mono, 48000));
+    // A 440 Hz tone at 0.8 reaches 0.8 * 32767 at its peak.
+    std::int16_t peak = 0;
+    for (std::size_t i = 0; i < run.output.size(); i += 2) {
+        std::int16_t s;
+        std::memcpy(&s, run.output.data() + i, 2);
+        peak = std::max(peak, s);
+    }
+    EXPECT_NEAR(peak, 26213, 30);
+}
+
+TEST(OutputStreamEndToEnd, SixteenBitToneAt44100InUnevenPackets) {
+    const std::vector<std::uint32_t> sizes = {441, 100, 333, 7, 1000, 1, 2, 441, 17};
+    std::string script = "mix_format pcm 44100 2 16\n";
+    std::vector<std::vector<float>> mono;
+    std::uint64_t n = 0;
+    for (std::uint32_t size : sizes) {
+        script += "packet " + std::to_string(size) + " tone 1000 0.5\n";
+        std::vector<float> frames;
+        for (std::uint32_t j = 0; j < size; ++j) {
+            std::vector<std::uint8_t> sample;
+            test_signal::appendSample(sample, test_signal::toneValue(1000, 0.5, 44100, n++), 16, false);
+            const auto value = static_cast<std::int16_t>(sample[0] | (sample[1] << 8));
+            const float contribution = static_cast<float>(value) * 3.0517578125e-05f;
+            frames.push_back((contribution + contribution) / 2.0f);
+        }
+        mono.push_back(frames);
+    }
+    AudioEngineDouble engine(script + "packet_size_fail 0x80004005 " + std::to_string(sizes.size() + 2) + "\n");
+    const Finished run = runToEnd({"1234"});
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(run.lines.back(), kRestoring);
+    EXPECT_EQ(run.output.size(), 2u * 850u);
+    EXPECT_EQ(run.output, expectedStream(mono, 44100));
+}
+
+TEST(OutputStreamEndToEnd, SilentPacketsAreZerosAndEmptyPacketsAreReleasedWithZero) {
+    AudioEngineDouble engine(
+        "packet 480 silent 7\npacket 5 empty\npacket 3 samples 0.5 0.5\npacket_size_fail 0x80004005 5\n");
+    const Finished run = runToEnd({"1234"});
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(run.output, std::string(320, '\0') + std::string("\xff\x3f", 2));
+    EXPECT_EQ(engine.recorded("release_buffer"), (Lines{"release_buffer 480", "release_buffer 0", "release_buffer 3"}));
+}
+
+TEST(OutputStreamEndToEnd, HostClosingStdoutEndsTheRunInOrder) {
+    AudioEngineDouble engine("packet 480 tone 440 0.5\nrepeat\n");
+    HostProcess host({{"1234"}, 3200});
+    EXPECT_EQ(host.waitForExit(), 0u);
+    const Lines lines = host.logLines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(Lines(lines.end() - 2, lines.end()),
+              (Lines{"[win-helper] Write to stdout failed (pipe closed)", kRestoring}));
+    const Lines recorded = shutdownRecord(engine);
+    ASSERT_GE(recorded.size(), 4u);
+    EXPECT_EQ(Lines(recorded.end() - 4, recorded.end()), kShutdownRecord);
+    const Lines all = engine.recorded();
+    const auto stop = std::find(all.begin(), all.end(), "stop");
+    ASSERT_NE(stop, all.end());
+    EXPECT_EQ(std::count(all.begin(), stop, "release_buffer 480"),
+              static_cast<long>(engine.recorded("release_buffer").size()))
+        << "every packet, the one whose write failed too, is released before the client stops";
+    EXPECT_GE(engine.recorded("release_buffer").size(), 11u) << "3200 bytes were read before the pipe closed";
+}
+
+}  // namespace
