@@ -1,4 +1,6 @@
 // The command-line parser over arbitrary arguments: the input split at NUL bytes.
+// Properties: a capture never has pid 0; a stored ratio is within 0..1; a ratio argument with
+// no numeric prefix (as strtod sees it) is reported, never stored.
 
 #include <cmath>
 #include <cstdint>
@@ -31,6 +33,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (line.duckRatio && line.invalidDuckRatio) {
         std::abort();
+    }
+    if (line.mode == RunMode::Capture && words.size() > 2) {
+        char* end = nullptr;
+        std::strtod(words[2].c_str(), &end);
+        if (end == words[2].c_str() && (line.duckRatio || line.invalidDuckRatio != words[2])) {
+            std::abort();  // an argument with no numeric prefix is refused, never read as 0
+        }
     }
     return 0;
 }

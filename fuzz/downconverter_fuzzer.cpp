@@ -1,6 +1,7 @@
-// The down-converter over an arbitrary format summary and arbitrary packets. Each packet is
-// copied into a buffer of exactly frames x channels x bytes per sample, so a read past it is
-// caught; the output length must follow from the carried position and the step.
+// The down-converter over the formats and packet sizes an audio engine delivers, with arbitrary
+// packet bytes and flags. Each packet is copied into a buffer of exactly frames x channels x
+// bytes per sample, so a read past it is caught; the output length must follow from the carried
+// position and the step.
 
 #include <cstdint>
 #include <cstdlib>
@@ -25,16 +26,23 @@ T take(const std::uint8_t*& data, std::size_t& size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    // Formats an audio engine can deliver: 8 kHz to 384 kHz, up to 8 channels (0 too, which
+    // decodes to silence), the sample sizes of real formats or, one time in six, any value.
+    constexpr std::uint32_t kMinRate = 8000;
+    constexpr std::uint32_t kMaxRate = 384000;
+    constexpr std::uint16_t kBits[] = {8, 16, 24, 32, 64};
     FormatSummary format;
-    // Rates below 100 Hz would only make the run slow: thousands of samples per frame.
-    format.sampleRate = 100 + take<std::uint32_t>(data, size) % 400000;
-    format.channels = take<std::uint8_t>(data, size) % 17;
-    format.bitsPerSample = take<std::uint8_t>(data, size);
+    format.sampleRate = kMinRate + take<std::uint32_t>(data, size) % (kMaxRate - kMinRate + 1);
+    format.channels = take<std::uint8_t>(data, size) % 9;
+    const std::uint8_t bitsChoice = take<std::uint8_t>(data, size);
+    format.bitsPerSample = bitsChoice % 6 < 5 ? kBits[bitsChoice % 6] : take<std::uint8_t>(data, size);
     format.isFloat = (take<std::uint8_t>(data, size) & 1) != 0;
     PcmDownconverter converter(format);
     const std::size_t frameBytes = static_cast<std::size_t>(format.channels) * (format.bitsPerSample / 8);
 
-    while (size > 0) {
+    // Packets of up to 2048 frames (about 43 ms at 48 kHz; the engine hands out about 10 ms), at
+    // most 16 of them per input.
+    for (int packetCount = 0; size > 0 && packetCount < 16; ++packetCount) {
         const std::uint32_t frames = 1 + take<std::uint16_t>(data, size) % 2048;
         const std::uint32_t flags = take<std::uint8_t>(data, size);
         const std::size_t bytes = frames * frameBytes;

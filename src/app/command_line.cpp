@@ -19,8 +19,13 @@ std::uint32_t parsePid(const char* text) {
 
 }  // namespace
 
-double parseAtof(const char* text) {
-    return std::strtod(text, nullptr);
+std::optional<double> parseNumericPrefix(const char* text) {
+    char* end = nullptr;
+    const double value = std::strtod(text, &end);
+    if (end == text) {
+        return std::nullopt;
+    }
+    return value;
 }
 
 CommandLine parseCommandLine(int argc, const char* const* argv) {
@@ -43,8 +48,9 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
     }
     result.mode = RunMode::Capture;
     if (argc >= 3) {
-        const float ratio = static_cast<float>(parseAtof(argv[2]));
-        if (std::isnan(ratio)) {
+        const std::optional<double> value = parseNumericPrefix(argv[2]);
+        const float ratio = static_cast<float>(value.value_or(0.0));
+        if (!value || std::isnan(ratio)) {
             result.invalidDuckRatio = argv[2];
         } else {
             result.duckRatio = ratio < 0.0f ? 0.0f : (ratio > 1.0f ? 1.0f : ratio);

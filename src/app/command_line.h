@@ -11,13 +11,16 @@ struct CommandLine {
     std::uint32_t pid = 0;
     // Clamped into 0..1 when the second argument is present and reads as a number.
     std::optional<float> duckRatio;
-    // The second argument when it reads as not-a-number; the ratio then stays at its default.
+    // The second argument when it has no numeric prefix or reads as not-a-number; the ratio
+    // then stays at its default.
     std::optional<std::string> invalidDuckRatio;
     bool includeMode = false;
 };
 
 CommandLine parseCommandLine(int argc, const char* const* argv);
 
-// The value C's atof gives for the text: leading white space skipped, the longest numeric
-// prefix used (including inf, nan and hexadecimal forms), 0 when there is none.
-double parseAtof(const char* text);
+// The value C's atof gives for the text (leading white space skipped, the longest numeric
+// prefix used, including inf, nan and hexadecimal forms), or nothing when the text has no
+// numeric prefix at all, where atof would give 0: "0.5abc" is 0.5, " .3" is 0.3, "-0" is 0,
+// while "exit", "Stop" or "" are no number.
+std::optional<double> parseNumericPrefix(const char* text);

@@ -12,8 +12,11 @@ void executeStdinLine(const std::string& line) {
         requestCaptureStop();
         return;
     }
-    const float ratio = static_cast<float>(parseAtof(line.c_str()));
-    if (ratio >= 0.0f && ratio <= 1.0f) {
+    // A line without a numeric prefix (a misspelt stop word, a stray log line) is refused
+    // rather than read as 0, which would silence every other application.
+    const std::optional<double> value = parseNumericPrefix(line.c_str());
+    const float ratio = static_cast<float>(value.value_or(-1.0));
+    if (value && ratio >= 0.0f && ratio <= 1.0f) {
         LogLine() << "[win-helper] Real-time duck ratio updated to " << ratio;
         publishDuckRatio(ratio);
     } else {

@@ -5,7 +5,8 @@
 #include <string>
 
 // The host's line protocol on standard input: "exit", "quit" or "stop" ends the capture;
-// any other line is a new duck ratio read as atof reads it and accepted only within 0..1.
+// any other line is a new duck ratio read as atof reads its numeric prefix, accepted only
+// within 0..1; a line with no numeric prefix is refused.
 
 inline constexpr std::size_t kStdinReadSize = 256;
 inline constexpr std::size_t kStdinMaxLineBytes = 64;
