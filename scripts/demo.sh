@@ -21,7 +21,7 @@ SCRIPT
 export QUILLMERE_DOUBLE_SCRIPT="$(build/windows/run-under-wine.sh winepath -w "$out/engine-script.txt" 2>/dev/null)"
 echo "Capturing for three seconds..."
 status=0
-{ sleep 3; echo exit; } | build/windows/run-under-wine.sh build/windows/test-bin/Quillmere.exe 4242 0.2 \
+{ sleep 3; echo exit; } | build/windows/run-under-wine.sh build/windows/src/Quillmere.exe 4242 0.2 \
     >"$out/capture.raw" 2>"$out/capture.log" || status=$?
 WINEPREFIX="$PWD/build/windows/wineprefix" wineserver -k 2>/dev/null || true
 

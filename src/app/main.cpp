@@ -10,6 +10,8 @@
 #include "listing/session_listing.h"
 
 int main(int argc, char** argv) {
+    // Libraries loaded at run time come from System32, never from the program's own folder.
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     LogLine() << kBuildLine;
     const CommandLine commandLine = parseCommandLine(argc, argv);
     switch (commandLine.mode) {

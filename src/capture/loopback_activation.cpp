@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 
 #include "capture/activation_params.h"
 #include "common/log.h"
@@ -26,11 +27,17 @@ constexpr DWORD kParamsSize = sizeof(AUDIOCLIENT_ACTIVATION_PARAMS);
 // {00000003-0000-0000-C000-000000000046}
 constexpr IID kIidMarshal = {0x00000003, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
+// How long the main thread waits for the activation to complete. Nothing else can end the wait
+// (the stdin reader is not running yet), so a platform that never completes must not hang the
+// program.
+constexpr DWORD kActivationTimeoutMs = 10000;
+
 // Receives the completion of ActivateAudioInterfaceAsync on a thread of the platform's and
-// wakes the waiting main thread. Agile: it aggregates the free-threaded marshaler.
+// wakes the waiting main thread. Agile: it aggregates the free-threaded marshaler. It owns its
+// event, so a completion that comes after the main thread gave up still finds it.
 class CompletionHandler final : public IActivateAudioInterfaceCompletionHandler {
 public:
-    explicit CompletionHandler(HANDLE completionEvent) : completionEvent_(completionEvent) {}
+    explicit CompletionHandler(UniqueHandle completionEvent) : completionEvent_(std::move(completionEvent)) {}
 
     // Aggregates the free-threaded marshaler with this object as the controlling IUnknown.
     HRESULT createFreeThreadedMarshaler() { return CoCreateFreeThreadedMarshaler(this, freeThreadedMarshaler_.put()); }
@@ -40,6 +47,7 @@ public:
     ULONG STDMETHODCALLTYPE Release() override;
     HRESULT STDMETHODCALLTYPE ActivateCompleted(IActivateAudioInterfaceAsyncOperation* operation) override;
 
+    HANDLE completionEvent() const { return completionEvent_.get(); }
     // Read by the creator after the completion event was signalled.
     HRESULT activateResult() const { return activateResult_; }
     IAudioClient* audioClient() const { return audioClient_.get(); }
@@ -48,7 +56,7 @@ private:
     ~CompletionHandler() = default;
 
     LONG refCount_ = 1;
-    HANDLE completionEvent_;  // owned by the creator
+    const UniqueHandle completionEvent_;
     // Released when the last reference goes: the client first, then the marshaler.
     ComRef<IUnknown> freeThreadedMarshaler_;
     ComRef<IAudioClient> audioClient_;
@@ -84,7 +92,7 @@ std::string formatIid(REFIID riid) {
 HRESULT retryAfterRoInitialize(HRESULT firstResult, ActivateAudioInterfaceAsyncFn activate, PROPVARIANT* params,
                                CompletionHandler* handler, IActivateAudioInterfaceAsyncOperation** operation) {
     LogLine() << "[win-helper] Attempting WinRT initialization (RoInitialize) fallback...";
-    const UniqueLibrary winrt(LoadLibraryW(L"api-ms-win-core-winrt-l1-1-0.dll"));
+    const UniqueLibrary winrt(LoadLibraryExW(L"api-ms-win-core-winrt-l1-1-0.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
     if (!winrt) {
         return firstResult;
     }
@@ -140,14 +148,15 @@ HRESULT STDMETHODCALLTYPE CompletionHandler::ActivateCompleted(IActivateAudioInt
     if (activated != nullptr) {
         activated->Release();
     }
-    SetEvent(completionEvent_);
+    SetEvent(completionEvent_.get());
     return S_OK;
 }
 
 }  // namespace
 
 ComRef<IAudioClient> activateProcessLoopbackClient(std::uint32_t pid, bool includeMode) {
-    const UniqueLibrary mmdevapi(LoadLibraryW(L"Mmdevapi.dll"));
+    // From System32 only: never a Mmdevapi.dll planted beside the program.
+    UniqueLibrary mmdevapi(LoadLibraryExW(L"Mmdevapi.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
     if (!mmdevapi) {
         LogLine() << kMmdevapiNotLoadedLine;
         return nullptr;
@@ -177,7 +186,7 @@ ComRef<IAudioClient> activateProcessLoopbackClient(std::uint32_t pid, bool inclu
     activateParams.blob.pBlobData = reinterpret_cast<BYTE*>(&params);
 
     // The creator's reference; the platform holds its own while the operation needs the handler.
-    auto handler = ComRef<CompletionHandler>::adopt(new CompletionHandler(completionEvent.get()));
+    auto handler = ComRef<CompletionHandler>::adopt(new CompletionHandler(std::move(completionEvent)));
     LogLine() << "[win-helper] CoCreateFreeThreadedMarshaler returned: " << handler->createFreeThreadedMarshaler();
 
     LogLine() << "[win-helper] Calling ActivateAudioInterfaceAsync...";
@@ -198,8 +207,12 @@ ComRef<IAudioClient> activateProcessLoopbackClient(std::uint32_t pid, bool inclu
         }
     }
 
-    WaitForSingleObject(completionEvent.get(), INFINITE);
-    completionEvent.reset();
+    if (WaitForSingleObject(handler->completionEvent(), kActivationTimeoutMs) != WAIT_OBJECT_0) {
+        LogLine() << "[win-helper] ActivateAudioInterfaceAsync did not complete in time";
+        // The operation is still outstanding: its code must stay loaded for a late completion.
+        mmdevapi.release();
+        return nullptr;
+    }
 
     if (FAILED(handler->activateResult())) {
         LogLine() << kActivationErrorPrefix << handler->activateResult();

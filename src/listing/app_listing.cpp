@@ -14,7 +14,8 @@
 
 namespace {
 
-constexpr DWORD kImagePathCapacity = 260;
+// The longest path Windows hands out (UNICODE_STRING's limit), so no long install path is cut.
+constexpr DWORD kImagePathCapacity = 32768;
 
 // EnumWindows callback: adds the window's process to the std::set<DWORD> behind `processes`
 // when the window is visible, titled, unowned and not a tool window.
@@ -37,12 +38,13 @@ std::wstring queryProcessImagePath(DWORD pid) {
     if (!process) {
         return {};
     }
-    wchar_t buffer[kImagePathCapacity];
+    std::wstring path(kImagePathCapacity, L'\0');
     DWORD size = kImagePathCapacity;
-    if (!QueryFullProcessImageNameW(process.get(), 0, buffer, &size)) {
+    if (!QueryFullProcessImageNameW(process.get(), 0, path.data(), &size)) {
         return {};
     }
-    return std::wstring(buffer, size);
+    path.resize(size);
+    return path;
 }
 
 // The file description of the first translation in the file's version information; empty

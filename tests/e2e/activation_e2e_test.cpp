@@ -43,6 +43,10 @@ TEST(ActivationEndToEnd, EveryFailureEndsWithItsLinesAndExitOne) {
          {kAgileQuery, "Activation completed with error: -2147024894"},
          1},
         {"completion without a client", "completion_without_client\n", {kAgileQuery, "Failed to get IAudioClient"}, 1},
+        {"completion never comes",
+         "completion_later_ms never\n",
+         {kAgileQuery, "[win-helper] ActivateAudioInterfaceAsync did not complete in time"},
+         1},
     };
     for (const auto& c : cases) {
         AudioEngineDouble engine(c.script);
@@ -59,19 +63,20 @@ TEST(ActivationEndToEnd, EveryFailureEndsWithItsLinesAndExitOne) {
 std::string programBeside(const std::string& library) {
     char directory[MAX_PATH];
     GetTempPathA(MAX_PATH, directory);
-    const std::string folder = std::string(directory) + "quillmere-bare";
+    const std::string folder = std::string(directory) + "quillmere-planted";
     CreateDirectoryA(folder.c_str(), nullptr);
     CopyFileA((testBinDir() + "\\Quillmere.exe").c_str(), (folder + "\\Quillmere.exe").c_str(), FALSE);
     CopyFileA((testBinDir() + "\\" + library).c_str(), (folder + "\\Mmdevapi.dll").c_str(), FALSE);
     return folder + "\\Quillmere.exe";
 }
 
-TEST(ActivationEndToEnd, LibraryWithoutTheEntryPoint) {
-    AudioEngineDouble engine("");
-    // A module that exports nothing of the kind: the tree helper program.
+TEST(ActivationEndToEnd, AMmdevapiDllBesideTheProgramIsNotLoaded) {
+    AudioEngineDouble engine("completion 0x80070002\n");
+    // Planted: a module without the entry point. Loading it would end in "Failed to find ...".
     HostProcess host({{"1234"}, SIZE_MAX, programBeside("tree_helper.exe")});
     EXPECT_EQ(host.waitForExit(), 1u);
-    EXPECT_EQ(host.logLines(), (Lines{kBuild, "Failed to find ActivateAudioInterfaceAsync in Mmdevapi.dll"}));
+    EXPECT_EQ(host.logLines(), concat({activationLines(), {kAgileQuery, "Activation completed with error: -2147024894"}}));
+    EXPECT_EQ(engine.recorded("activate").size(), 1u) << "System32's library served the activation";
 }
 
 }  // namespace

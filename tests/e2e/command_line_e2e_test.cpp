@@ -67,12 +67,14 @@ TEST(CommandLineEndToEnd, ModeWordSelectsTheLoopbackModeInTheBlob) {
     }
 }
 
-TEST(CommandLineEndToEnd, NotANumberRatioArgumentIsIgnoredWithALine) {
-    AudioEngineDouble engine("completion 0x80070002\n");
-    const Finished run = runToEnd({"1234", "nan"});
-    ASSERT_GE(run.lines.size(), 2u);
-    EXPECT_EQ(run.lines[0], kBuild);
-    EXPECT_EQ(run.lines[1], "[win-helper] Ignoring invalid duck ratio argument: nan");
+TEST(CommandLineEndToEnd, RatioArgumentWithoutANumberIsIgnoredWithALine) {
+    for (const char* ratio : {"nan", "loud"}) {
+        AudioEngineDouble engine("completion 0x80070002\n");
+        const Finished run = runToEnd({"1234", ratio});
+        ASSERT_GE(run.lines.size(), 2u) << ratio;
+        EXPECT_EQ(run.lines[0], kBuild);
+        EXPECT_EQ(run.lines[1], std::string("[win-helper] Ignoring invalid duck ratio argument: ") + ratio);
+    }
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 // --list-sessions and --list-apps as a host sees them: exact stdout bytes, exact log lines,
 // exit status 0, and the whole line read back by a JSON parser.
 
+#include <windows.h>
+#include <winternl.h>
+
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -150,16 +153,19 @@ bool waitForWindow(DWORD pid, const std::wstring& title) {
     return search.found;
 }
 
-// A stand-in application from the test folder, with the windows its arguments ask for.
+// A stand-in application, from the test folder unless a full path is given, with the windows
+// its arguments ask for.
 class WindowProgram {
 public:
     WindowProgram(const std::string& exe, const std::string& windows) {
-        std::string commandLine = "\"" + testBinDir() + "\\" + exe + "\" " + windows;
-        STARTUPINFOA startup = {};
+        const std::string path = exe.find('\\') == std::string::npos ? testBinDir() + "\\" + exe : exe;
+        const std::wstring application(path.begin(), path.end());
+        std::wstring commandLine = L"\"" + application + L"\" " + std::wstring(windows.begin(), windows.end());
+        STARTUPINFOW startup = {};
         startup.cb = sizeof startup;
-        if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                            &process_)) {
-            ADD_FAILURE() << "cannot start " << exe;
+        if (!CreateProcessW(application.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &startup, &process_)) {
+            ADD_FAILURE() << "cannot start " << exe << ": error " << GetLastError();
         }
     }
     ~WindowProgram() {
@@ -174,9 +180,9 @@ private:
     PROCESS_INFORMATION process_ = {};
 };
 
-std::string jsonEscapedPath(const std::string& exe) {
+std::string jsonEscaped(const std::string& path) {
     std::string escaped;
-    for (char c : testBinDir() + "\\" + exe) {
+    for (char c : path) {
         escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
     }
     return escaped;
@@ -199,10 +205,10 @@ TEST(AppListingEndToEnd, ListsProcessesWithQualifyingWindowsOnce) {
     const std::string describedRecord = "{\"pid\":" + pidText(described.pid()) +
                                         ",\"name\":\"Say \\\"hi\\\" C:\\\\Apps Caf\xc3\xa9 \xce\xa9\","
                                         "\"exe\":\"described_app.exe\",\"path\":\"" +
-                                        jsonEscapedPath("described_app.exe") + "\"}";
+                                        jsonEscaped(testBinDir() + "\\described_app.exe") + "\"}";
     const std::string toolRecord = "{\"pid\":" + pidText(tool.pid()) +
                                    ",\"name\":\"my.tool\",\"exe\":\"my.tool.exe\",\"path\":\"" +
-                                   jsonEscapedPath("my.tool.exe") + "\"}";
+                                   jsonEscaped(testBinDir() + "\\my.tool.exe") + "\"}";
     EXPECT_NE(listing.output.find(describedRecord), std::string::npos) << listing.output;
     EXPECT_NE(listing.output.find(toolRecord), std::string::npos) << listing.output;
 
@@ -227,6 +233,99 @@ TEST(AppListingEndToEnd, ListsProcessesWithQualifyingWindowsOnce) {
             EXPECT_EQ(record.at("name"), "Say \"hi\" C:\\Apps Caf\xc3\xa9 \xce\xa9");
         }
     }
+}
+
+// A copy of my.tool.exe whose full image path is 300 characters, well past what a MAX_PATH
+// buffer holds, started with its windows.
+class LongPathTool {
+public:
+    explicit LongPathTool(const std::string& windows) {
+        std::wstring folder = widen(testBinDir()) + L"\\long-image-path";
+        const std::wstring exe = L"\\my.tool.exe";
+        while (folder.size() + exe.size() < kLength) {
+            folder += L"\\" + std::wstring(std::min<std::size_t>(100, kLength - exe.size() - folder.size() - 1), L'x');
+        }
+        for (std::size_t end = folder.find(L'\\', 3); end != std::wstring::npos; end = folder.find(L'\\', end + 1)) {
+            CreateDirectoryW((L"\\\\?\\" + folder.substr(0, end)).c_str(), nullptr);
+        }
+        CreateDirectoryW((L"\\\\?\\" + folder).c_str(), nullptr);
+        path_ = folder + exe;
+        CopyFileW((L"\\\\?\\" + widen(testBinDir()) + exe).c_str(), (L"\\\\?\\" + path_).c_str(), FALSE);
+        start(widen(windows));
+    }
+    ~LongPathTool() {
+        TerminateProcess(process_, 0);
+        WaitForSingleObject(process_, 5000);
+        CloseHandle(thread_);
+        CloseHandle(process_);
+    }
+    DWORD pid() const { return GetProcessId(process_); }
+    std::string path() const { return std::string(path_.begin(), path_.end()); }
+
+private:
+    static constexpr std::size_t kLength = 300;
+
+    static std::wstring widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+    // CreateProcessW finds programs through MAX_PATH buffers (Wine's starts nothing whose path
+    // is longer than 259 characters); the native call takes any length.
+    void start(const std::wstring& windows) {
+        using CreateParameters = NTSTATUS(NTAPI*)(PRTL_USER_PROCESS_PARAMETERS*, PUNICODE_STRING, PUNICODE_STRING,
+                                                  PUNICODE_STRING, PUNICODE_STRING, PVOID, PUNICODE_STRING,
+                                                  PUNICODE_STRING, PUNICODE_STRING, PUNICODE_STRING, ULONG);
+        using CreateUserProcess = NTSTATUS(NTAPI*)(PHANDLE, PHANDLE, ACCESS_MASK, ACCESS_MASK, PVOID, PVOID, ULONG,
+                                                   ULONG, PVOID, PVOID, PVOID);
+        struct Attribute {
+            ULONG_PTR attribute;
+            SIZE_T size;
+            ULONG_PTR value;
+            PSIZE_T returnLength;
+        };
+        struct AttributeList {
+            SIZE_T totalLength;
+            Attribute attributes[1];
+        };
+        constexpr ULONG_PTR kImageNameAttribute = 0x20005;  // PS_ATTRIBUTE_IMAGE_NAME
+        constexpr ULONG kNormalizedParameters = 1;          // RTL_USER_PROC_PARAMS_NORMALIZED
+        const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+        const auto createParameters = reinterpret_cast<CreateParameters>(
+            reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlCreateProcessParametersEx")));
+        const auto createUserProcess =
+            reinterpret_cast<CreateUserProcess>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtCreateUserProcess")));
+
+        std::wstring ntPath = L"\\??\\" + path_;
+        std::wstring commandLine = L"\"" + path_ + L"\" " + windows;
+        UNICODE_STRING image = {static_cast<USHORT>(path_.size() * 2), static_cast<USHORT>(path_.size() * 2),
+                                path_.data()};
+        UNICODE_STRING command = {static_cast<USHORT>(commandLine.size() * 2),
+                                  static_cast<USHORT>(commandLine.size() * 2), commandLine.data()};
+        PRTL_USER_PROCESS_PARAMETERS parameters = nullptr;
+        ASSERT_EQ(createParameters(&parameters, &image, nullptr, nullptr, &command, nullptr, nullptr, nullptr, nullptr,
+                                   nullptr, kNormalizedParameters),
+                  0);
+        unsigned char createInfo[0x58] = {};  // PS_CREATE_INFO, its size first
+        *reinterpret_cast<SIZE_T*>(createInfo) = sizeof createInfo;
+        AttributeList attributes = {sizeof attributes,
+                                    {{kImageNameAttribute, ntPath.size() * 2, reinterpret_cast<ULONG_PTR>(ntPath.data()),
+                                      nullptr}}};
+        ASSERT_EQ(createUserProcess(&process_, &thread_, PROCESS_ALL_ACCESS, THREAD_ALL_ACCESS, nullptr, nullptr, 0, 0,
+                                    parameters, createInfo, &attributes),
+                  0);
+    }
+
+    std::wstring path_;
+    HANDLE process_ = nullptr;
+    HANDLE thread_ = nullptr;
+};
+
+TEST(AppListingEndToEnd, AnImagePathLongerThanMaxPathIsListedWhole) {
+    LongPathTool tool("visible:Long");
+    ASSERT_TRUE(waitForWindow(tool.pid(), L"Long"));
+    const Listing listing = list("--list-apps");
+    const std::string record = "{\"pid\":" + pidText(tool.pid()) +
+                               ",\"name\":\"my.tool\",\"exe\":\"my.tool.exe\",\"path\":\"" + jsonEscaped(tool.path()) +
+                               "\"}";
+    EXPECT_NE(listing.output.find(record), std::string::npos) << listing.output;
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
 #!/bin/sh
 # Keeps one wineserver alive between runs and creates the private Wine prefix once: no audio
-# driver, and the MMDeviceEnumerator class served by the audio engine double in the given folder.
+# driver, and the audio engine double (the given file) installed as System32's Mmdevapi.dll,
+# which also serves the MMDeviceEnumerator class, so that a process holds one copy of it.
 set -eu
-doubles_dir=$1
+double=$1
 mkdir -p "$(dirname "$WINEPREFIX")"
 (
     flock 9
@@ -16,10 +17,11 @@ mkdir -p "$(dirname "$WINEPREFIX")"
         wineboot -i 9>&- </dev/null >/dev/null 2>&1
         clsid='HKLM\Software\Classes\CLSID\{BCDE0395-E52F-467C-8E3D-C4579291692E}\InprocServer32'
         wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /d '' /f 9>&- >/dev/null 2>&1
-        wine reg add "$clsid" /ve /d "$(winepath -w "$doubles_dir/Mmdevapi.dll")" /f 9>&- >/dev/null 2>&1
+        wine reg add "$clsid" /ve /d 'C:\windows\system32\mmdevapi.dll' /f 9>&- >/dev/null 2>&1
         wine reg add "$clsid" /v ThreadingModel /d Both /f 9>&- >/dev/null 2>&1
         # A crash ends the process at once instead of starting the debugger.
         wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d '' /f 9>&- >/dev/null 2>&1
         touch "$WINEPREFIX/.quillmere-ready"
     fi
+    "$(dirname "$0")/install-double.sh" "$double" "$WINEPREFIX"
 ) 9>"$WINEPREFIX.lock"

@@ -249,15 +249,23 @@ extern "C" __declspec(dllexport) HRESULT WINAPI
     auto* op = new ActivateOperationDouble(completion, activated);
     op->AddRef();
     *operation = op;
-    // Completes on a thread of its own, and has dropped its references to the handler and the
-    // operation before the call returns, so what the program releases is all that is left.
+    // Completes on a thread of its own. Unless the completion comes later, the double has
+    // dropped its references to the handler and the operation before the call returns, so what
+    // the program releases is all that is left.
     handler->AddRef();
-    const auto delayMs = static_cast<DWORD>(Script::instance().result("completion_delay_ms", 0));
-    std::thread([handler, op, delayMs] {
+    const auto complete = [handler, op](DWORD delayMs) {
         Sleep(delayMs);
         handler->ActivateCompleted(op);
         op->Release();
         handler->Release();
-    }).join();
+    };
+    if (const ScriptLine* later = Script::instance().find("completion_later_ms")) {
+        // The platform's references stay with the outstanding operation.
+        if (later->args.at(0) != "never") {
+            std::thread(complete, static_cast<DWORD>(std::stoul(later->args.at(0)))).detach();
+        }
+        return callResult;
+    }
+    std::thread(complete, static_cast<DWORD>(Script::instance().result("completion_delay_ms", 0))).join();
     return callResult;
 }

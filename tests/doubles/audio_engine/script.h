@@ -17,6 +17,8 @@
 //   completion HR               the activation result the completion reports
 //   completion_without_client   the completion hands out an object that is no IAudioClient
 //   completion_delay_ms N       the call completes after N ms (the call itself waits that long)
+//   completion_later_ms N|never the call returns at once; the completion comes N ms later, on
+//                               a thread of the double's, or never
 // Audio client:
 //   mix_format KIND RATE CHANNELS BITS | mix_format fail HR
 //                               the loopback client's mix format (default ext-float 48000 2 32);
