@@ -18,7 +18,10 @@ for target in stdin_protocol command_line downconverter escape_json instance_id;
     mkdir -p "build/fuzz/corpus/$target"
     echo "fuzzing $target ($limit)"
     started=$(date +%s)
-    "build/fuzz/fuzz/${target}_fuzzer" "$limit" -print_final_stats=1 -close_fd_mask=2 \
+    # The protocol reads at most 64 bytes of a line: 1 KiB inputs hold plenty of lines.
+    length=4096
+    [ "$target" = stdin_protocol ] && length=1024
+    "build/fuzz/fuzz/${target}_fuzzer" "$limit" -max_len=$length -print_final_stats=1 -close_fd_mask=2 \
         -artifact_prefix="build/fuzz/${target}-" "build/fuzz/corpus/$target" "fuzz/corpus/$target" \
         >"build/fuzz/$target.log" 2>&1 || true
     grep -E "^(Done [0-9]+ runs|==[0-9]+==|SUMMARY)" "build/fuzz/$target.log" || true

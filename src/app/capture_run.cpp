@@ -7,6 +7,8 @@
 
 #include <cstdio>
 
+#include "app/guardian.h"
+#include "app/host_watch.h"
 #include "app/workers.h"
 #include "capture/capture_format.h"
 #include "capture/capture_loop.h"
@@ -62,8 +64,10 @@ int runCapture(std::uint32_t pid, bool includeMode) {
 
     // Set before the reader can run, so a stop it reads at once is never overwritten.
     g_captureLoopActive.exchange(true);
-    const bool workersStarted = startStdinReader() && startDuckingThread(pid);
+    // The guardian before the ducking thread, so that it watches before anything is lowered.
+    const bool workersStarted = startStdinReader() && startGuardian() && startDuckingThread(pid);
     if (workersStarted) {
+        startHostWatch();
         const FormatSummary summary = capture->format.summary();
         LogLine() << kCaptureStartedLine;
         LogLine() << kTargetPidLinePrefix << pid;
@@ -72,7 +76,7 @@ int runCapture(std::uint32_t pid, bool includeMode) {
         runCaptureLoop(capture->captureClient.get(), converter, sink);
     }
 
-    stopDuckingAndRestore();
+    endDucking();
     audioClient->Stop();
     capture->captureClient.reset();
     return workersStarted ? 0 : 1;

@@ -17,6 +17,26 @@ std::uint32_t parsePid(const char* text) {
     return static_cast<std::uint32_t>(static_cast<std::int32_t>(clamped));
 }
 
+// Plain decimal digits only, within the type's range.
+template <class T>
+std::optional<T> parseDigits(const char* text) {
+    T value = 0;
+    if (*text == '\0') {
+        return std::nullopt;
+    }
+    for (; *text != '\0'; ++text) {
+        if (*text < '0' || *text > '9') {
+            return std::nullopt;
+        }
+        const T digit = static_cast<T>(*text - '0');
+        if (value > (std::numeric_limits<T>::max() - digit) / 10) {
+            return std::nullopt;
+        }
+        value = static_cast<T>(value * 10 + digit);
+    }
+    return value;
+}
+
 }  // namespace
 
 std::optional<double> parseNumericPrefix(const char* text) {
@@ -40,6 +60,16 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
     }
     if (std::strcmp(first, "--list-apps") == 0) {
         result.mode = RunMode::ListApps;
+        return result;
+    }
+    if (std::strcmp(first, "--guardian") == 0) {
+        const auto pid = argc == 4 ? parseDigits<std::uint32_t>(argv[2]) : std::nullopt;
+        const auto creationTime = argc == 4 ? parseDigits<std::uint64_t>(argv[3]) : std::nullopt;
+        if (pid && creationTime && *pid != 0) {
+            result.mode = RunMode::Guardian;
+            result.guardedPid = *pid;
+            result.guardedCreationTime = *creationTime;
+        }
         return result;
     }
     result.pid = parsePid(first);

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-enum class RunMode { ListSessions, ListApps, Capture, Usage };
+enum class RunMode { ListSessions, ListApps, Capture, Guardian, Usage };
 
 struct CommandLine {
     RunMode mode = RunMode::Usage;
@@ -15,6 +15,9 @@ struct CommandLine {
     // then stays at its default.
     std::optional<std::string> invalidDuckRatio;
     bool includeMode = false;
+    // Guardian (internal): "--guardian <pid> <creation time>", both in plain decimal digits.
+    std::uint32_t guardedPid = 0;
+    std::uint64_t guardedCreationTime = 0;
 };
 
 CommandLine parseCommandLine(int argc, const char* const* argv);

@@ -3,6 +3,7 @@
 #include "app/capture_run.h"
 #include "app/command_line.h"
 #include "app/console_control.h"
+#include "app/guardian.h"
 #include "common/log.h"
 #include "common/protocol_text.h"
 #include "common/run_state.h"
@@ -17,6 +18,7 @@ int main(int argc, char** argv) {
     switch (commandLine.mode) {
         case RunMode::ListSessions: listAudioSessions(); return 0;
         case RunMode::ListApps: listApps(); return 0;
+        case RunMode::Guardian: return runGuardian({commandLine.guardedPid, commandLine.guardedCreationTime});
         case RunMode::Usage: LogLine() << kUsageLine; return 1;
         case RunMode::Capture: break;
     }

@@ -13,9 +13,14 @@ std::thread g_duckThread;
 
 namespace {
 
-// Guards the start and the join of g_duckThread: a second stop path waits until the first has
-// joined, so neither restores while the thread still writes the saved volumes.
-std::mutex g_duckThreadMutex;
+// Guards the start and the join of g_duckThread and every restoration of the stop paths: a
+// second stop path waits until the first has joined and restored, so neither restores while
+// the thread still writes the ledger, and the main thread never leaves COM under a console
+// handler's restoration. Never destroyed: a console handler may hold it while the process ends.
+std::mutex& g_duckThreadMutex = *new std::mutex;
+// Set by the main thread's last restoration; a console handler that comes later has nothing
+// left to do (and the apartment it would need is going).
+bool g_duckingEnded = false;
 
 }  // namespace
 
@@ -42,11 +47,18 @@ bool startDuckingThread(std::uint32_t targetPid) {
 
 void stopDuckingAndRestore() {
     requestWorkersStop();
-    {
-        const std::lock_guard<std::mutex> lock(g_duckThreadMutex);
-        if (g_duckThread.joinable()) {
-            g_duckThread.join();
-        }
+    const std::lock_guard<std::mutex> lock(g_duckThreadMutex);
+    if (g_duckingEnded) {
+        return;
+    }
+    if (g_duckThread.joinable()) {
+        g_duckThread.join();
     }
     restoreSessionVolumes();
+}
+
+void endDucking() {
+    stopDuckingAndRestore();
+    const std::lock_guard<std::mutex> lock(g_duckThreadMutex);
+    g_duckingEnded = true;
 }

@@ -17,5 +17,9 @@ bool startDuckingThread(std::uint32_t targetPid);
 
 // Both ways a capture ends (its own shutdown and a console signal) come here: clears
 // g_captureRunning, joins the ducking thread exactly once, however the two overlap, and puts
-// the saved volumes back.
+// the saved volumes back. Returns at once after endDucking.
 void stopDuckingAndRestore();
+
+// The main thread's last restoration, before it leaves COM: waits for a console handler's
+// restoration under way, and leaves nothing for a later one to do.
+void endDucking();

@@ -92,7 +92,8 @@ std::string formatIid(REFIID riid) {
 HRESULT retryAfterRoInitialize(HRESULT firstResult, ActivateAudioInterfaceAsyncFn activate, PROPVARIANT* params,
                                CompletionHandler* handler, IActivateAudioInterfaceAsyncOperation** operation) {
     LogLine() << "[win-helper] Attempting WinRT initialization (RoInitialize) fallback...";
-    const UniqueLibrary winrt(LoadLibraryExW(L"api-ms-win-core-winrt-l1-1-0.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+    const UniqueLibrary winrt(
+        LoadLibraryExW(L"api-ms-win-core-winrt-l1-1-0.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
     if (!winrt) {
         return firstResult;
     }

@@ -1,22 +1,82 @@
 #include "ducking/ducking_ledger.h"
 
-DuckingLedger g_savedVolumes;
+DuckingLedger& g_savedVolumes = *new DuckingLedger;
 
 DuckingLedger::Plan DuckingLedger::plan(const std::wstring& identifier, bool reapply) const {
-    const auto saved = saved_.find(identifier);
-    if (saved == saved_.end()) {
-        return {Action::Lower, std::nullopt};
+    const auto entry = entries_.find(identifier);
+    if (entry == entries_.end() || entry->second.pending) {
+        return {Action::Lower, 0.0f};
     }
     if (reapply) {
-        return {Action::Reapply, saved->second};
+        return {Action::Reapply, entry->second.before};
     }
-    return {Action::Leave, std::nullopt};
+    return {Action::Leave, 0.0f};
 }
 
-void DuckingLedger::saveLowered(const std::wstring& identifier, float before) {
-    saved_.emplace(identifier, before);
+float DuckingLedger::originalVolume(const std::wstring& identifier, float current,
+                                    const std::vector<Journal>& otherLiveJournals) const {
+    const auto entry = entries_.find(identifier);
+    if (entry != entries_.end() && entry->second.pending && entry->second.set == current) {
+        return entry->second.before;
+    }
+    return ::originalVolume(identifier, current, otherLiveJournals);
+}
+
+void DuckingLedger::recordLowered(const std::wstring& identifier, float before, float set) {
+    const auto [entry, added] = entries_.try_emplace(identifier, Entry{before, set, false});
+    if (!added) {
+        entry->second = {before, set, false};
+    }
+    ++changes_;
+}
+
+void DuckingLedger::recordReapplied(const std::wstring& identifier, float set) {
+    const auto entry = entries_.find(identifier);
+    if (entry != entries_.end() && entry->second.set != set) {
+        entry->second.set = set;
+        ++changes_;
+    }
 }
 
 bool DuckingLedger::firstVolumeFailure(const std::wstring& identifier) {
     return reportedVolumeFailures_.insert(identifier).second;
+}
+
+bool DuckingLedger::firstReadFailure(const std::wstring& identifier) {
+    return reportedReadFailures_.insert(identifier).second;
+}
+
+void DuckingLedger::finishRestore(const RestoreOutcome& outcome) {
+    for (auto entry = entries_.begin(); entry != entries_.end();) {
+        const std::wstring& identifier = entry->first;
+        const bool failed = outcome.failed.count(identifier) > 0;
+        const bool done = outcome.restored.count(identifier) > 0 || outcome.dropped.count(identifier) > 0;
+        if (done && !failed) {
+            entry = entries_.erase(entry);
+            ++changes_;
+            continue;
+        }
+        if (!entry->second.pending) {
+            entry->second.pending = true;
+            ++changes_;
+        }
+        ++entry;
+    }
+}
+
+bool DuckingLedger::nothingLowered() const {
+    for (const auto& [identifier, entry] : entries_) {
+        if (!entry.pending) {
+            return false;
+        }
+    }
+    return true;
+}
+
+Journal DuckingLedger::journal(const ProcessIdentity& owner) const {
+    Journal journal{owner, {}};
+    for (const auto& [identifier, entry] : entries_) {
+        journal.entries.push_back({identifier, entry.before, entry.set, entry.pending});
+    }
+    return journal;
 }

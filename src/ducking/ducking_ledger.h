@@ -1,46 +1,82 @@
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
-// What the ducking engine remembers across passes, and what it decides from that: the volume
-// each session had before it was first lowered, and the sessions whose missing volume
-// interface has been reported. Keyed by session identifier, so sessions that share one (the
-// processes of one application) share one entry.
+#include "ducking/ducking_journal.h"
+
+// What the ducking engine remembers across passes, and what it decides from that. Keyed by
+// session identifier, so sessions that share one (the processes of one application) share one
+// entry. Each entry holds the volume from before the ducking and the volume the program set.
+// An entry is "lowered" while the program keeps the session ducked, or "pending" when a restore
+// did not find the session (or could not set its volume): a pending entry is no saved volume
+// for the engine's decisions, but every later restore, the guardian and the next start still
+// put it back while the session is at the volume the program set.
 class DuckingLedger {
 public:
     enum class Action {
-        Lower,    // not lowered yet: read its volume, lower it, save what was read
-        Reapply,  // lowered before, and the ratio changed: set ratio × saved volume
-        Leave,    // lowered before, no new ratio: not touched, even if the user raised it
+        Lower,    // not lowered now: read its volume, lower it, keep its volume from before
+        Reapply,  // lowered, and the ratio changed: set ratio × the volume from before
+        Leave,    // lowered, no new ratio: not touched, even if the user raised it
     };
-
-    // The action for a session found in a pass, and the volume it starts from (the saved
-    // volume for Reapply; nothing otherwise).
     struct Plan {
         Action action;
-        std::optional<float> savedVolume;
+        float before;  // for Reapply: the volume from before
     };
     Plan plan(const std::wstring& identifier, bool reapply) const;
 
-    // A session was lowered: `before` is its volume from before. Only the first one is kept.
-    void saveLowered(const std::wstring& identifier, float before);
+    // For a session about to be lowered that is now at `current`: its volume from before. A
+    // pending entry still at the volume we set keeps its original; a session another live
+    // program lowered (its journal lists it at `current`) keeps that program's original;
+    // anything else starts from `current`.
+    float originalVolume(const std::wstring& identifier, float current,
+                         const std::vector<Journal>& otherLiveJournals) const;
 
-    // True the first time an identifier's missing volume interface is reported, false after.
+    void recordLowered(const std::wstring& identifier, float before, float set);
+    void recordReapplied(const std::wstring& identifier, float set);
+
+    // True the first time an identifier's failure of each kind is reported, false after.
     bool firstVolumeFailure(const std::wstring& identifier);
+    bool firstReadFailure(const std::wstring& identifier);
 
-    const std::map<std::wstring, float>& savedVolumes() const { return saved_; }
-    bool empty() const { return saved_.empty(); }
-    // Forgets the saved volumes after they were put back; reported failures stay reported.
-    void clearSaved() { saved_.clear(); }
+    // A restore: every entry's session that a walk found is set back (lowered ones) or checked
+    // against the volume we set (pending ones), and the outcome handed to finishRestore.
+    struct RestoreOutcome {
+        std::set<std::wstring> restored;  // set back to the volume from before
+        std::set<std::wstring> failed;    // setting it back failed
+        std::set<std::wstring> dropped;   // pending, and changed by the user meanwhile
+    };
+    // Restored and dropped entries go (unless another session of theirs failed); every other
+    // entry (not found, failed, no volume interface) stays as pending.
+    void finishRestore(const RestoreOutcome& outcome);
+
+    struct Entry {
+        float before;
+        float set;
+        bool pending;
+    };
+    const std::map<std::wstring, Entry>& entries() const { return entries_; }
+    // No lowered entry: for the engine, nothing is saved.
+    bool nothingLowered() const;
+    // No entry at all: the journal can go.
+    bool empty() const { return entries_.empty(); }
+    // Counts every change, so that the journal is written only when there is something new.
+    std::uint64_t changeCount() const { return changes_; }
+
+    Journal journal(const ProcessIdentity& owner) const;
 
 private:
-    std::map<std::wstring, float> saved_;
+    std::map<std::wstring, Entry> entries_;
     std::set<std::wstring> reportedVolumeFailures_;
+    std::set<std::wstring> reportedReadFailures_;
+    std::uint64_t changes_ = 0;
 };
 
-// The ducking engine's ledger. Only the ducking thread writes it; the stop paths read it after
-// they have joined that thread.
-extern DuckingLedger g_savedVolumes;
+// The ducking engine's ledger. Only the ducking thread writes it while that thread runs; the
+// stop paths use it after they have joined that thread. Never destroyed: a console handler may
+// still restore from it while the process ends.
+extern DuckingLedger& g_savedVolumes;

@@ -6,34 +6,82 @@ namespace {
 
 using Action = DuckingLedger::Action;
 
-TEST(DuckingLedger, FirstLoweringSavesAndLaterPassesUseTheSavedVolume) {
+TEST(DuckingLedger, LoweredSessionsAreLeftOrReappliedFromTheirVolumeFromBefore) {
     DuckingLedger ledger;
     EXPECT_EQ(ledger.plan(L"player", false).action, Action::Lower) << "a new session is lowered";
     EXPECT_EQ(ledger.plan(L"player", true).action, Action::Lower) << "even in a pass that re-applies";
+    EXPECT_TRUE(ledger.nothingLowered());
 
-    ledger.saveLowered(L"player", 0.8f);
-    ledger.saveLowered(L"player", 0.16f);  // a second session with the same identifier
-    EXPECT_EQ(ledger.savedVolumes().at(L"player"), 0.8f) << "the first volume from before is kept";
-
-    const DuckingLedger::Plan steady = ledger.plan(L"player", false);
-    EXPECT_EQ(steady.action, Action::Leave) << "no new ratio: the user's own change stands";
+    ledger.recordLowered(L"player", 0.8f, 0.16f);
+    EXPECT_FALSE(ledger.nothingLowered());
+    EXPECT_EQ(ledger.plan(L"player", false).action, Action::Leave) << "no new ratio: the user's own change stands";
     const DuckingLedger::Plan reapply = ledger.plan(L"player", true);
     EXPECT_EQ(reapply.action, Action::Reapply);
-    EXPECT_EQ(reapply.savedVolume, 0.8f) << "a new ratio applies to the volume from before";
+    EXPECT_EQ(reapply.before, 0.8f) << "a new ratio applies to the volume from before";
     EXPECT_EQ(ledger.plan(L"Player", false).action, Action::Lower) << "identifiers compare exactly";
 
-    ledger.clearSaved();
-    EXPECT_TRUE(ledger.empty());
-    EXPECT_EQ(ledger.plan(L"player", false).action, Action::Lower) << "after a restore it starts afresh";
+    ledger.recordReapplied(L"player", 0.4f);
+    EXPECT_EQ(ledger.entries().at(L"player").before, 0.8f);
+    EXPECT_EQ(ledger.entries().at(L"player").set, 0.4f);
 }
 
-TEST(DuckingLedger, AMissingVolumeInterfaceIsReportedOncePerIdentifier) {
+TEST(DuckingLedger, ARestoreForgetsWhatItPutBackAndKeepsTheRestPending) {
+    DuckingLedger ledger;
+    ledger.recordLowered(L"restored", 0.8f, 0.16f);
+    ledger.recordLowered(L"away", 0.5f, 0.1f);
+    ledger.recordLowered(L"refused", 0.7f, 0.14f);
+    ledger.recordLowered(L"shared", 0.9f, 0.18f);
+    ledger.recordLowered(L"changed", 0.6f, 0.12f);
+    const std::uint64_t before = ledger.changeCount();
+    DuckingLedger::RestoreOutcome outcome;
+    outcome.restored = {L"restored", L"shared"};
+    outcome.failed = {L"refused", L"shared"};  // one session of "shared" was put back, another not
+    outcome.dropped = {L"changed"};
+    ledger.finishRestore(outcome);
+
+    EXPECT_EQ(ledger.entries().count(L"restored"), 0u);
+    EXPECT_EQ(ledger.entries().count(L"changed"), 0u) << "the user's change wins";
+    for (const wchar_t* kept : {L"away", L"refused", L"shared"}) {
+        ASSERT_EQ(ledger.entries().count(kept), 1u);
+        EXPECT_TRUE(ledger.entries().at(kept).pending);
+    }
+    EXPECT_TRUE(ledger.nothingLowered()) << "pending entries are no saved volumes: a ratio of 1 idles";
+    EXPECT_GT(ledger.changeCount(), before);
+    EXPECT_EQ(ledger.plan(L"away", false).action, Action::Lower) << "a pending session is lowered again";
+}
+
+TEST(DuckingLedger, OriginalVolumeOfASessionAboutToBeLowered) {
+    DuckingLedger ledger;
+    ledger.recordLowered(L"away", 0.5f, 0.1f);
+    ledger.finishRestore({});  // not found: pending
+    const Journal other{{77, 1}, {{L"theirs", 0.9f, 0.18f, false}}};
+    struct Case {
+        const char* name;
+        const wchar_t* identifier;
+        float current;
+        float original;
+    };
+    const Case cases[] = {
+        {"pending, still at the volume we set: its original", L"away", 0.1f, 0.5f},
+        {"pending, changed by the user: their volume", L"away", 0.3f, 0.3f},
+        {"lowered by another live program: its original", L"theirs", 0.18f, 0.9f},
+        {"listed by another at another volume: the current one", L"theirs", 0.2f, 0.2f},
+        {"unknown: the current volume", L"new", 0.7f, 0.7f},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ledger.originalVolume(c.identifier, c.current, {other}), c.original) << c.name;
+    }
+    ledger.recordLowered(L"away", 0.5f, 0.25f);
+    EXPECT_FALSE(ledger.entries().at(L"away").pending) << "lowered again";
+}
+
+TEST(DuckingLedger, EachFailureIsReportedOncePerIdentifier) {
     DuckingLedger ledger;
     EXPECT_TRUE(ledger.firstVolumeFailure(L"a"));
     EXPECT_FALSE(ledger.firstVolumeFailure(L"a"));
     EXPECT_TRUE(ledger.firstVolumeFailure(L"b"));
-    ledger.clearSaved();
-    EXPECT_FALSE(ledger.firstVolumeFailure(L"a")) << "reported for the life of the process";
+    EXPECT_TRUE(ledger.firstReadFailure(L"a")) << "each kind on its own";
+    EXPECT_FALSE(ledger.firstReadFailure(L"a"));
 }
 
 }  // namespace

@@ -258,6 +258,7 @@ public:
         WaitForSingleObject(process_, 5000);
         CloseHandle(thread_);
         CloseHandle(process_);
+        CloseHandle(nul_);
     }
     DWORD pid() const { return GetProcessId(process_); }
     std::string path() const { return std::string(path_.begin(), path_.end()); }
@@ -303,17 +304,25 @@ private:
         ASSERT_EQ(createParameters(&parameters, &image, nullptr, nullptr, &command, nullptr, nullptr, nullptr, nullptr,
                                    nullptr, kNormalizedParameters),
                   0);
+        // Standard handles of its own (Reserved2[2..4] are StandardInput, StandardOutput and
+        // StandardError): without them Wine would hand it this process's descriptors, and the
+        // test runner's pipe would stay open after the test.
+        for (int i = 2; i <= 4; ++i) {
+            parameters->Reserved2[i] = nul_;
+        }
         unsigned char createInfo[0x58] = {};  // PS_CREATE_INFO, its size first
         *reinterpret_cast<SIZE_T*>(createInfo) = sizeof createInfo;
-        AttributeList attributes = {sizeof attributes,
-                                    {{kImageNameAttribute, ntPath.size() * 2, reinterpret_cast<ULONG_PTR>(ntPath.data()),
-                                      nullptr}}};
+        AttributeList attributes = {
+            sizeof attributes,
+            {{kImageNameAttribute, ntPath.size() * 2, reinterpret_cast<ULONG_PTR>(ntPath.data()), nullptr}}};
         ASSERT_EQ(createUserProcess(&process_, &thread_, PROCESS_ALL_ACCESS, THREAD_ALL_ACCESS, nullptr, nullptr, 0, 0,
                                     parameters, createInfo, &attributes),
                   0);
     }
 
     std::wstring path_;
+    HANDLE nul_ = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
     HANDLE process_ = nullptr;
     HANDLE thread_ = nullptr;
 };

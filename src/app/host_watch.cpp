@@ -1,0 +1,57 @@
+#include "app/host_watch.h"
+
+#include <windows.h>
+
+#include <exception>
+#include <thread>
+
+#include "common/log.h"
+#include "common/process_identity.h"
+#include "common/process_table.h"
+#include "common/run_state.h"
+#include "common/win_resources.h"
+
+namespace {
+
+// The parent, opened only if it is still the process that started this one: it must have been
+// created before this process (a later one reuses the id of a parent that is gone).
+UniqueHandle openParent() {
+    const ProcessTable table = snapshotProcesses();
+    const auto self = table.find(GetCurrentProcessId());
+    if (self == table.end() || self->second.parentPid == 0) {
+        return UniqueHandle();
+    }
+    UniqueHandle parent(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, self->second.parentPid));
+    FILETIME parentCreated, ownCreated, exited, kernel, user;
+    if (!parent || !GetProcessTimes(parent.get(), &parentCreated, &exited, &kernel, &user) ||
+        !GetProcessTimes(GetCurrentProcess(), &ownCreated, &exited, &kernel, &user) ||
+        CompareFileTime(&parentCreated, &ownCreated) > 0 || WaitForSingleObject(parent.get(), 0) != WAIT_TIMEOUT) {
+        return UniqueHandle();
+    }
+    return parent;
+}
+
+}  // namespace
+
+void startHostWatch() {
+    if (GetFileType(GetStdHandle(STD_OUTPUT_HANDLE)) != FILE_TYPE_PIPE) {
+        return;
+    }
+    UniqueHandle parent = openParent();
+    if (!parent) {
+        return;
+    }
+    try {
+        // Detached like the stdin reader: it waits for the host, and ends with the process.
+        std::thread([host = std::move(parent)] {
+            WaitForSingleObject(host.get(), INFINITE);
+            if (g_captureLoopActive.load()) {
+                LogLine() << "[win-helper] Host process ended; stopping capture.";
+                g_captureLoopActive.exchange(false);
+                g_runSignal.notify();
+            }
+        }).detach();
+    } catch (const std::exception& error) {
+        LogLine() << "[win-helper] Failed to start the host watch thread: " << error.what();
+    }
+}

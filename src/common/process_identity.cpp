@@ -1,0 +1,27 @@
+#include "common/process_identity.h"
+
+#include <windows.h>
+
+#include "common/win_resources.h"
+
+namespace {
+
+std::uint64_t creationTimeOf(HANDLE process) {
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) {
+        return 0;
+    }
+    return (static_cast<std::uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+}
+
+}  // namespace
+
+ProcessIdentity currentProcessIdentity() {
+    return {GetCurrentProcessId(), creationTimeOf(GetCurrentProcess())};
+}
+
+bool isProcessAlive(const ProcessIdentity& identity) {
+    const UniqueHandle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, identity.pid));
+    return process && creationTimeOf(process.get()) == identity.creationTime &&
+           WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
+}

@@ -1,0 +1,196 @@
+#include "ducking/ducking_journal.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <set>
+
+namespace {
+
+constexpr std::string_view kHeader = "quillmere ducking journal 1";
+
+bool isPlain(wchar_t unit) {
+    return unit > 0x20 && unit < 0x7F && unit != L'%';
+}
+
+std::string escapeIdentifier(const std::wstring& identifier) {
+    std::string text;
+    for (const wchar_t unit : identifier) {
+        if (isPlain(unit)) {
+            text.push_back(static_cast<char>(unit));
+        } else {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "%%%04X", static_cast<unsigned>(unit) & 0xFFFFu);
+            text += escaped;
+        }
+    }
+    return text;
+}
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+std::optional<std::wstring> unescapeIdentifier(std::string_view text) {
+    std::wstring identifier;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            if (!isPlain(static_cast<unsigned char>(text[i]))) {
+                return std::nullopt;
+            }
+            identifier.push_back(static_cast<wchar_t>(text[i]));
+            continue;
+        }
+        if (i + 4 >= text.size()) {
+            return std::nullopt;
+        }
+        unsigned unit = 0;
+        for (std::size_t k = 1; k <= 4; ++k) {
+            const int digit = hexDigit(text[i + k]);
+            if (digit < 0) {
+                return std::nullopt;
+            }
+            unit = unit * 16 + static_cast<unsigned>(digit);
+        }
+        identifier.push_back(static_cast<wchar_t>(unit));
+        i += 4;
+    }
+    if (identifier.empty()) {
+        return std::nullopt;
+    }
+    return identifier;
+}
+
+std::string formatVolume(float volume) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.9g", static_cast<double>(volume));
+    return text;
+}
+
+std::optional<float> parseVolume(std::string_view text) {
+    if (text.empty() || text.size() > 24) {
+        return std::nullopt;
+    }
+    const std::string copy(text);
+    char* end = nullptr;
+    // An overflow reads as infinity, which the range test refuses; an underflow to a subnormal
+    // volume is still the value that was written.
+    const float volume = std::strtof(copy.c_str(), &end);
+    if (end != copy.c_str() + copy.size() || !(volume >= 0.0f && volume <= 1.0f)) {
+        return std::nullopt;
+    }
+    return volume;
+}
+
+std::optional<std::uint64_t> parseNumber(std::string_view text) {
+    if (text.empty() || text.size() > 20) {
+        return std::nullopt;
+    }
+    std::uint64_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        const std::uint64_t digit = static_cast<std::uint64_t>(c - '0');
+        if (value > (UINT64_MAX - digit) / 10) {
+            return std::nullopt;
+        }
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
+// Splits at single spaces; an empty word (two spaces, a leading or trailing one) is an error.
+std::optional<std::vector<std::string_view>> words(std::string_view line) {
+    std::vector<std::string_view> result;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t space = line.find(' ', start);
+        const std::string_view word = line.substr(start, space == std::string_view::npos ? line.npos : space - start);
+        if (word.empty()) {
+            return std::nullopt;
+        }
+        result.push_back(word);
+        if (space == std::string_view::npos) {
+            return result;
+        }
+        start = space + 1;
+    }
+}
+
+}  // namespace
+
+std::string formatJournal(const Journal& journal) {
+    std::string text(kHeader);
+    text += "\nowner " + std::to_string(journal.owner.pid) + " " + std::to_string(journal.owner.creationTime) + "\n";
+    for (const JournalEntry& entry : journal.entries) {
+        text += std::string(entry.pending ? "pending " : "lowered ") + formatVolume(entry.before) + " " +
+                formatVolume(entry.set) + " " + escapeIdentifier(entry.identifier) + "\n";
+    }
+    return text + "end\n";
+}
+
+std::optional<Journal> parseJournal(std::string_view text) {
+    if (text.size() > kMaxJournalBytes || text.empty() || text.back() != '\n') {
+        return std::nullopt;
+    }
+    std::vector<std::string_view> lines;
+    for (std::size_t start = 0; start < text.size();) {
+        const std::size_t end = text.find('\n', start);
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    if (lines.size() < 3 || lines.front() != kHeader || lines.back() != "end") {
+        return std::nullopt;
+    }
+    Journal journal;
+    const auto owner = words(lines[1]);
+    if (!owner || owner->size() != 3 || (*owner)[0] != "owner") {
+        return std::nullopt;
+    }
+    const auto pid = parseNumber((*owner)[1]);
+    const auto creationTime = parseNumber((*owner)[2]);
+    if (!pid || *pid > UINT32_MAX || !creationTime) {
+        return std::nullopt;
+    }
+    journal.owner = {static_cast<std::uint32_t>(*pid), *creationTime};
+    std::set<std::wstring> seen;
+    for (std::size_t i = 2; i + 1 < lines.size(); ++i) {
+        const auto fields = words(lines[i]);
+        if (!fields || fields->size() != 4 || ((*fields)[0] != "lowered" && (*fields)[0] != "pending")) {
+            return std::nullopt;
+        }
+        const auto before = parseVolume((*fields)[1]);
+        const auto set = parseVolume((*fields)[2]);
+        auto identifier = unescapeIdentifier((*fields)[3]);
+        if (!before || !set || !identifier || !seen.insert(*identifier).second) {
+            return std::nullopt;
+        }
+        journal.entries.push_back({std::move(*identifier), *before, *set, (*fields)[0] == "pending"});
+    }
+    return journal;
+}
+
+RecoveryAction recoveryAction(std::optional<float> current, float set) {
+    if (!current) {
+        return RecoveryAction::Keep;
+    }
+    return *current == set ? RecoveryAction::Restore : RecoveryAction::Drop;
+}
+
+float originalVolume(const std::wstring& identifier, float current, const std::vector<Journal>& otherLiveJournals) {
+    for (const Journal& journal : otherLiveJournals) {
+        for (const JournalEntry& entry : journal.entries) {
+            if (entry.identifier == identifier && entry.set == current) {
+                return entry.before;
+            }
+        }
+    }
+    return current;
+}

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/process_identity.h"
+
+// The ducking journal: what a running program has lowered, kept on disk so that the volumes
+// come back however the program ends (a guardian process after a kill, the next capture's start
+// after a crash or a power loss). Versioned and line-based, readable by a person:
+//
+//   quillmere ducking journal 1
+//   owner 4242 133791234567890123
+//   lowered 0.800000012 0.160000002 {0.0.0.00000000}.{a1b2}|#%0025b{c3}
+//   pending 0.5 0.100000001 other-session
+//   end
+//
+// "owner" holds the program's process id and creation time (a FILETIME count), which together
+// name one process for good. Each session line holds the volume from before the ducking, the
+// volume the program set, and the session identifier: UTF-16 code units, printable ASCII other
+// than '%' as they are, every other unit as %XXXX. "pending" marks a session that a restore did
+// not find. Volumes are written with nine significant digits, which read back bit for bit.
+// "end" closes a complete journal: a file without it was cut short.
+
+inline constexpr std::size_t kMaxJournalBytes = 1 << 20;
+
+struct JournalEntry {
+    std::wstring identifier;
+    float before = 1.0f;
+    float set = 1.0f;
+    bool pending = false;
+};
+
+struct Journal {
+    ProcessIdentity owner;
+    std::vector<JournalEntry> entries;
+};
+
+std::string formatJournal(const Journal& journal);
+
+// Nothing when the text is not a complete journal of this version: truncated, corrupt, larger
+// than kMaxJournalBytes, a volume outside 0..1 or not a number, an identifier twice.
+std::optional<Journal> parseJournal(std::string_view text);
+
+// What to do with a journal's session found at `current` (nothing: not found, or its volume
+// could not be read). Only a session still at the volume the program set is put back; a
+// different volume is the user's own change, and it wins.
+enum class RecoveryAction {
+    Restore,  // still at the volume we set: put the volume from before back
+    Drop,     // changed meanwhile: leave it, forget the entry
+    Keep,     // not seen: keep the entry for a later try
+};
+RecoveryAction recoveryAction(std::optional<float> current, float set);
+
+// The volume from before the ducking for a session about to be lowered, now at `current`: a
+// live program's journal that lists it at its current volume (it lowered it) knows the user's
+// volume; otherwise the current volume is it.
+float originalVolume(const std::wstring& identifier, float current, const std::vector<Journal>& otherLiveJournals);
