@@ -69,23 +69,28 @@ void duckSession(IAudioSessionControl* control, IAudioSessionControl2* control2,
             }
             const float before = g_savedVolumes.originalVolume(key, current, others.get());
             const float after = duckedVolume(ratio, before);
+            // Journal first: a kill right after the volume is set must find it listed.
+            const auto previous = g_savedVolumes.recordLowered(key, before, after);
+            persistLedgerJournal();
             const HRESULT set = volume->SetMasterVolume(after, nullptr);
             if (FAILED(set)) {
+                g_savedVolumes.revert(key, previous);
                 LogLine() << "[win-helper] Failed to duck session " << label() << " hr=" << set;
                 return;
             }
-            g_savedVolumes.recordLowered(key, before, after);
             LogLine() << "[win-helper] Ducking session " << label() << ": " << before << " -> " << after;
             return;
         }
         case DuckingLedger::Action::Reapply: {
             const float after = duckedVolume(ratio, plan.before);
+            const auto previous = g_savedVolumes.recordReapplied(key, after);
+            persistLedgerJournal();
             const HRESULT set = volume->SetMasterVolume(after, nullptr);
             if (FAILED(set)) {
+                g_savedVolumes.revert(key, previous);
                 LogLine() << "[win-helper] Failed to update ducked session " << label() << " hr=" << set;
                 return;
             }
-            g_savedVolumes.recordReapplied(key, after);
             LogLine() << "[win-helper] Updating ducking session " << label() << ": " << plan.before << " -> " << after;
             return;
         }

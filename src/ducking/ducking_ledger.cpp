@@ -22,20 +22,36 @@ float DuckingLedger::originalVolume(const std::wstring& identifier, float curren
     return ::originalVolume(identifier, current, otherLiveJournals);
 }
 
-void DuckingLedger::recordLowered(const std::wstring& identifier, float before, float set) {
+std::optional<DuckingLedger::Entry> DuckingLedger::recordLowered(const std::wstring& identifier, float before,
+                                                                 float set) {
+    std::optional<Entry> previous;
     const auto [entry, added] = entries_.try_emplace(identifier, Entry{before, set, false});
     if (!added) {
+        previous = entry->second;
         entry->second = {before, set, false};
     }
     ++changes_;
+    return previous;
 }
 
-void DuckingLedger::recordReapplied(const std::wstring& identifier, float set) {
+std::optional<DuckingLedger::Entry> DuckingLedger::recordReapplied(const std::wstring& identifier, float set) {
     const auto entry = entries_.find(identifier);
-    if (entry != entries_.end() && entry->second.set != set) {
-        entry->second.set = set;
-        ++changes_;
+    if (entry == entries_.end()) {
+        return std::nullopt;
     }
+    const Entry previous = entry->second;
+    entry->second.set = set;
+    ++changes_;
+    return previous;
+}
+
+void DuckingLedger::revert(const std::wstring& identifier, const std::optional<Entry>& previous) {
+    if (previous) {
+        entries_[identifier] = *previous;
+    } else {
+        entries_.erase(identifier);
+    }
+    ++changes_;
 }
 
 bool DuckingLedger::firstVolumeFailure(const std::wstring& identifier) {

@@ -36,8 +36,12 @@ public:
     float originalVolume(const std::wstring& identifier, float current,
                          const std::vector<Journal>& otherLiveJournals) const;
 
-    void recordLowered(const std::wstring& identifier, float before, float set);
-    void recordReapplied(const std::wstring& identifier, float set);
+    // Entered before the volume is set, so that the journal never misses a lowered session;
+    // undone with `revert` and what they return when setting the volume fails.
+    struct Entry;
+    std::optional<Entry> recordLowered(const std::wstring& identifier, float before, float set);
+    std::optional<Entry> recordReapplied(const std::wstring& identifier, float set);
+    void revert(const std::wstring& identifier, const std::optional<Entry>& previous);
 
     // True the first time an identifier's failure of each kind is reported, false after.
     bool firstVolumeFailure(const std::wstring& identifier);

@@ -23,6 +23,12 @@ TEST(DuckingLedger, LoweredSessionsAreLeftOrReappliedFromTheirVolumeFromBefore) 
     ledger.recordReapplied(L"player", 0.4f);
     EXPECT_EQ(ledger.entries().at(L"player").before, 0.8f);
     EXPECT_EQ(ledger.entries().at(L"player").set, 0.4f);
+
+    // Entered before the volume is set; a failed set takes it back.
+    ledger.revert(L"player", ledger.recordReapplied(L"player", 0.1f));
+    EXPECT_EQ(ledger.entries().at(L"player").set, 0.4f);
+    ledger.revert(L"new", ledger.recordLowered(L"new", 0.5f, 0.1f));
+    EXPECT_EQ(ledger.entries().count(L"new"), 0u);
 }
 
 TEST(DuckingLedger, ARestoreForgetsWhatItPutBackAndKeepsTheRestPending) {

@@ -51,7 +51,12 @@ HostProcess::HostProcess(const Options& options) {
     startup.hStdOutput = outputWrite;
     startup.hStdError = logWrite;
     const BOOL created =
-        CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process_);
+        CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE,
+                       options.job != nullptr ? CREATE_SUSPENDED : 0, nullptr, nullptr, &startup, &process_);
+    if (created && options.job != nullptr) {
+        AssignProcessToJobObject(options.job, process_.hProcess);
+        ResumeThread(process_.hThread);
+    }
     CloseHandle(inputRead);
     CloseHandle(outputWrite);
     CloseHandle(logWrite);

@@ -24,6 +24,8 @@ public:
         std::size_t closeOutputAfter;
         // The program to run; empty for the test copy of Quillmere.exe.
         std::string program;
+        // A job object the program runs in from its first instruction; none when null.
+        HANDLE job = nullptr;
     };
 
     explicit HostProcess(const Options& options);

@@ -38,6 +38,7 @@
 // Devices and sessions (see session_world.h for their options):
 //   device ID [default] [disabled] [item_fail=HR] [activate_fail=HR] [enum_fail=HR]
 //   session DEVICE pid=N|self id=TEXT [...]
+//   volume_state PATH           session volumes kept in a file across processes
 //   enumerator HR               CoCreateInstance of the device enumerator
 //   enum_endpoints HR           EnumAudioEndpoints
 //   default_endpoint HR         GetDefaultAudioEndpoint

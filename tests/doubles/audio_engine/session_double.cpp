@@ -91,8 +91,7 @@ public:
         return SessionWorld::instance().setVolume(index_, level);
     }
     HRESULT STDMETHODCALLTYPE GetMasterVolume(float* level) override {
-        *level = SessionWorld::instance().volume(index_);
-        return S_OK;
+        return SessionWorld::instance().readVolume(index_, *level);
     }
     HRESULT STDMETHODCALLTYPE SetMute(BOOL, LPCGUID) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetMute(BOOL*) override { return E_NOTIMPL; }

@@ -73,6 +73,8 @@ SessionWorld::SessionWorld() : loadedAt_(GetTickCount64()) {
         session.noControl2 = flag(line->args, "no_control2");
         session.noVolume = flag(line->args, "no_volume");
         session.setFailure = optionResult(line->args, "set_fail");
+        session.lateSetFailure = optionResult(line->args, "late_set_fail");
+        session.readFailure = optionResult(line->args, "read_fail");
         session.idFailure = optionResult(line->args, "id_fail");
         session.pidResult = optionResult(line->args, "pid_result");
         session.getFailure = optionResult(line->args, "get_fail");
@@ -82,6 +84,41 @@ SessionWorld::SessionWorld() : loadedAt_(GetTickCount64()) {
         session.absentUntilMs = std::strtol(option(line->args, "absent_until_ms", "-1").c_str(), nullptr, 10);
         sessions_.push_back(session);
     }
+    if (const ScriptLine* state = script.find("volume_state")) {
+        statePath_ = state->args.at(0);
+        loadState();
+    }
+}
+
+void SessionWorld::loadState() {
+    std::FILE* file = std::fopen(statePath_.c_str(), "rb");
+    if (file == nullptr) {
+        return;
+    }
+    char id[256];
+    float volume = 0.0f;
+    while (std::fscanf(file, "%255s %f", id, &volume) == 2) {
+        for (auto& session : sessions_) {
+            if (session.id == widen(id)) {
+                session.volume = volume;
+            }
+        }
+    }
+    std::fclose(file);
+}
+
+// Replaced by a rename, so that another process never reads half a file.
+void SessionWorld::saveState() const {
+    const std::string temporary = statePath_ + ".new";
+    std::FILE* file = std::fopen(temporary.c_str(), "wb");
+    if (file == nullptr) {
+        return;
+    }
+    for (const auto& session : sessions_) {
+        std::fprintf(file, "%s %.9g\n", narrow(session.id.c_str()).c_str(), static_cast<double>(session.volume));
+    }
+    std::fclose(file);
+    MoveFileExA(temporary.c_str(), statePath_.c_str(), MOVEFILE_REPLACE_EXISTING);
 }
 
 const DeviceState* SessionWorld::defaultDevice() const {
@@ -128,21 +165,31 @@ bool SessionWorld::isActive(std::size_t index) const {
     return !session.inactive;
 }
 
-float SessionWorld::volume(std::size_t index) const {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    return sessions_.at(index).volume;
-}
-
 HRESULT SessionWorld::setVolume(std::size_t index, float volume) {
     const std::lock_guard<std::mutex> lock(mutex_);
     SessionState& session = sessions_.at(index);
     char text[64];
     std::snprintf(text, sizeof text, " %g", static_cast<double>(volume));
-    if (FAILED(session.setFailure)) {
+    const HRESULT failure =
+        ++session.setCalls > 1 && FAILED(session.lateSetFailure) ? session.lateSetFailure : session.setFailure;
+    if (FAILED(failure)) {
         record("set_volume_failed " + narrow(session.id.c_str()) + text);
-        return session.setFailure;
+        return failure;
     }
     session.volume = volume;
     record("set_volume " + narrow(session.id.c_str()) + text);
+    if (!statePath_.empty()) {
+        saveState();
+    }
+    return S_OK;
+}
+
+HRESULT SessionWorld::readVolume(std::size_t index, float& volume) const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    const SessionState& session = sessions_.at(index);
+    if (FAILED(session.readFailure)) {
+        return session.readFailure;
+    }
+    volume = session.volume;
     return S_OK;
 }

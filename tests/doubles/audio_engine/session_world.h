@@ -12,11 +12,18 @@
 //
 //   device ID [default] [disabled] [item_fail=HR] [activate_fail=HR] [enum_fail=HR]
 //   session DEVICE pid=N|self id=TEXT [instance=TEXT] [inactive] [volume=F] [no_control2]
-//           [no_volume] [set_fail=HR] [id_fail=HR] [pid_result=HR] [get_fail=HR]
-//           [active_after_ms=N] [inactive_after_ms=N] [absent_from_ms=N absent_until_ms=N]
+//           [no_volume] [set_fail=HR] [late_set_fail=HR] [read_fail=HR] [id_fail=HR]
+//           [pid_result=HR] [get_fail=HR] [active_after_ms=N] [inactive_after_ms=N]
+//           [absent_from_ms=N absent_until_ms=N]
+//   volume_state PATH
 //
 // Without device lines there is one default device, "speakers". Times count from the moment
-// the double was loaded; an absent session is not enumerated at all.
+// the double was loaded; an absent session is not enumerated at all. set_fail fails every
+// SetMasterVolume, late_set_fail every one after the first in a process; read_fail fails
+// GetMasterVolume; get_fail fails GetSession. With volume_state, the volumes outlive the
+// process: they are read from that file (lines "ID VOLUME") when the double loads, and the
+// file is rewritten after every volume set, so that a later process (a guardian, the next run)
+// sees them; a test changes a volume "as the user" by writing the file.
 struct SessionState {
     std::string device;
     DWORD pid = 0;
@@ -27,6 +34,9 @@ struct SessionState {
     bool noControl2 = false;
     bool noVolume = false;
     HRESULT setFailure = S_OK;
+    HRESULT lateSetFailure = S_OK;
+    HRESULT readFailure = S_OK;
+    int setCalls = 0;
     HRESULT idFailure = S_OK;
     HRESULT pidResult = S_OK;
     HRESULT getFailure = S_OK;
@@ -55,16 +65,19 @@ public:
     std::vector<std::size_t> sessionsOf(const std::string& device) const;
     SessionState session(std::size_t index) const;
     bool isActive(std::size_t index) const;
-    float volume(std::size_t index) const;
     HRESULT setVolume(std::size_t index, float volume);
+    HRESULT readVolume(std::size_t index, float& volume) const;
 
 private:
     SessionWorld();
     long elapsedMs() const;
+    void loadState();
+    void saveState() const;
 
     mutable std::mutex mutex_;
     std::vector<DeviceState> devices_;
     std::vector<SessionState> sessions_;
+    std::string statePath_;
     ULONGLONG loadedAt_;
 };
 
