@@ -18,8 +18,9 @@ scripts/fuzz.sh 10
 cmake --preset windows
 cmake --build --preset windows
 export WINEPREFIX="$PWD/build/windows/wineprefix"
-# Wine's server and desktop must start on the virtual display, not on an earlier one.
+# Wine's servers and desktop must start on the virtual display, not on an earlier one. The
+# journal tests' prefix has a server of its own.
 wineserver -k 2>/dev/null || true
-# The journal tests' prefix has a server of its own.
+WINEPREFIX="$WINEPREFIX-journal" wineserver -k 2>/dev/null || true
 xvfb-run -a sh -c 'status=0; ctest --preset windows -j2 || status=$?; wineserver -k 2>/dev/null
     WINEPREFIX="$WINEPREFIX-journal" wineserver -k 2>/dev/null; exit $status'
