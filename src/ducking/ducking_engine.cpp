@@ -71,7 +71,7 @@ void duckSession(IAudioSessionControl* control, IAudioSessionControl2* control2,
             const float after = duckedVolume(ratio, before);
             // Journal first: a kill right after the volume is set must find it listed.
             const auto previous = g_savedVolumes.recordLowered(key, before, after);
-            persistLedgerJournal();
+            persistLedgerJournal(JournalWrite::Durable);
             const HRESULT set = volume->SetMasterVolume(after, nullptr);
             if (FAILED(set)) {
                 g_savedVolumes.revert(key, previous);
@@ -83,8 +83,8 @@ void duckSession(IAudioSessionControl* control, IAudioSessionControl2* control2,
         }
         case DuckingLedger::Action::Reapply: {
             const float after = duckedVolume(ratio, plan.before);
+            // The journal follows once the pass is over: a new ratio waits for no disk.
             const auto previous = g_savedVolumes.recordReapplied(key, after);
-            persistLedgerJournal();
             const HRESULT set = volume->SetMasterVolume(after, nullptr);
             if (FAILED(set)) {
                 g_savedVolumes.revert(key, previous);

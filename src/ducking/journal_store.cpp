@@ -64,7 +64,7 @@ std::optional<std::string> readSmallFile(const std::wstring& path) {
 }
 
 // Writes a temporary file beside the journal, then renames it over the journal.
-bool replaceFile(const std::wstring& path, const std::string& text) {
+bool replaceFile(const std::wstring& path, const std::string& text, JournalWrite write = JournalWrite::Ordinary) {
     const std::wstring temporary = path.substr(0, path.size() - 4) + L".tmp";
     {
         const UniqueHandle file(
@@ -74,11 +74,12 @@ bool replaceFile(const std::wstring& path, const std::string& text) {
         }
         DWORD written = 0;
         if (!WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
-            written != text.size() || !FlushFileBuffers(file.get())) {
+            written != text.size() || (write == JournalWrite::Durable && !FlushFileBuffers(file.get()))) {
             return false;
         }
     }
-    return MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    const DWORD flags = MOVEFILE_REPLACE_EXISTING | (write == JournalWrite::Durable ? MOVEFILE_WRITE_THROUGH : 0);
+    return MoveFileExW(temporary.c_str(), path.c_str(), flags) != 0;
 }
 
 void setAside(const std::wstring& path) {
@@ -101,7 +102,7 @@ std::optional<Journal> readOrSetAside(const std::wstring& path) {
 
 }  // namespace
 
-void persistLedgerJournal() {
+void persistLedgerJournal(JournalWrite write) {
     static std::uint64_t written = 0;
     static const ProcessIdentity self = currentProcessIdentity();
     if (g_savedVolumes.changeCount() == written || journalFolder().empty()) {
@@ -113,7 +114,7 @@ void persistLedgerJournal() {
         DeleteFileW(path.c_str());
         return;
     }
-    if (!replaceFile(path, formatJournal(g_savedVolumes.journal(self)))) {
+    if (!replaceFile(path, formatJournal(g_savedVolumes.journal(self)), write)) {
         static bool reported = false;
         if (!reported) {
             reported = true;

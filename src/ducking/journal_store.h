@@ -12,8 +12,13 @@
 // by a rename, so that a reader never sees half a journal.
 
 // Writes the ledger's journal for this program, or removes it when nothing is left to put back.
-// Does nothing when the ledger has not changed since the last call.
-void persistLedgerJournal();
+// Does nothing when the ledger has not changed since the last call. A durable write reaches the
+// disk before it returns, so that even a power loss keeps it: the one before a session is first
+// lowered. Other changes (a new ratio, a restore) only need to outlive the program, which any
+// write does; a power loss that takes one of those back leaves a journal whose sessions are no
+// longer at the volume it lists, and those are left alone.
+enum class JournalWrite { Durable, Ordinary };
+void persistLedgerJournal(JournalWrite write = JournalWrite::Ordinary);
 
 struct StoredJournal {
     std::wstring path;

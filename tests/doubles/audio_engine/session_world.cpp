@@ -118,7 +118,13 @@ void SessionWorld::saveState() const {
         std::fprintf(file, "%s %.9g\n", narrow(session.id.c_str()).c_str(), static_cast<double>(session.volume));
     }
     std::fclose(file);
-    MoveFileExA(temporary.c_str(), statePath_.c_str(), MOVEFILE_REPLACE_EXISTING);
+    // A test that reads the file at that moment holds it open; its read is brief.
+    for (int attempt = 0; attempt < 500; ++attempt) {
+        if (MoveFileExA(temporary.c_str(), statePath_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+            return;
+        }
+        Sleep(1);
+    }
 }
 
 const DeviceState* SessionWorld::defaultDevice() const {

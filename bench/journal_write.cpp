@@ -1,0 +1,48 @@
+// Measures, under Wine, what one change of the ducking ledger costs on disk: the journal
+// rewritten whole (a temporary file renamed over the journal), for a journal of 4 sessions, both
+// durable (flushed to the disk first: before a session is first lowered) and ordinary. Run:
+// build/windows/run-under-wine.sh build/windows/bench/journal_write.exe [changes]
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "ducking/ducking_ledger.h"
+#include "ducking/journal_store.h"
+
+int main(int argc, char** argv) {
+    const int changes = argc > 1 ? std::atoi(argv[1]) : 1000;
+    for (int session = 0; session < 4; ++session) {
+        g_savedVolumes.recordLowered(
+            L"{0.0.0.00000000}.{7f1e2a33-9c4b-4c1e-a1b2-c3d4e5f60718}|\\Device\\"
+            L"HarddiskVolume3\\Apps\\player" +
+                std::to_wstring(session) + L".exe%b{00000000-0000-0000-0000-000000000000}",
+            0.8f, 0.16f);
+    }
+    LARGE_INTEGER frequency, before, after;
+    QueryPerformanceFrequency(&frequency);
+    for (const JournalWrite write : {JournalWrite::Durable, JournalWrite::Ordinary}) {
+        std::vector<double> samples;
+        for (int change = 0; change < changes; ++change) {
+            g_savedVolumes.recordReapplied(
+                L"{0.0.0.00000000}.{7f1e2a33-9c4b-4c1e-a1b2-c3d4e5f60718}|\\Device\\"
+                L"HarddiskVolume3\\Apps\\player0.exe%b{00000000-0000-0000-0000-000000000000}",
+                change % 2 == 0 ? 0.4f : 0.16f);
+            QueryPerformanceCounter(&before);
+            persistLedgerJournal(write);
+            QueryPerformanceCounter(&after);
+            samples.push_back(1e6 * static_cast<double>(after.QuadPart - before.QuadPart) /
+                              static_cast<double>(frequency.QuadPart));
+        }
+        std::sort(samples.begin(), samples.end());
+        std::printf("journal rewrite per change, %-8s     changes %zu  median %7.1f us  p99 %7.1f us  max %7.1f us\n",
+                    write == JournalWrite::Durable ? "durable" : "ordinary", samples.size(),
+                    samples[samples.size() / 2], samples[samples.size() * 99 / 100], samples.back());
+    }
+    g_savedVolumes.finishRestore({});
+    return 0;
+}
