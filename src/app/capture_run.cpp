@@ -65,7 +65,12 @@ int runCapture(std::uint32_t pid, bool includeMode) {
     // Set before the reader can run, so a stop it reads at once is never overwritten.
     g_captureLoopActive.exchange(true);
     // The guardian before the ducking thread, so that it watches before anything is lowered.
-    const bool workersStarted = startStdinReader() && startGuardian() && startDuckingThread(pid);
+    // Without one (it says why) the journal still serves the next start: the capture goes on.
+    bool workersStarted = startStdinReader();
+    if (workersStarted) {
+        startGuardian();
+        workersStarted = startDuckingThread(pid);
+    }
     if (workersStarted) {
         startHostWatch();
         const FormatSummary summary = capture->format.summary();

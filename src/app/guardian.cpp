@@ -21,7 +21,7 @@ std::wstring ownExecutablePath() {
 
 }  // namespace
 
-bool startGuardian() {
+void startGuardian() {
     const ProcessIdentity self = currentProcessIdentity();
     const std::wstring program = ownExecutablePath();
     std::wstring commandLine =
@@ -45,7 +45,7 @@ bool startGuardian() {
         !UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &inherited, sizeof inherited, nullptr,
                                    nullptr)) {
         LogLine() << "[win-helper] Failed to start the volume guardian: error " << GetLastError();
-        return false;
+        return;
     }
     STARTUPINFOEXW startup = {};
     startup.StartupInfo.cb = sizeof startup;
@@ -70,11 +70,10 @@ bool startGuardian() {
     DeleteProcThreadAttributeList(list);
     if (!started) {
         LogLine() << "[win-helper] Failed to start the volume guardian: error " << error;
-        return false;
+        return;
     }
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    return true;
 }
 
 int runGuardian(const ProcessIdentity& owner) {
