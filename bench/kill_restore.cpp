@@ -12,16 +12,10 @@
 #include <vector>
 
 #include "support/audio_engine_double.h"
+#include "support/clock.h"
 #include "support/host_process.h"
 
 namespace {
-
-double nowMs() {
-    LARGE_INTEGER frequency, counter;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&counter);
-    return 1000.0 * static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 bool restored(const std::string& statePath) {
     std::FILE* file = std::fopen(statePath.c_str(), "rb");
