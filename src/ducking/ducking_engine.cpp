@@ -83,8 +83,10 @@ void duckSession(IAudioSessionControl* control, IAudioSessionControl2* control2,
         }
         case DuckingLedger::Action::Reapply: {
             const float after = duckedVolume(ratio, plan.before);
-            // The journal follows once the pass is over: a new ratio waits for no disk.
+            // Journal first, listing both volumes: a kill on either side of the set finds the
+            // session at one of them. An ordinary write: a new ratio waits for no disk flush.
             const auto previous = g_savedVolumes.recordReapplied(key, after);
+            persistLedgerJournal();
             const HRESULT set = volume->SetMasterVolume(after, nullptr);
             if (FAILED(set)) {
                 g_savedVolumes.revert(key, previous);
@@ -151,6 +153,7 @@ void duckingThreadMain(std::uint32_t targetPid) {
             case PassKind::Idle: waitUntil([] { return g_duckRatio.load() < kDuckOffThreshold; }); break;
             case PassKind::Enumerate:
                 runEnumerationPass(targetPid, ratio, plan.reapply);
+                g_savedVolumes.settle();
                 persistLedgerJournal();
                 // A not-a-number ratio differs from itself: the wait ends at once, as it did.
                 waitUntil([ratio] { return g_duckRatio.load() != ratio; });

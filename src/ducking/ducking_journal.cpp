@@ -130,8 +130,17 @@ std::string formatJournal(const Journal& journal) {
     std::string text(kHeader);
     text += "\nowner " + std::to_string(journal.owner.pid) + " " + std::to_string(journal.owner.creationTime) + "\n";
     for (const JournalEntry& entry : journal.entries) {
-        text += std::string(entry.pending ? "pending " : "lowered ") + formatVolume(entry.before) + " " +
-                formatVolume(entry.set) + " " + escapeIdentifier(entry.identifier) + "\n";
+        text += entry.pending ? "pending " : "lowered ";
+        text += formatVolume(entry.before);
+        text += ' ';
+        text += formatVolume(entry.set);
+        if (entry.previousSet) {
+            text += ',';
+            text += formatVolume(*entry.previousSet);
+        }
+        text += ' ';
+        text += escapeIdentifier(entry.identifier);
+        text += '\n';
     }
     return text + "end\n";
 }
@@ -166,28 +175,37 @@ std::optional<Journal> parseJournal(std::string_view text) {
         if (!fields || fields->size() != 4 || ((*fields)[0] != "lowered" && (*fields)[0] != "pending")) {
             return std::nullopt;
         }
+        const std::string_view setField = (*fields)[2];
+        const std::size_t comma = setField.find(',');
         const auto before = parseVolume((*fields)[1]);
-        const auto set = parseVolume((*fields)[2]);
+        const auto set = parseVolume(setField.substr(0, comma));
+        std::optional<float> previousSet;
+        if (comma != std::string_view::npos) {
+            previousSet = parseVolume(setField.substr(comma + 1));
+            if (!previousSet) {
+                return std::nullopt;
+            }
+        }
         auto identifier = unescapeIdentifier((*fields)[3]);
         if (!before || !set || !identifier || !seen.insert(*identifier).second) {
             return std::nullopt;
         }
-        journal.entries.push_back({std::move(*identifier), *before, *set, (*fields)[0] == "pending"});
+        journal.entries.push_back({std::move(*identifier), *before, *set, (*fields)[0] == "pending", previousSet});
     }
     return journal;
 }
 
-RecoveryAction recoveryAction(std::optional<float> current, float set) {
+RecoveryAction recoveryAction(std::optional<float> current, float set, std::optional<float> previousSet) {
     if (!current) {
         return RecoveryAction::Keep;
     }
-    return *current == set ? RecoveryAction::Restore : RecoveryAction::Drop;
+    return *current == set || current == previousSet ? RecoveryAction::Restore : RecoveryAction::Drop;
 }
 
 float originalVolume(const std::wstring& identifier, float current, const std::vector<Journal>& otherLiveJournals) {
     for (const Journal& journal : otherLiveJournals) {
         for (const JournalEntry& entry : journal.entries) {
-            if (entry.identifier == identifier && entry.set == current) {
+            if (entry.identifier == identifier && (entry.set == current || entry.previousSet == current)) {
                 return entry.before;
             }
         }

@@ -22,8 +22,10 @@
 // "owner" holds the program's process id and creation time (a FILETIME count), which together
 // name one process for good. Each session line holds the volume from before the ducking, the
 // volume the program set, and the session identifier: UTF-16 code units, printable ASCII other
-// than '%' as they are, every other unit as %XXXX. "pending" marks a session that a restore did
-// not find. Volumes are written with nine significant digits, which read back bit for bit.
+// than '%' as they are, every other unit as %XXXX. While a new ratio is being applied, the volume
+// set is written "NEW,OLD": the session is at one of them. "pending" marks a session that a
+// restore did not find. Volumes are written with nine significant digits, which read back bit
+// for bit.
 // "end" closes a complete journal: a file without it was cut short.
 
 inline constexpr std::size_t kMaxJournalBytes = 1 << 20;
@@ -33,6 +35,8 @@ struct JournalEntry {
     float before = 1.0f;
     float set = 1.0f;
     bool pending = false;
+    // The volume set before a new ratio, until the new one is known to be set.
+    std::optional<float> previousSet;
 };
 
 struct Journal {
@@ -54,7 +58,7 @@ enum class RecoveryAction {
     Drop,     // changed meanwhile: leave it, forget the entry
     Keep,     // not seen: keep the entry for a later try
 };
-RecoveryAction recoveryAction(std::optional<float> current, float set);
+RecoveryAction recoveryAction(std::optional<float> current, float set, std::optional<float> previousSet);
 
 // The volume from before the ducking for a session about to be lowered, now at `current`: a
 // live program's journal that lists it at its current volume (it lowered it) knows the user's

@@ -16,7 +16,8 @@ DuckingLedger::Plan DuckingLedger::plan(const std::wstring& identifier, bool rea
 float DuckingLedger::originalVolume(const std::wstring& identifier, float current,
                                     const std::vector<Journal>& otherLiveJournals) const {
     const auto entry = entries_.find(identifier);
-    if (entry != entries_.end() && entry->second.pending && entry->second.set == current) {
+    if (entry != entries_.end() && entry->second.pending &&
+        recoveryAction(current, entry->second.set, entry->second.previousSet) == RecoveryAction::Restore) {
         return entry->second.before;
     }
     return ::originalVolume(identifier, current, otherLiveJournals);
@@ -25,10 +26,10 @@ float DuckingLedger::originalVolume(const std::wstring& identifier, float curren
 std::optional<DuckingLedger::Entry> DuckingLedger::recordLowered(const std::wstring& identifier, float before,
                                                                  float set) {
     std::optional<Entry> previous;
-    const auto [entry, added] = entries_.try_emplace(identifier, Entry{before, set, false});
+    const auto [entry, added] = entries_.try_emplace(identifier, Entry{before, set, false, std::nullopt});
     if (!added) {
         previous = entry->second;
-        entry->second = {before, set, false};
+        entry->second = {before, set, false, std::nullopt};
     }
     ++changes_;
     return previous;
@@ -40,9 +41,19 @@ std::optional<DuckingLedger::Entry> DuckingLedger::recordReapplied(const std::ws
         return std::nullopt;
     }
     const Entry previous = entry->second;
+    entry->second.previousSet = entry->second.set;
     entry->second.set = set;
     ++changes_;
     return previous;
+}
+
+void DuckingLedger::settle() {
+    for (auto& [identifier, entry] : entries_) {
+        if (entry.previousSet) {
+            entry.previousSet.reset();
+            ++changes_;
+        }
+    }
 }
 
 void DuckingLedger::revert(const std::wstring& identifier, const std::optional<Entry>& previous) {
@@ -92,7 +103,7 @@ bool DuckingLedger::nothingLowered() const {
 Journal DuckingLedger::journal(const ProcessIdentity& owner) const {
     Journal journal{owner, {}};
     for (const auto& [identifier, entry] : entries_) {
-        journal.entries.push_back({identifier, entry.before, entry.set, entry.pending});
+        journal.entries.push_back({identifier, entry.before, entry.set, entry.pending, entry.previousSet});
     }
     return journal;
 }

@@ -62,7 +62,11 @@ public:
         float before;
         float set;
         bool pending;
+        // While a new ratio is applied: the volume set before it (the session is at one of them).
+        std::optional<float> previousSet;
     };
+    // After a pass has set its new volumes: each session is at its new volume now.
+    void settle();
     const std::map<std::wstring, Entry>& entries() const { return entries_; }
     // No lowered entry: for the engine, nothing is saved.
     bool nothingLowered() const;

@@ -39,7 +39,7 @@ void recover(StoredJournal& stored, bool logRestored) {
                     current = read;
                 }
             }
-            switch (recoveryAction(current, entry.set)) {
+            switch (recoveryAction(current, entry.set, entry.previousSet)) {
                 case RecoveryAction::Restore:
                     if (FAILED(volume->SetMasterVolume(entry.before, nullptr))) {
                         kept.insert(entry.identifier);

@@ -21,7 +21,7 @@ void restoreSession(IAudioSessionControl* control, const std::wstring& identifie
         float read = 0.0f;
         const std::optional<float> current =
             SUCCEEDED(volume->GetMasterVolume(&read)) ? std::optional<float>(read) : std::nullopt;
-        switch (recoveryAction(current, entry.set)) {
+        switch (recoveryAction(current, entry.set, entry.previousSet)) {
             case RecoveryAction::Restore: break;
             case RecoveryAction::Drop: outcome.dropped.insert(identifier); return;
             case RecoveryAction::Keep: return;

@@ -16,21 +16,24 @@ std::uint32_t bits(float value) {
 
 TEST(DuckingJournal, WrittenAsLinesAPersonCanRead) {
     const Journal journal{{4242, 133791234567890123ull},
-                          {{L"{0.0.0}|player.exe%b", 0.8f, 0.16f, false}, {L"two words", 0.5f, 0.1f, true}}};
+                          {{L"{0.0.0}|player.exe%b", 0.8f, 0.16f, false, std::nullopt},
+                           {L"two words", 0.5f, 0.1f, true, std::nullopt},
+                           {L"new-ratio", 0.5f, 0.25f, false, 0.1f}}};
     EXPECT_EQ(formatJournal(journal),
               "quillmere ducking journal 1\n"
               "owner 4242 133791234567890123\n"
               "lowered 0.800000012 0.159999996 {0.0.0}|player.exe%0025b\n"
               "pending 0.5 0.100000001 two%0020words\n"
+              "lowered 0.5 0.25,0.100000001 new-ratio\n"
               "end\n");
 }
 
 TEST(DuckingJournal, ReadsBackBitForBit) {
     const std::wstring awkward = std::wstring(L"caf\u00e9 %\t") + static_cast<wchar_t>(0xD800) + L"\u03a9";
     const Journal journal{{4294967295u, 18446744073709551615ull},
-                          {{awkward, 0.1f, std::nextafter(0.2f, 1.0f), false},
-                           {L"a", 1.0f, 0.0f, true},
-                           {L"b", std::numeric_limits<float>::denorm_min(), 0.99999994f, false}}};
+                          {{awkward, 0.1f, std::nextafter(0.2f, 1.0f), false, std::nullopt},
+                           {L"a", 1.0f, 0.0f, true, 0.7f},
+                           {L"b", std::numeric_limits<float>::denorm_min(), 0.99999994f, false, std::nullopt}}};
     const std::optional<Journal> read = parseJournal(formatJournal(journal));
     ASSERT_TRUE(read.has_value());
     EXPECT_EQ(read->owner, journal.owner);
@@ -40,6 +43,7 @@ TEST(DuckingJournal, ReadsBackBitForBit) {
         EXPECT_EQ(bits(read->entries[i].before), bits(journal.entries[i].before)) << i;
         EXPECT_EQ(bits(read->entries[i].set), bits(journal.entries[i].set)) << i;
         EXPECT_EQ(read->entries[i].pending, journal.entries[i].pending) << i;
+        EXPECT_EQ(read->entries[i].previousSet, journal.entries[i].previousSet) << i;
     }
 }
 
@@ -70,6 +74,8 @@ TEST(DuckingJournal, AnythingButACompleteJournalIsUnreadable) {
         {"an unknown kind", head + "ducked 0.8 0.16 a\nend\n"},
         {"CR LF line ends", "quillmere ducking journal 1\r\nowner 1 2\r\nend\r\n"},
         {"an owner id past 32 bits", "quillmere ducking journal 1\nowner 4294967296 2\nend\n"},
+        {"a second volume set missing", head + "lowered 0.8 0.16, a\nend\n"},
+        {"three volumes set", head + "lowered 0.8 0.16,0.1,0.2 a\nend\n"},
         {"lines after the end", good + "lowered 0.8 0.16 b\n"},
         {"oversized", head + std::string(kMaxJournalBytes, 'x') + "\nend\n"},
     };
@@ -94,8 +100,12 @@ TEST(DuckingJournal, OnlyASessionStillAtTheVolumeWeSetIsPutBack) {
         {"lowered to silence and still silent", 0.0f, 0.0f, RecoveryAction::Restore},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(recoveryAction(c.current, c.set), c.action) << c.name;
+        EXPECT_EQ(recoveryAction(c.current, c.set, std::nullopt), c.action) << c.name;
     }
+    // A new ratio under way: the session is at the new volume or still at the old one.
+    EXPECT_EQ(recoveryAction(0.4f, 0.4f, 0.16f), RecoveryAction::Restore);
+    EXPECT_EQ(recoveryAction(0.16f, 0.4f, 0.16f), RecoveryAction::Restore);
+    EXPECT_EQ(recoveryAction(0.5f, 0.4f, 0.16f), RecoveryAction::Drop);
 }
 
 }  // namespace

@@ -23,6 +23,9 @@ TEST(DuckingLedger, LoweredSessionsAreLeftOrReappliedFromTheirVolumeFromBefore) 
     ledger.recordReapplied(L"player", 0.4f);
     EXPECT_EQ(ledger.entries().at(L"player").before, 0.8f);
     EXPECT_EQ(ledger.entries().at(L"player").set, 0.4f);
+    EXPECT_EQ(ledger.entries().at(L"player").previousSet, 0.16f) << "until the pass has set it";
+    ledger.settle();
+    EXPECT_EQ(ledger.entries().at(L"player").previousSet, std::nullopt);
 
     // Entered before the volume is set; a failed set takes it back.
     ledger.revert(L"player", ledger.recordReapplied(L"player", 0.1f));
@@ -60,7 +63,7 @@ TEST(DuckingLedger, OriginalVolumeOfASessionAboutToBeLowered) {
     DuckingLedger ledger;
     ledger.recordLowered(L"away", 0.5f, 0.1f);
     ledger.finishRestore({});  // not found: pending
-    const Journal other{{77, 1}, {{L"theirs", 0.9f, 0.18f, false}}};
+    const Journal other{{77, 1}, {{L"theirs", 0.9f, 0.18f, false, std::nullopt}}};
     struct Case {
         const char* name;
         const wchar_t* identifier;
