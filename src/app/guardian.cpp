@@ -80,8 +80,8 @@ int runGuardian(const ProcessIdentity& owner) {
     {
         // Opened while the program runs; if it has ended already (or the id is another
         // process's now), there is nothing to wait for.
-        const UniqueHandle program(OpenProcess(SYNCHRONIZE, FALSE, owner.pid));
-        if (program && isProcessAlive(owner)) {
+        const UniqueHandle program(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, owner.pid));
+        if (program && processCreationTime(program.get()) == owner.creationTime) {
             WaitForSingleObject(program.get(), INFINITE);
         }
     }

@@ -22,10 +22,8 @@ UniqueHandle openParent() {
         return UniqueHandle();
     }
     UniqueHandle parent(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, self->second.parentPid));
-    FILETIME parentCreated, ownCreated, exited, kernel, user;
-    if (!parent || !GetProcessTimes(parent.get(), &parentCreated, &exited, &kernel, &user) ||
-        !GetProcessTimes(GetCurrentProcess(), &ownCreated, &exited, &kernel, &user) ||
-        CompareFileTime(&parentCreated, &ownCreated) > 0 || WaitForSingleObject(parent.get(), 0) != WAIT_TIMEOUT) {
+    if (!parent || processCreationTime(parent.get()) > currentProcessIdentity().creationTime ||
+        WaitForSingleObject(parent.get(), 0) != WAIT_TIMEOUT) {
         return UniqueHandle();
     }
     return parent;

@@ -22,6 +22,19 @@ std::mutex& g_duckThreadMutex = *new std::mutex;
 // left to do (and the apartment it would need is going).
 bool g_duckingEnded = false;
 
+void stopAndRestore(bool forGood) {
+    requestWorkersStop();
+    const std::lock_guard<std::mutex> lock(g_duckThreadMutex);
+    if (g_duckingEnded) {
+        return;
+    }
+    if (g_duckThread.joinable()) {
+        g_duckThread.join();
+    }
+    restoreSessionVolumes();
+    g_duckingEnded = forGood;
+}
+
 }  // namespace
 
 bool startStdinReader() {
@@ -46,19 +59,9 @@ bool startDuckingThread(std::uint32_t targetPid) {
 }
 
 void stopDuckingAndRestore() {
-    requestWorkersStop();
-    const std::lock_guard<std::mutex> lock(g_duckThreadMutex);
-    if (g_duckingEnded) {
-        return;
-    }
-    if (g_duckThread.joinable()) {
-        g_duckThread.join();
-    }
-    restoreSessionVolumes();
+    stopAndRestore(false);
 }
 
 void endDucking() {
-    stopDuckingAndRestore();
-    const std::lock_guard<std::mutex> lock(g_duckThreadMutex);
-    g_duckingEnded = true;
+    stopAndRestore(true);
 }

@@ -4,9 +4,7 @@
 
 #include "common/win_resources.h"
 
-namespace {
-
-std::uint64_t creationTimeOf(HANDLE process) {
+std::uint64_t processCreationTime(HANDLE process) {
     FILETIME created, exited, kernel, user;
     if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) {
         return 0;
@@ -14,14 +12,12 @@ std::uint64_t creationTimeOf(HANDLE process) {
     return (static_cast<std::uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
 }
 
-}  // namespace
-
 ProcessIdentity currentProcessIdentity() {
-    return {GetCurrentProcessId(), creationTimeOf(GetCurrentProcess())};
+    return {GetCurrentProcessId(), processCreationTime(GetCurrentProcess())};
 }
 
 bool isProcessAlive(const ProcessIdentity& identity) {
     const UniqueHandle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, identity.pid));
-    return process && creationTimeOf(process.get()) == identity.creationTime &&
+    return process && processCreationTime(process.get()) == identity.creationTime &&
            WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
 }

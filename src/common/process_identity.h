@@ -10,6 +10,9 @@ struct ProcessIdentity {
     bool operator==(const ProcessIdentity&) const = default;
 };
 
+// The creation time of the process behind the handle (it needs query rights); 0 on failure.
+std::uint64_t processCreationTime(void* process);
+
 // The program's own identity.
 ProcessIdentity currentProcessIdentity();
 
