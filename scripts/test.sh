@@ -1,8 +1,8 @@
 #!/bin/sh
 # Sets up, builds and runs every test: the platform-neutral core natively with AddressSanitizer
 # and UndefinedBehaviorSanitizer, its fuzz targets briefly, then the Windows program and its
-# tests under Wine, inside a virtual X display so that Wine can create the windows the
-# application listing looks for.
+# tests under Wine, and the Node.js host client against that program, inside a virtual X display
+# so that Wine can create the windows the application listing looks for.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -17,10 +17,12 @@ scripts/fuzz.sh 10
 
 cmake --preset windows
 cmake --build --preset windows
+(cd clients/node && npm ci --no-audit --no-fund)
 export WINEPREFIX="$PWD/build/windows/wineprefix"
 # Wine's servers and desktop must start on the virtual display, not on an earlier one. The
 # journal tests' prefix has a server of its own.
 wineserver -k 2>/dev/null || true
 WINEPREFIX="$WINEPREFIX-journal" wineserver -k 2>/dev/null || true
-xvfb-run -a sh -c 'status=0; ctest --preset windows -j2 || status=$?; wineserver -k 2>/dev/null
+xvfb-run -a sh -c 'status=0; ctest --preset windows -j2 || status=$?
+    (cd clients/node && npm test) || status=$?; wineserver -k 2>/dev/null
     WINEPREFIX="$WINEPREFIX-journal" wineserver -k 2>/dev/null; exit $status'

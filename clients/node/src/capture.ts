@@ -1,0 +1,294 @@
+// A capture run: the program as a child process, its stream, its log as typed events, and the
+// stdin commands that change the ratio and stop it in order.
+
+import type { ChildProcess } from 'node:child_process';
+import { EventEmitter } from 'node:events';
+import { pipeline, type Readable } from 'node:stream';
+
+import { QuillmereError, describeStatus, type ExitStatus } from './errors';
+import {
+  LineSplitter,
+  isFailureLine,
+  parseLine,
+  type AudioFormat,
+  type CaptureMode,
+  type RatioChangedEvent,
+  type RatioRefusedEvent,
+  type RestoredEvent,
+  type SessionVolumeEvent,
+  type StopCause,
+  type WarningEvent,
+} from './lines';
+import { startProgram, type ProgramOptions } from './program';
+import { CHANNELS, SAMPLE_RATE, SampleAligner, toSamples } from './samples';
+
+export interface CaptureOptions extends ProgramOptions {
+  /** The target process: captured alone (include) or left out with its descendants (exclude). */
+  pid: number;
+  /** The fraction other applications are lowered to, 0..1 (default 0.2; 0.999 or more: none). */
+  duckRatio?: number;
+  /** Default 'exclude'. */
+  mode?: CaptureMode;
+}
+
+/** The capture has started: what was asked for, and the format the engine delivers. */
+export interface StartedEvent {
+  mode: CaptureMode;
+  pid: number;
+  format: AudioFormat;
+}
+
+/**
+ * How a capture ended. reason: 'stopped' after stop() wrote "exit"; 'killed' when stop() timed out
+ * and killed the process (no orderly restoration: the program's guardian puts volumes back);
+ * 'ended' when the program ended without being asked (a failure, its output closed, its host
+ * gone, a console signal); 'spawnFailed' when it could not be started.
+ */
+export interface CaptureResult extends ExitStatus {
+  killed: boolean;
+  reason: 'stopped' | 'killed' | 'ended' | 'spawnFailed';
+}
+
+export interface StopOptions {
+  /** How long to wait for the orderly end before killing the process (default 2000 ms). */
+  timeoutMs?: number;
+}
+
+export interface CaptureEvents {
+  started: [StartedEvent];
+  ducked: [SessionVolumeEvent];
+  duckUpdated: [SessionVolumeEvent];
+  restored: [RestoredEvent];
+  ratioChanged: [RatioChangedEvent];
+  ratioRefused: [RatioRefusedEvent];
+  warning: [WarningEvent];
+  stopping: [StopCause];
+  /** Every line of standard error, known or not, without its line end. */
+  log: [string];
+}
+
+type Listener<E extends keyof CaptureEvents> = (...args: CaptureEvents[E]) => void;
+
+export interface Capture {
+  on<E extends keyof CaptureEvents>(event: E, listener: Listener<E>): this;
+  once<E extends keyof CaptureEvents>(event: E, listener: Listener<E>): this;
+  off<E extends keyof CaptureEvents>(event: E, listener: Listener<E>): this;
+  emit<E extends keyof CaptureEvents>(event: E, ...args: CaptureEvents[E]): boolean;
+}
+
+// On Windows kill() is TerminateProcess whatever the signal; elsewhere the program runs under a
+// launcher such as Wine, where SIGKILL ends it the same way.
+const KILL_SIGNAL: NodeJS.Signals = 'SIGKILL';
+const CLOSE_GRACE_MS = 1000;
+
+interface PendingRatio {
+  resolve: (ratio: number) => void;
+  reject: (error: Error) => void;
+}
+
+export class Capture extends EventEmitter {
+  readonly sampleRate = SAMPLE_RATE;
+  readonly channels = CHANNELS;
+  /** 16 kHz mono signed 16-bit little-endian samples, every chunk whole samples. */
+  readonly pcm: Readable;
+  /** Settles when the capture has started; rejects with a QuillmereError if it never does. */
+  readonly ready: Promise<StartedEvent>;
+  /** Settles once the program has ended, however it ended. */
+  readonly exited: Promise<CaptureResult>;
+
+  private readonly child: ChildProcess;
+  private readonly log: string[] = [];
+  private readonly pendingRatios: PendingRatio[] = [];
+  private captureStarted = false;
+  private started: StartedEvent | undefined;
+  private result: CaptureResult | undefined;
+  private stopping: Promise<CaptureResult> | undefined;
+  private killed = false;
+  private resolveReady!: (event: StartedEvent) => void;
+  private rejectReady!: (error: QuillmereError) => void;
+  private resolveExited!: (result: CaptureResult) => void;
+
+  /** @internal Use startCapture(). */
+  constructor(private readonly options: Required<Pick<CaptureOptions, 'pid' | 'duckRatio' | 'mode'>> & ProgramOptions) {
+    super();
+    this.ready = new Promise((resolve, reject) => {
+      this.resolveReady = resolve;
+      this.rejectReady = reject;
+    });
+    // A host that awaits only exited must not see an unhandled rejection.
+    this.ready.catch(() => undefined);
+    this.exited = new Promise((resolve) => {
+      this.resolveExited = resolve;
+    });
+
+    const args = [pidArgument(options.pid), String(options.duckRatio), options.mode];
+    this.child = startProgram(options, args, ['pipe', 'pipe', 'pipe']);
+    const { stdin, stdout, stderr } = this.child;
+    if (!stdin || !stdout || !stderr) {
+      throw new Error('the child process has no pipes');
+    }
+    // A write after the program ended fails with EPIPE: the end is reported through exited.
+    stdin.on('error', () => undefined);
+
+    const aligner = new SampleAligner();
+    this.pcm = aligner;
+    // Destroying pcm closes the program's standard output, which stops the capture in order.
+    pipeline(stdout, aligner, () => undefined);
+
+    const splitter = new LineSplitter();
+    stderr.on('data', (chunk: Buffer) => splitter.push(chunk).forEach((line) => this.onLine(line)));
+    stderr.on('end', () => splitter.end().forEach((line) => this.onLine(line)));
+
+    this.child.on('error', (error) => {
+      if (this.child.pid === undefined) {
+        this.finish({ exitCode: null, signal: null }, error);
+      }
+    });
+    this.child.on('exit', (exitCode, signal) => {
+      // Standard error normally closes with the process; a grandchild that inherited it must
+      // not keep the end from being reported.
+      const timer = setTimeout(() => {
+        stderr.destroy();
+        this.finish({ exitCode, signal });
+      }, CLOSE_GRACE_MS);
+      this.child.once('close', () => {
+        clearTimeout(timer);
+        this.finish({ exitCode, signal });
+      });
+    });
+  }
+
+  /** The program's process id (undefined if it could not be started). */
+  get processId(): number | undefined {
+    return this.child.pid;
+  }
+
+  /** The stream as Int16Arrays, read from pcm: use one or the other. */
+  async *samples(): AsyncGenerator<Int16Array, void, undefined> {
+    for await (const chunk of this.pcm) {
+      yield toSamples(chunk as Buffer);
+    }
+  }
+
+  /** Sets a new duck ratio; resolves with the ratio once the program has confirmed it. */
+  setDuckRatio(ratio: number): Promise<number> {
+    if (typeof ratio !== 'number' || !(ratio >= 0 && ratio <= 1)) {
+      return Promise.reject(new RangeError(`duck ratio must be a number from 0 to 1, not ${String(ratio)}`));
+    }
+    if (this.result || this.stopping) {
+      return Promise.reject(new QuillmereError('the capture is ending', { log: this.log }));
+    }
+    return new Promise((resolve, reject) => {
+      this.pendingRatios.push({ resolve, reject });
+      this.child.stdin?.write(`${String(ratio)}\n`);
+    });
+  }
+
+  /**
+   * Asks the program to stop ("exit") and waits for it to end, which includes putting other
+   * applications' volumes back. Past the timeout the process is killed. Safe to call again.
+   */
+  stop(options: StopOptions = {}): Promise<CaptureResult> {
+    if (this.stopping) {
+      return this.stopping;
+    }
+    const timeoutMs = options.timeoutMs ?? 2000;
+    if (!this.result) {
+      this.child.stdin?.write('exit\n');
+      const timer = setTimeout(() => {
+        if (!this.result) {
+          this.killed = true;
+          this.child.kill(KILL_SIGNAL);
+        }
+      }, timeoutMs);
+      void this.exited.then(() => clearTimeout(timer));
+    }
+    this.stopping = this.exited;
+    return this.stopping;
+  }
+
+  private onLine(line: string): void {
+    this.log.push(line);
+    this.emit('log', line);
+    const parsed = parseLine(line);
+    switch (parsed.type) {
+      case 'captureStarted':
+        this.captureStarted = true;
+        return;
+      case 'format':
+        if (this.captureStarted && !this.started) {
+          this.started = { mode: this.options.mode, pid: this.options.pid, format: parsed.format };
+          this.emit('started', this.started);
+          this.resolveReady(this.started);
+        }
+        return;
+      case 'ducked':
+      case 'duckUpdated':
+        this.emit(parsed.type, parsed.event);
+        return;
+      case 'restored':
+        this.emit('restored', parsed.event);
+        return;
+      case 'ratioChanged':
+        this.pendingRatios.shift()?.resolve(parsed.event.ratio);
+        this.emit('ratioChanged', parsed.event);
+        return;
+      case 'ratioRefused':
+        this.pendingRatios.shift()?.reject(new QuillmereError(line, { lines: [line], log: this.log }));
+        this.emit('ratioRefused', parsed.event);
+        return;
+      case 'warning':
+        this.emit('warning', parsed.event);
+        return;
+      case 'stopping':
+        this.emit('stopping', parsed.cause);
+        return;
+      default:
+        return;
+    }
+  }
+
+  private finish(status: ExitStatus, spawnError?: Error): void {
+    if (this.result) {
+      return;
+    }
+    const reason = spawnError ? 'spawnFailed' : this.killed ? 'killed' : this.stopping ? 'stopped' : 'ended';
+    this.result = { ...status, killed: this.killed, reason };
+    const failures = this.log.filter(isFailureLine);
+    const ended = () =>
+      new QuillmereError(
+        spawnError
+          ? `Quillmere could not be started: ${spawnError.message}`
+          : `Quillmere ended (${describeStatus(status)})${failures.length > 0 ? `: ${failures[failures.length - 1]}` : ''}`,
+        { lines: failures, log: this.log, status, cause: spawnError },
+      );
+    if (!this.started) {
+      this.rejectReady(ended());
+    }
+    for (const pending of this.pendingRatios.splice(0)) {
+      pending.reject(ended());
+    }
+    this.resolveExited(this.result);
+  }
+}
+
+// The program reads its pid argument as a 32-bit signed number and takes a negative one as its
+// unsigned value: a pid above 2147483647 is written as the negative number with its bits.
+function pidArgument(pid: number): string {
+  return String(pid > 0x7fffffff ? pid - 0x100000000 : pid);
+}
+
+/** Starts a capture. Throws a RangeError for a pid or ratio the program would misread. */
+export function startCapture(options: CaptureOptions): Capture {
+  const { pid, duckRatio = 0.2, mode = 'exclude' } = options;
+  if (!Number.isInteger(pid) || pid <= 0 || pid > 0xffffffff) {
+    throw new RangeError(`pid must be a whole number from 1 to 4294967295, not ${String(pid)}`);
+  }
+  if (typeof duckRatio !== 'number' || !(duckRatio >= 0 && duckRatio <= 1)) {
+    throw new RangeError(`duckRatio must be a number from 0 to 1, not ${String(duckRatio)}`);
+  }
+  if (mode !== 'include' && mode !== 'exclude') {
+    throw new RangeError(`mode must be 'include' or 'exclude', not ${String(mode)}`);
+  }
+  return new Capture({ ...options, pid, duckRatio, mode });
+}

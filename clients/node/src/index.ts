@@ -1,0 +1,23 @@
+export { Capture, startCapture } from './capture';
+export type { CaptureEvents, CaptureOptions, CaptureResult, StartedEvent, StopOptions } from './capture';
+export { QuillmereError } from './errors';
+export type { ExitStatus } from './errors';
+export { parseLine } from './lines';
+export type {
+  AudioFormat,
+  CaptureMode,
+  ParsedLine,
+  RatioChangedEvent,
+  RatioRefusedEvent,
+  RestoredEvent,
+  SessionVolumeEvent,
+  StopCause,
+  WarningEvent,
+  WarningKind,
+} from './lines';
+export { listApps, listSessions } from './listing';
+export type { AppRecord, ListingOptions, SessionRecord } from './listing';
+export { defaultExePath } from './program';
+export type { ProgramOptions } from './program';
+export { BYTES_PER_SAMPLE, CHANNELS, SAMPLE_RATE } from './samples';
+export { wavHeader } from './wav';

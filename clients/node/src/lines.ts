@@ -1,0 +1,261 @@
+// What one line of the program's standard error means. The program's texts are fixed (hosts
+// match them byte for byte), so each rule below is the exact text the program writes.
+
+import { StringDecoder } from 'node:string_decoder';
+
+export type CaptureMode = 'include' | 'exclude';
+
+/** The audio engine's format, as the program captures it before turning it into 16 kHz mono. */
+export interface AudioFormat {
+  sampleRate: number;
+  channels: number;
+  bitsPerSample: number;
+  float: boolean;
+}
+
+/** One session volume the program lowered, or lowered again for a new ratio. */
+export interface SessionVolumeEvent {
+  /** The program's name for the session's process: "player.exe (pid 4242)" or "pid 4242". */
+  session: string;
+  pid: number | undefined;
+  /** The executable's file name, when the program could read it. */
+  name: string | undefined;
+  before: number;
+  after: number;
+}
+
+export interface RestoredEvent {
+  volume: number;
+  /** True when the volume was left lowered by an earlier run that did not end in order. */
+  earlierRun: boolean;
+}
+
+export interface RatioChangedEvent {
+  ratio: number;
+}
+
+export interface RatioRefusedEvent {
+  /** The line the program refused, as it logged it. */
+  text: string;
+}
+
+export type WarningKind =
+  | 'activationRetry'
+  | 'formatFallback'
+  | 'duckFailed'
+  | 'duckUpdateFailed'
+  | 'volumeAccessFailed'
+  | 'volumeReadFailed'
+  | 'restoreFailed'
+  | 'journalWriteFailed'
+  | 'journalUnreadable'
+  | 'guardianNotStarted'
+  | 'hostWatchNotStarted'
+  | 'ratioArgumentIgnored'
+  | 'noStdin';
+
+/** A known failure line that does not end the run. */
+export interface WarningEvent {
+  kind: WarningKind;
+  line: string;
+  /** The HRESULT the line carries, as the program writes it (signed decimal). */
+  hresult: number | undefined;
+  /** The session the line is about, for the ducking warnings. */
+  session: string | undefined;
+}
+
+/** Why the program said it is ending the capture. */
+export type StopCause = 'stdinCommand' | 'stdoutClosed' | 'hostEnded' | 'consoleSignal' | 'captureCallFailed';
+
+export type ParsedLine =
+  | { type: 'build' }
+  | { type: 'captureStarted' }
+  | { type: 'targetPid'; pid: number }
+  | { type: 'format'; format: AudioFormat }
+  | { type: 'ducked'; event: SessionVolumeEvent }
+  | { type: 'duckUpdated'; event: SessionVolumeEvent }
+  | { type: 'restored'; event: RestoredEvent }
+  | { type: 'ratioChanged'; event: RatioChangedEvent }
+  | { type: 'ratioRefused'; event: RatioRefusedEvent }
+  | { type: 'warning'; event: WarningEvent }
+  | { type: 'stopping'; cause: StopCause }
+  | { type: 'failure' }
+  | { type: 'other' };
+
+const TAG = '[win-helper] ';
+
+// Prefix of a known, non-fatal failure line → its kind. The line's session label, when there is
+// one, sits between the prefix and " hr=".
+const WARNINGS: ReadonlyArray<readonly [string, WarningKind]> = [
+  ['[win-helper] ActivateAudioInterfaceAsync failed (hr=', 'activationRetry'],
+  ['[win-helper] Failed to create device enumerator: ', 'formatFallback'],
+  ['[win-helper] Failed to get default render endpoint: ', 'formatFallback'],
+  ['[win-helper] Failed to activate default client: ', 'formatFallback'],
+  ['[win-helper] GetMixFormat on default client failed: ', 'formatFallback'],
+  ['[win-helper] GetMixFormat on virtual device failed (hr=', 'formatFallback'],
+  ['[win-helper] Primary Initialize failed (hr=', 'formatFallback'],
+  ['[win-helper] Failed to duck session ', 'duckFailed'],
+  ['[win-helper] Failed to update ducked session ', 'duckUpdateFailed'],
+  ['[win-helper] Failed to access session volume for ', 'volumeAccessFailed'],
+  ['[win-helper] Failed to read session volume for ', 'volumeReadFailed'],
+  ['[win-helper] Failed to restore session volume hr=', 'restoreFailed'],
+  ['[win-helper] Failed to write ducking journal: ', 'journalWriteFailed'],
+  ['[win-helper] Ignoring unreadable ducking journal: ', 'journalUnreadable'],
+  ['[win-helper] Failed to start the volume guardian: ', 'guardianNotStarted'],
+  ['[win-helper] Failed to start the host watch thread: ', 'hostWatchNotStarted'],
+  ['[win-helper] Ignoring invalid duck ratio argument: ', 'ratioArgumentIgnored'],
+  ['[win-helper] No stdin handle available for live ducking updates.', 'noStdin'],
+];
+
+const SESSION_WARNINGS: ReadonlySet<WarningKind> = new Set([
+  'duckFailed',
+  'duckUpdateFailed',
+  'volumeAccessFailed',
+  'volumeReadFailed',
+]);
+
+const STOPS: ReadonlyArray<readonly [string, StopCause]> = [
+  ['[win-helper] Received exit command via stdin.', 'stdinCommand'],
+  ['[win-helper] Write to stdout failed (pipe closed)', 'stdoutClosed'],
+  ['[win-helper] Host process ended; stopping capture.', 'hostEnded'],
+  ['[win-helper] Received console control signal: ', 'consoleSignal'],
+  ['[win-helper] GetNextPacketSize failed', 'captureCallFailed'],
+  ['[win-helper] GetBuffer failed: ', 'captureCallFailed'],
+];
+
+const DECIMAL = String.raw`-?(?:\d+\.?\d*|\.\d+)(?:e[-+]?\d+)?|-?inf|-?nan`;
+const VOLUME_CHANGE = new RegExp(`^(.+): (${DECIMAL}) -> (${DECIMAL})$`, 'i');
+const FORMAT = /^\[win-helper\] Format: (\d+)Hz, (\d+) channels, (\d+) bits, (float|integer)$/;
+const LABEL = /^(?:(.+) \(pid (\d+)\)|pid (\d+))$/;
+
+function sessionVolume(rest: string): SessionVolumeEvent | undefined {
+  const match = VOLUME_CHANGE.exec(rest);
+  if (!match) {
+    return undefined;
+  }
+  const session = match[1] as string;
+  const label = LABEL.exec(session);
+  return {
+    session,
+    pid: label ? Number(label[2] ?? label[3]) : undefined,
+    name: label?.[1],
+    before: Number(match[2]),
+    after: Number(match[3]),
+  };
+}
+
+function hresultOf(line: string): number | undefined {
+  const match = /hr=(-?\d+)/.exec(line) ?? /: (-?\d+)$/.exec(line);
+  return match ? Number(match[1]) : undefined;
+}
+
+function sessionOf(line: string, prefix: string): string | undefined {
+  const rest = line.slice(prefix.length);
+  const end = rest.lastIndexOf(' hr=');
+  return end < 0 ? undefined : rest.slice(0, end);
+}
+
+function afterPrefix(line: string, prefix: string): string | undefined {
+  return line.startsWith(prefix) ? line.slice(prefix.length) : undefined;
+}
+
+/** True for a line that reports a failure, known or not. */
+export function isFailureLine(line: string): boolean {
+  return /fail|error|did not complete|^Usage: /i.test(line);
+}
+
+/** What a line of standard error means. Never throws: an unknown or garbled line is 'other'. */
+export function parseLine(line: string): ParsedLine {
+  if (!line.startsWith(TAG)) {
+    return isFailureLine(line) ? { type: 'failure' } : { type: 'other' };
+  }
+  if (line === '[win-helper] Windows WASAPI process-excluded loopback capture started.') {
+    return { type: 'captureStarted' };
+  }
+  if (line.startsWith('[win-helper] build ')) {
+    return { type: 'build' };
+  }
+  const target = /^\[win-helper\] (?:Excluding|Including) PID: (\d+)$/.exec(line);
+  if (target) {
+    return { type: 'targetPid', pid: Number(target[1]) };
+  }
+  const format = FORMAT.exec(line);
+  if (format) {
+    return {
+      type: 'format',
+      format: {
+        sampleRate: Number(format[1]),
+        channels: Number(format[2]),
+        bitsPerSample: Number(format[3]),
+        float: format[4] === 'float',
+      },
+    };
+  }
+  for (const [prefix, type] of [
+    ['[win-helper] Ducking session ', 'ducked'],
+    ['[win-helper] Updating ducking session ', 'duckUpdated'],
+  ] as const) {
+    const rest = afterPrefix(line, prefix);
+    const event = rest === undefined ? undefined : sessionVolume(rest);
+    if (event) {
+      return { type, event };
+    }
+  }
+  for (const [prefix, earlierRun] of [
+    ['[win-helper] Restored session volume to: ', false],
+    ['[win-helper] Restored session volume left lowered by an earlier run to: ', true],
+  ] as const) {
+    const rest = afterPrefix(line, prefix);
+    if (rest !== undefined && new RegExp(`^(?:${DECIMAL})$`, 'i').test(rest)) {
+      return { type: 'restored', event: { volume: Number(rest), earlierRun } };
+    }
+  }
+  const ratio = afterPrefix(line, '[win-helper] Real-time duck ratio updated to ');
+  if (ratio !== undefined && new RegExp(`^(?:${DECIMAL})$`, 'i').test(ratio)) {
+    return { type: 'ratioChanged', event: { ratio: Number(ratio) } };
+  }
+  const refused = afterPrefix(line, '[win-helper] Ignoring invalid duck ratio command: ');
+  if (refused !== undefined) {
+    return { type: 'ratioRefused', event: { text: refused } };
+  }
+  for (const [prefix, kind] of WARNINGS) {
+    if (line.startsWith(prefix)) {
+      const session = SESSION_WARNINGS.has(kind) ? sessionOf(line, prefix) : undefined;
+      return { type: 'warning', event: { kind, line, hresult: hresultOf(line), session } };
+    }
+  }
+  for (const [prefix, cause] of STOPS) {
+    if (line.startsWith(prefix)) {
+      return { type: 'stopping', cause };
+    }
+  }
+  return isFailureLine(line) ? { type: 'failure' } : { type: 'other' };
+}
+
+/**
+ * Splits a byte stream into lines at LF, dropping a CR before it (the Windows program writes
+ * CR LF). Bytes that are not UTF-8 become U+FFFD; a character split across chunks is kept whole.
+ */
+export class LineSplitter {
+  private readonly decoder = new StringDecoder('utf8');
+  private pending = '';
+
+  /** The lines this chunk completes. */
+  push(chunk: Buffer): string[] {
+    this.pending += this.decoder.write(chunk);
+    const lines = this.pending.split('\n');
+    this.pending = lines.pop() ?? '';
+    return lines.map(stripCr);
+  }
+
+  /** The unterminated last line, if any, once the stream has ended. */
+  end(): string[] {
+    const last = this.pending + this.decoder.end();
+    this.pending = '';
+    return last === '' ? [] : [stripCr(last)];
+  }
+}
+
+function stripCr(line: string): string {
+  return line.endsWith('\r') ? line.slice(0, -1) : line;
+}

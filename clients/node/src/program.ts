@@ -1,0 +1,34 @@
+// Where the program is and how it is started.
+
+import { spawn, type ChildProcess, type StdioOptions } from 'node:child_process';
+import { join } from 'node:path';
+
+/** How to start the program: shared by captures and listings. */
+export interface ProgramOptions {
+  /** The program. Defaults to the Quillmere.exe in this package's bin folder. */
+  exePath?: string;
+  /** A command that runs the program, placed before it: ['wine'] runs it on Linux. */
+  launcher?: readonly string[];
+  /** The child's whole environment, passed as given (default: this process's). */
+  env?: NodeJS.ProcessEnv;
+  /** The child's working folder, passed as given. */
+  cwd?: string;
+}
+
+export function defaultExePath(): string {
+  return join(__dirname, '..', 'bin', 'Quillmere.exe');
+}
+
+/** Starts the program with an argument array: no shell, no console window. */
+export function startProgram(options: ProgramOptions, args: readonly string[], stdio: StdioOptions): ChildProcess {
+  const launcher = options.launcher ?? [];
+  const exePath = options.exePath ?? defaultExePath();
+  const [command, ...rest] = launcher.length > 0 ? [...launcher, exePath, ...args] : [exePath, ...args];
+  return spawn(command as string, rest, {
+    stdio,
+    windowsHide: true,
+    shell: false,
+    ...(options.env === undefined ? {} : { env: options.env }),
+    ...(options.cwd === undefined ? {} : { cwd: options.cwd }),
+  });
+}
