@@ -3,7 +3,7 @@
 
 import type { ChildProcess } from 'node:child_process';
 import { EventEmitter } from 'node:events';
-import { pipeline, type Readable } from 'node:stream';
+import type { Readable } from 'node:stream';
 
 import { QuillmereError, describeStatus, type ExitStatus } from './errors';
 import {
@@ -19,7 +19,7 @@ import {
   type StopCause,
   type WarningEvent,
 } from './lines';
-import { startProgram, type ProgramOptions } from './program';
+import { startProgram, whenEnded, type ProgramOptions } from './program';
 import { CHANNELS, SAMPLE_RATE, SampleAligner, toSamples } from './samples';
 
 export interface CaptureOptions extends ProgramOptions {
@@ -79,7 +79,6 @@ export interface Capture {
 // On Windows kill() is TerminateProcess whatever the signal; elsewhere the program runs under a
 // launcher such as Wine, where SIGKILL ends it the same way.
 const KILL_SIGNAL: NodeJS.Signals = 'SIGKILL';
-const CLOSE_GRACE_MS = 1000;
 
 interface PendingRatio {
   resolve: (ratio: number) => void;
@@ -132,8 +131,10 @@ export class Capture extends EventEmitter {
 
     const aligner = new SampleAligner();
     this.pcm = aligner;
+    stdout.on('error', () => undefined);
+    stdout.pipe(aligner);
     // Destroying pcm closes the program's standard output, which stops the capture in order.
-    pipeline(stdout, aligner, () => undefined);
+    aligner.on('close', () => stdout.destroy());
 
     const splitter = new LineSplitter();
     stderr.on('data', (chunk: Buffer) => splitter.push(chunk).forEach((line) => this.onLine(line)));
@@ -144,18 +145,16 @@ export class Capture extends EventEmitter {
         this.finish({ exitCode: null, signal: null }, error);
       }
     });
-    this.child.on('exit', (exitCode, signal) => {
-      // Standard error normally closes with the process; a grandchild that inherited it must
-      // not keep the end from being reported.
-      const timer = setTimeout(() => {
+    whenEnded(
+      this.child,
+      (exitCode, signal) => this.finish({ exitCode, signal }),
+      () => {
+        stdout.unpipe(aligner);
+        stdout.destroy();
         stderr.destroy();
-        this.finish({ exitCode, signal });
-      }, CLOSE_GRACE_MS);
-      this.child.once('close', () => {
-        clearTimeout(timer);
-        this.finish({ exitCode, signal });
-      });
-    });
+        aligner.end();
+      },
+    );
   }
 
   /** The program's process id (undefined if it could not be started). */

@@ -2,7 +2,7 @@
 
 import { QuillmereError } from './errors';
 import { LineSplitter } from './lines';
-import { startProgram, type ProgramOptions } from './program';
+import { startProgram, whenEnded, type ProgramOptions } from './program';
 
 /** A process with an audio session on an active playback device. */
 export interface SessionRecord {
@@ -61,7 +61,7 @@ function list<T>(
     child.on('error', (error) =>
       reject(new QuillmereError(`Quillmere could not be started: ${error.message}`, { cause: error })),
     );
-    child.on('close', (exitCode, signal) => {
+    whenEnded(child, (exitCode, signal) => {
       log.push(...splitter.end());
       const status = { exitCode, signal };
       const text = Buffer.concat(output).toString('utf8');

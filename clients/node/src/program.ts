@@ -32,3 +32,37 @@ export function startProgram(options: ProgramOptions, args: readonly string[], s
     ...(options.cwd === undefined ? {} : { cwd: options.cwd }),
   });
 }
+
+const CLOSE_GRACE_MS = 1000;
+
+/**
+ * Calls back once the child has ended and its output has been read: on 'close', or a moment
+ * after 'exit' when something else still holds the child's pipes (a process it started that
+ * inherited them, such as a Wine desktop started on the program's first window call).
+ */
+export function whenEnded(
+  child: ChildProcess,
+  ended: (exitCode: number | null, signal: NodeJS.Signals | null) => void,
+  release: () => void = () => {
+    child.stdout?.destroy();
+    child.stderr?.destroy();
+  },
+): void {
+  let done = false;
+  const finish = (exitCode: number | null, signal: NodeJS.Signals | null) => {
+    if (!done) {
+      done = true;
+      ended(exitCode, signal);
+    }
+  };
+  child.once('exit', (exitCode, signal) => {
+    const timer = setTimeout(() => {
+      release();
+      finish(exitCode, signal);
+    }, CLOSE_GRACE_MS);
+    child.once('close', () => {
+      clearTimeout(timer);
+      finish(exitCode, signal);
+    });
+  });
+}
