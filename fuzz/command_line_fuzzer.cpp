@@ -1,6 +1,7 @@
 // The command-line parser over arbitrary arguments: the input split at NUL bytes.
 // Properties: a capture never has pid 0; a stored ratio is within 0..1; a ratio argument with
-// no numeric prefix (as strtod sees it) is reported, never stored.
+// no numeric prefix (as strtod sees it) is reported, never stored; an argument after the pid that
+// starts with "--" is a known option or reported as unknown, never the ratio.
 
 #include <cmath>
 #include <cstdint>
@@ -34,10 +35,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (line.duckRatio && line.invalidDuckRatio) {
         std::abort();
     }
-    if (line.mode == RunMode::Capture && words.size() > 2) {
+    if (line.mode != RunMode::Capture) {
+        return 0;
+    }
+    std::vector<std::string> positional;
+    std::vector<std::string> unknown;
+    for (std::size_t i = 2; i < words.size(); ++i) {
+        if (words[i].rfind("--", 0) != 0) {
+            positional.push_back(words[i]);
+        } else if (words[i] != "--quality=high" && words[i] != "--quality=linear") {
+            unknown.push_back(words[i]);
+        }
+    }
+    if (line.unknownOptions != unknown) {
+        std::abort();
+    }
+    if (positional.empty() && (line.duckRatio || line.invalidDuckRatio)) {
+        std::abort();  // options never count as the ratio
+    }
+    if (!positional.empty()) {
         char* end = nullptr;
-        std::strtod(words[2].c_str(), &end);
-        if (end == words[2].c_str() && (line.duckRatio || line.invalidDuckRatio != words[2])) {
+        std::strtod(positional[0].c_str(), &end);
+        if (end == positional[0].c_str() && (line.duckRatio || line.invalidDuckRatio != positional[0])) {
             std::abort();  // an argument with no numeric prefix is refused, never read as 0
         }
     }

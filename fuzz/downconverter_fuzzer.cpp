@@ -1,7 +1,8 @@
-// The down-converter over the formats and packet sizes an audio engine delivers, with arbitrary
-// packet bytes and flags. Each packet is copied into a buffer of exactly frames x channels x
-// bytes per sample, so a read past it is caught; the output length must follow from the carried
-// position and the step.
+// The down-converter, linear or filtered, over the formats and packet sizes an audio engine
+// delivers, with arbitrary packet bytes and flags. Each packet is copied into a buffer of exactly
+// frames x channels x bytes per sample, so a read past it is caught; the output length must
+// follow from the carried position and the step (linear), or be, after every packet, the number
+// of outputs due by then: ceil(frames so far x 16000 / rate) (filtered).
 
 #include <cstdint>
 #include <cstdlib>
@@ -36,8 +37,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     format.channels = take<std::uint8_t>(data, size) % 9;
     const std::uint8_t bitsChoice = take<std::uint8_t>(data, size);
     format.bitsPerSample = bitsChoice % 6 < 5 ? kBits[bitsChoice % 6] : take<std::uint8_t>(data, size);
-    format.isFloat = (take<std::uint8_t>(data, size) & 1) != 0;
-    PcmDownconverter converter(format);
+    const auto flagsByte = take<std::uint8_t>(data, size);
+    format.isFloat = (flagsByte & 1) != 0;
+    const auto quality = (flagsByte & 2) != 0 ? ResampleQuality::High : ResampleQuality::Linear;
+    PcmDownconverter converter(format, quality);
+    if (converter.filtered() != (quality == ResampleQuality::High)) {
+        std::abort();  // every rate here is one the filter takes
+    }
+    std::uint64_t framesSoFar = 0;
+    std::uint64_t outputsSoFar = 0;
     const std::size_t frameBytes = static_cast<std::size_t>(format.channels) * (format.bitsPerSample / 8);
 
     // Packets of up to 2048 frames (about 43 ms at 48 kHz; the engine hands out about 10 ms), at
@@ -52,6 +60,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         data += available;
         size -= available;
 
+        if (converter.filtered()) {
+            const auto& out = converter.convert(packet.empty() ? nullptr : packet.data(), frames, flags);
+            framesSoFar += frames;
+            outputsSoFar += out.size() / 2;
+            if (out.size() % 2 != 0 ||
+                outputsSoFar != (framesSoFar * 16000 + format.sampleRate - 1) / format.sampleRate) {
+                std::abort();
+            }
+            continue;
+        }
         double position = converter.position();
         std::size_t expected = 0;
         while (static_cast<double>(frames) > position) {

@@ -45,7 +45,7 @@ private:
 
 }  // namespace
 
-int runCapture(std::uint32_t pid, bool includeMode) {
+int runCapture(std::uint32_t pid, bool includeMode, ResampleQuality quality) {
     // Released in reverse order of acquisition on every path: capture client, then client.
     const ComRef<IAudioClient> audioClient = activateProcessLoopbackClient(pid, includeMode);
     if (!audioClient) {
@@ -77,7 +77,7 @@ int runCapture(std::uint32_t pid, bool includeMode) {
         LogLine() << kCaptureStartedLine;
         LogLine() << kTargetPidLinePrefix << pid;
         LogLine() << formatLineText(summary);
-        PcmDownconverter converter(summary);
+        PcmDownconverter converter(summary, quality);
         runCaptureLoop(capture->captureClient.get(), converter, sink);
     }
 

@@ -77,17 +77,30 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
         return result;
     }
     result.mode = RunMode::Capture;
-    if (argc >= 3) {
-        const std::optional<double> value = parseNumericPrefix(argv[2]);
+    std::vector<const char*> positional;
+    for (int i = 2; i < argc; ++i) {
+        const char* argument = argv[i];
+        if (std::strncmp(argument, "--", 2) != 0) {
+            positional.push_back(argument);
+        } else if (std::strcmp(argument, "--quality=high") == 0) {
+            result.quality = ResampleQuality::High;
+        } else if (std::strcmp(argument, "--quality=linear") == 0) {
+            result.quality = ResampleQuality::Linear;
+        } else {
+            result.unknownOptions.emplace_back(argument);
+        }
+    }
+    if (!positional.empty()) {
+        const std::optional<double> value = parseNumericPrefix(positional[0]);
         const float ratio = static_cast<float>(value.value_or(0.0));
         if (!value || std::isnan(ratio)) {
-            result.invalidDuckRatio = argv[2];
+            result.invalidDuckRatio = positional[0];
         } else {
             result.duckRatio = ratio < 0.0f ? 0.0f : (ratio > 1.0f ? 1.0f : ratio);
         }
     }
-    if (argc >= 4) {
-        result.includeMode = std::strcmp(argv[3], "include") == 0;
+    if (positional.size() >= 2) {
+        result.includeMode = std::strcmp(positional[1], "include") == 0;
     }
     return result;
 }

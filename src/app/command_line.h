@@ -3,6 +3,9 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "capture/pcm_downconverter.h"
 
 enum class RunMode { ListSessions, ListApps, Capture, Guardian, Usage };
 
@@ -15,6 +18,10 @@ struct CommandLine {
     // then stays at its default.
     std::optional<std::string> invalidDuckRatio;
     bool includeMode = false;
+    // Capture options: any argument after the pid that starts with "--". They never count as
+    // the ratio or the mode, wherever they stand.
+    ResampleQuality quality = ResampleQuality::Linear;
+    std::vector<std::string> unknownOptions;
     // Guardian (internal): "--guardian <pid> <creation time>", both in plain decimal digits.
     std::uint32_t guardedPid = 0;
     std::uint64_t guardedCreationTime = 0;

@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <string>
+
 #include "app/capture_run.h"
 #include "app/command_line.h"
 #include "app/console_control.h"
@@ -28,6 +30,9 @@ int main(int argc, char** argv) {
     if (commandLine.invalidDuckRatio) {
         LogLine() << "[win-helper] Ignoring invalid duck ratio argument: " << *commandLine.invalidDuckRatio;
     }
+    for (const std::string& option : commandLine.unknownOptions) {
+        LogLine() << "[win-helper] Ignoring unknown option: " << option;
+    }
 
     SetConsoleCtrlHandler(consoleCtrlHandler, TRUE);
     const HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
@@ -35,7 +40,7 @@ int main(int argc, char** argv) {
         LogLine() << kCoInitializeFailedPrefix << hr;
         return 1;
     }
-    const int status = runCapture(commandLine.pid, commandLine.includeMode);
+    const int status = runCapture(commandLine.pid, commandLine.includeMode, commandLine.quality);
     CoUninitialize();
     return status;
 }

@@ -114,10 +114,20 @@ std::int16_t quantize(float value) {
     return static_cast<std::int16_t>(static_cast<std::int32_t>(value * kFullScale));
 }
 
+void appendSample(std::vector<std::uint8_t>& output, float value) {
+    const auto sample = static_cast<std::uint16_t>(quantize(value));
+    output.push_back(static_cast<std::uint8_t>(sample & 0xFF));
+    output.push_back(static_cast<std::uint8_t>(sample >> 8));
+}
+
 }  // namespace
 
-PcmDownconverter::PcmDownconverter(const FormatSummary& format)
-    : format_(format), mix_(chooseMixFunction(format)), step_(format.sampleRate / kOutputRate) {}
+PcmDownconverter::PcmDownconverter(const FormatSummary& format, ResampleQuality quality)
+    : format_(format), mix_(chooseMixFunction(format)), step_(format.sampleRate / kOutputRate) {
+    if (quality == ResampleQuality::High && SincResampler::supports(format.sampleRate)) {
+        sinc_.emplace(format.sampleRate);
+    }
+}
 
 const std::vector<std::uint8_t>& PcmDownconverter::convert(const std::uint8_t* data, std::uint32_t frames,
                                                            std::uint32_t flags) {
@@ -132,6 +142,14 @@ const std::vector<std::uint8_t>& PcmDownconverter::convert(const std::uint8_t* d
         mix_(data, frames, format_.channels, mono);
     }
 
+    if (sinc_) {
+        sinc_->process(mono, frames, filtered_);
+        for (const float value : filtered_) {
+            appendSample(output_, value);
+        }
+        return output_;
+    }
+
     const auto frameCount = static_cast<double>(frames);
     // A zero rate would never advance the position: such a format produces no samples.
     if (step_ > 0.0) {
@@ -139,10 +157,7 @@ const std::vector<std::uint8_t>& PcmDownconverter::convert(const std::uint8_t* d
             const auto i = static_cast<std::uint32_t>(position_);
             const std::uint32_t i1 = i + 1 < frames ? i + 1 : i;
             const auto f = static_cast<float>(position_ - i);
-            const float v = (1.0f - f) * mono[i] + f * mono[i1];
-            const auto sample = static_cast<std::uint16_t>(quantize(v));
-            output_.push_back(static_cast<std::uint8_t>(sample & 0xFF));
-            output_.push_back(static_cast<std::uint8_t>(sample >> 8));
+            appendSample(output_, (1.0f - f) * mono[i] + f * mono[i1]);
             position_ += step_;
         }
     }

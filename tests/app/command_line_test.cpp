@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace {
@@ -60,8 +62,8 @@ TEST(CommandLine, ClampsTheDuckRatioIntoZeroToOne) {
         float ratio;
     };
     const Case cases[] = {
-        {"1.5", 1.0f},    {"-0.3", 0.0f}, {"0.35", 0.35f},   {"0.5abc", 0.5f}, {" 0.25", 0.25f},
-        {"inf", 1.0f},    {"-inf", 0.0f}, {"0x0.8p0", 0.5f}, {"1e-50", 0.0f},  {"-0", 0.0f},
+        {"1.5", 1.0f}, {"-0.3", 0.0f}, {"0.35", 0.35f},   {"0.5abc", 0.5f}, {" 0.25", 0.25f},
+        {"inf", 1.0f}, {"-inf", 0.0f}, {"0x0.8p0", 0.5f}, {"1e-50", 0.0f},  {"-0", 0.0f},
     };
     for (const auto& c : cases) {
         const CommandLine line = parse({"10", c.arg});
@@ -88,6 +90,36 @@ TEST(CommandLine, OnlyTheExactWordIncludeSelectsIncludeMode) {
     }
     EXPECT_FALSE(parse({"10", "0.2"}).includeMode);
     EXPECT_FALSE(parse({"10", "include"}).includeMode);
+}
+
+TEST(CommandLine, OptionsStandAnywhereAfterThePidAndNeverCountAsRatioOrMode) {
+    struct Case {
+        std::vector<const char*> args;
+        ResampleQuality quality;
+        std::optional<float> ratio;
+        bool include;
+        std::vector<std::string> unknown;
+    };
+    const auto high = ResampleQuality::High;
+    const auto linear = ResampleQuality::Linear;
+    const Case cases[] = {
+        {{"10", "--quality=high"}, high, std::nullopt, false, {}},
+        {{"10", "0.5", "include", "--quality=high"}, high, 0.5f, true, {}},
+        {{"10", "--quality=high", "0.5", "include"}, high, 0.5f, true, {}},
+        {{"10", "0.5", "--quality=high", "include"}, high, 0.5f, true, {}},
+        {{"10", "--quality=high", "--quality=linear"}, linear, std::nullopt, false, {}},
+        {{"10", "--quality=HIGH", "--loud", "--", "0.3"}, linear, 0.3f, false, {"--quality=HIGH", "--loud", "--"}},
+        {{"10", "-0.5", "include"}, linear, 0.0f, true, {}},
+    };
+    for (const Case& c : cases) {
+        const CommandLine line = parse(c.args);
+        EXPECT_EQ(line.mode, RunMode::Capture);
+        EXPECT_EQ(line.quality, c.quality) << c.args[1];
+        EXPECT_EQ(line.duckRatio, c.ratio) << c.args[1];
+        EXPECT_FALSE(line.invalidDuckRatio) << c.args[1];
+        EXPECT_EQ(line.includeMode, c.include) << c.args[1];
+        EXPECT_EQ(line.unknownOptions, c.unknown) << c.args[1];
+    }
 }
 
 }  // namespace

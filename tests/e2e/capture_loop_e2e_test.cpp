@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -14,6 +15,7 @@
 #include "support/audio_engine_double.h"
 #include "support/expected_lines.h"
 #include "support/host_process.h"
+#include "support/spectrum.h"
 
 namespace {
 
@@ -141,6 +143,33 @@ TEST(OutputStreamEndToEnd, SixteenBitToneAt44100InUnevenPackets) {
     EXPECT_EQ(run.lines.back(), kRestoring);
     EXPECT_EQ(run.output.size(), 2u * 850u);
     EXPECT_EQ(run.output, expectedStream(mono, 44100));
+}
+
+// A 12 kHz tone at 48 kHz folds to 4 kHz when samples are picked without a low-pass filter.
+TEST(OutputStreamEndToEnd, HighQualityKeepsAToneAboveTheBandOutOfIt) {
+    AudioEngineDouble engine(
+        "mix_format ext-float 48000 2 32\npacket 480 tone 12000 0.5\nrepeat\npacket_size_fail 0x80004005 101\n");
+    // Relative to the tone's own level, on the second half of the one-second stream.
+    const auto aliasDb = [](const std::string& output) {
+        std::vector<float> samples;
+        for (std::size_t i = 16000; i + 1 < output.size(); i += 2) {
+            std::int16_t s;
+            std::memcpy(&s, output.data() + i, 2);
+            samples.push_back(static_cast<float>(s) / 32767.0f);
+        }
+        return 20.0 * std::log10(spectrum::amplitudeAt(samples, 4000.0, 16000.0) / 0.5 + 1e-12);
+    };
+
+    const Finished high = runToEnd({"1234", "0.2", "--quality=high", "exclude"});
+    EXPECT_EQ(high.exitCode, 0u);
+    ASSERT_EQ(high.output.size(), 32000u);
+    EXPECT_LT(aliasDb(high.output), -70.0);
+
+    const Finished linear = runToEnd({"1234", "--quality=linear", "--loud"});
+    EXPECT_EQ(linear.output, runToEnd({"1234"}).output) << "linear is the default stream";
+    EXPECT_GT(aliasDb(linear.output), -3.0);
+    ASSERT_GE(linear.lines.size(), 2u);
+    EXPECT_EQ(linear.lines[1], "[win-helper] Ignoring unknown option: --loud");
 }
 
 TEST(OutputStreamEndToEnd, SilentPacketsAreZerosAndEmptyPacketsAreReleasedWithZero) {
