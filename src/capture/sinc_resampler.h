@@ -5,8 +5,8 @@
 #include <vector>
 
 // Resamples a mono stream to 16 kHz through a low-pass windowed-sinc filter (Kaiser window), in
-// polyphase form: the pass band is flat to 7 kHz and everything from 8.5 kHz up is at least
-// 70 dB down, so nothing above the output's band folds into it. An input below 16 kHz is
+// polyphase form: the pass band is flat to 7 kHz and everything from 8.5 kHz up is over 100 dB
+// down, so nothing above the output's band folds into it. An input below 16 kHz is
 // interpolated through the same design scaled to its own rate.
 //
 // Output n is the filtered input at input time n * rate / 16000 - delay, where the delay is
