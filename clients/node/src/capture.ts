@@ -29,6 +29,11 @@ export interface CaptureOptions extends ProgramOptions {
   duckRatio?: number;
   /** Default 'exclude'. */
   mode?: CaptureMode;
+  /**
+   * 'high' low-pass filters the stream before 16 kHz, so that nothing above 8 kHz folds into
+   * it (the stream then starts with the filter's delay, about 2.4 ms); 'linear' is the default.
+   */
+  quality?: 'linear' | 'high';
 }
 
 /** The capture has started: what was asked for, and the format the engine delivers. */
@@ -108,7 +113,11 @@ export class Capture extends EventEmitter {
   private resolveExited!: (result: CaptureResult) => void;
 
   /** @internal Use startCapture(). */
-  constructor(private readonly options: Required<Pick<CaptureOptions, 'pid' | 'duckRatio' | 'mode'>> & ProgramOptions) {
+  constructor(
+    private readonly options: Required<Pick<CaptureOptions, 'pid' | 'duckRatio' | 'mode'>> &
+      Pick<CaptureOptions, 'quality'> &
+      ProgramOptions,
+  ) {
     super();
     this.ready = new Promise((resolve, reject) => {
       this.resolveReady = resolve;
@@ -121,6 +130,9 @@ export class Capture extends EventEmitter {
     });
 
     const args = [pidArgument(options.pid), String(options.duckRatio), options.mode];
+    if (options.quality !== undefined) {
+      args.push(`--quality=${options.quality}`);
+    }
     this.child = startProgram(options, args, ['pipe', 'pipe', 'pipe']);
     const { stdin, stdout, stderr } = this.child;
     if (!stdin || !stdout || !stderr) {
@@ -288,6 +300,9 @@ export function startCapture(options: CaptureOptions): Capture {
   }
   if (mode !== 'include' && mode !== 'exclude') {
     throw new RangeError(`mode must be 'include' or 'exclude', not ${String(mode)}`);
+  }
+  if (options.quality !== undefined && options.quality !== 'linear' && options.quality !== 'high') {
+    throw new RangeError(`quality must be 'linear' or 'high', not ${String(options.quality)}`);
   }
   return new Capture({ ...options, pid, duckRatio, mode });
 }

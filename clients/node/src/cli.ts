@@ -14,6 +14,7 @@ import { WAV_HEADER_SIZE, wavHeader } from './wav';
 
 const USAGE = `Usage:
   quillmere-record --pid N --out FILE.wav [--seconds S] [--ratio R] [--mode include|exclude]
+                   [--quality high|linear]
   quillmere-record --list sessions|apps
 Common options: --exe PATH (default: the package's Quillmere.exe), --launcher CMD (repeatable,
 e.g. --launcher wine), --verbose (print the program's log).
@@ -86,6 +87,7 @@ async function main(): Promise<number> {
       seconds: { type: 'string' },
       ratio: { type: 'string' },
       mode: { type: 'string' },
+      quality: { type: 'string' },
       list: { type: 'string' },
       exe: { type: 'string' },
       launcher: { type: 'string', multiple: true },
@@ -122,7 +124,17 @@ async function main(): Promise<number> {
   if (mode !== 'include' && mode !== 'exclude') {
     fail(`--mode takes include or exclude, not '${mode}'`);
   }
-  const options: CaptureOptions = { ...program, pid, mode: mode as CaptureMode, ...(ratio === undefined ? {} : { duckRatio: ratio }) };
+  const quality = values.quality;
+  if (quality !== undefined && quality !== 'high' && quality !== 'linear') {
+    fail(`--quality takes high or linear, not '${quality}'`);
+  }
+  const options: CaptureOptions = {
+    ...program,
+    pid,
+    mode: mode as CaptureMode,
+    ...(ratio === undefined ? {} : { duckRatio: ratio }),
+    ...(quality === undefined ? {} : { quality }),
+  };
   return record(options, values.out, seconds, values.verbose ?? false);
 }
 
