@@ -53,6 +53,41 @@ std::string wideToUtf8(const std::wstring& text) {
     return out;
 }
 
+std::wstring utf8ToWide(const std::string& text) {
+    std::wstring out;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const std::size_t length = lead < 0x80           ? 1
+                                   : (lead >> 5) == 0x6  ? 2
+                                   : (lead >> 4) == 0xE  ? 3
+                                   : (lead >> 3) == 0x1E ? 4
+                                                         : 0;
+        char32_t code = length == 1 ? lead : length == 2 ? (lead & 0x1F) : length == 3 ? (lead & 0x0F) : (lead & 0x07);
+        bool valid = length != 0 && i + length <= text.size();
+        for (std::size_t k = 1; valid && k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            valid = (next & 0xC0) == 0x80;
+            code = (code << 6) | (next & 0x3F);
+        }
+        // Overlong forms, surrogates and values past U+10FFFF are no characters.
+        constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+        valid = valid && code >= kSmallest[length] && code <= 0x10FFFF && !(code >= 0xD800 && code <= 0xDFFF);
+        if (!valid) {
+            code = kReplacementCharacter;
+        }
+        i += valid ? length : 1;
+        if constexpr (sizeof(wchar_t) == 2) {
+            if (code >= 0x10000) {
+                out.push_back(static_cast<wchar_t>(0xD800 + ((code - 0x10000) >> 10)));
+                out.push_back(static_cast<wchar_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
+                continue;
+            }
+        }
+        out.push_back(static_cast<wchar_t>(code));
+    }
+    return out;
+}
+
 std::string escapeJson(const std::string& text) {
     std::string out;
     out.reserve(text.size() + 8);

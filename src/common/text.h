@@ -8,6 +8,10 @@
 // the first NUL, a lone surrogate becomes U+FFFD. Empty for an empty string.
 std::string wideToUtf8(const std::wstring& text);
 
+// UTF-8 to wide text: code points where wchar_t holds them (Linux), UTF-16 code units where it
+// is 16 bits (Windows). A byte that starts no valid sequence becomes U+FFFD.
+std::wstring utf8ToWide(const std::string& text);
+
 // Makes UTF-8 text safe between the quotes of a JSON string. Bytes from 0x80 pass unchanged.
 std::string escapeJson(const std::string& text);
 

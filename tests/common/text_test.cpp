@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 namespace {
 
 TEST(Text, EscapeJsonTable) {
@@ -49,6 +51,23 @@ TEST(Text, WideToUtf8StopsAtNulAndReplacesLoneSurrogates) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(wideToUtf8(c.input), c.utf8) << c.name;
+    }
+}
+
+TEST(Text, Utf8ToWideRoundTripsCharactersAndReplacesBadBytes) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"pulse-player", "pulse-player"},
+        {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80"},
+        {"a\xff"
+         "b",
+         "a\xef\xbf\xbd"
+         "b"},                                                     // no lead byte
+        {"\xc3", "\xef\xbf\xbd"},                                  // cut short
+        {"\xc0\xaf", "\xef\xbf\xbd\xef\xbf\xbd"},                  // overlong
+        {"\xed\xa0\x80", "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd"},  // a surrogate
+    };
+    for (const auto& [utf8, back] : cases) {
+        EXPECT_EQ(wideToUtf8(utf8ToWide(utf8)), back) << utf8;
     }
 }
 

@@ -1,0 +1,63 @@
+#include "capture/stream_mixer.h"
+
+#include <algorithm>
+
+StreamMixer::StreamMixer(std::size_t tickFrames, std::size_t maxQueuedFrames)
+    : tickFrames_(tickFrames), capacity_(std::max(maxQueuedFrames, 2 * tickFrames)) {}
+
+void StreamMixer::addStream(std::uint32_t id) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    Queue& queue = queues_[id];
+    queue.ring.resize(capacity_);
+}
+
+void StreamMixer::removeStream(std::uint32_t id) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    queues_.erase(id);
+}
+
+void StreamMixer::push(std::uint32_t id, const float* mono, std::size_t frames) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    const auto found = queues_.find(id);
+    if (found == queues_.end()) {
+        return;
+    }
+    Queue& queue = found->second;
+    // Only the newest frames that fit are kept.
+    if (frames > capacity_) {
+        mono += frames - capacity_;
+        frames = capacity_;
+    }
+    const std::size_t overflow = queue.size + frames > capacity_ ? queue.size + frames - capacity_ : 0;
+    queue.start = (queue.start + overflow) % capacity_;
+    queue.size -= overflow;
+    for (std::size_t i = 0; i < frames; ++i) {
+        queue.ring[(queue.start + queue.size + i) % capacity_] = mono[i];
+    }
+    queue.size += frames;
+}
+
+void StreamMixer::mix(float* out) {
+    std::fill_n(out, tickFrames_, 0.0f);
+    const std::lock_guard<std::mutex> lock(mutex_);
+    for (auto& [id, queue] : queues_) {
+        if (!queue.primed) {
+            queue.primed = queue.size >= 2 * tickFrames_;
+            if (!queue.primed) {
+                continue;
+            }
+        }
+        const std::size_t take = std::min(queue.size, tickFrames_);
+        for (std::size_t i = 0; i < take; ++i) {
+            out[i] += queue.ring[(queue.start + i) % capacity_];
+        }
+        queue.start = (queue.start + take) % capacity_;
+        queue.size -= take;
+        queue.primed = take == tickFrames_;
+    }
+}
+
+std::size_t StreamMixer::streamCount() const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return queues_.size();
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <vector>
+
+// Mixes the separately captured streams of several applications on a steady clock, as a sound
+// server's mix of them would sound: each stream's mono frames wait in a queue of their own, and
+// every tick sums one tick's frames from each. A stream starts to count once two ticks are
+// queued (and again after it ran dry), so the small jitter of its delivery costs no gaps; a
+// stream that has nothing contributes silence; a stream that runs ahead loses its oldest frames
+// beyond the bound, so memory never grows. Streams are pushed from one thread and mixed from
+// another.
+class StreamMixer {
+public:
+    StreamMixer(std::size_t tickFrames, std::size_t maxQueuedFrames);
+
+    void addStream(std::uint32_t id);
+    void removeStream(std::uint32_t id);
+    // Frames for a stream that is not (or no longer) added are dropped.
+    void push(std::uint32_t id, const float* mono, std::size_t frames);
+    // One tick's mix: out receives tickFrames values.
+    void mix(float* out);
+
+    std::size_t tickFrames() const { return tickFrames_; }
+    std::size_t streamCount() const;
+
+private:
+    struct Queue {
+        std::vector<float> ring;
+        std::size_t start = 0;
+        std::size_t size = 0;
+        bool primed = false;
+    };
+
+    const std::size_t tickFrames_;
+    const std::size_t capacity_;
+    mutable std::mutex mutex_;
+    std::map<std::uint32_t, Queue> queues_;
+};
