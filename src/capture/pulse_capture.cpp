@@ -1,0 +1,188 @@
+#include "capture/pulse_capture.h"
+
+#include <unistd.h>
+
+#include <cstring>
+
+#include "common/process_table.h"
+
+namespace {
+
+constexpr std::uint32_t kFragmentFrames = PulseCapture::kRate / 100;  // 10 ms
+
+struct SinkRequest {
+    PulseCapture* capture;
+    std::uint32_t input;
+    std::uint32_t sink;
+};
+
+}  // namespace
+
+PulseCapture::PulseCapture(PulseConnection& pulse, StreamMixer& mixer, std::uint32_t targetPid, bool includeMode)
+    : pulse_(pulse),
+      mixer_(mixer),
+      targetPid_(targetPid),
+      includeMode_(includeMode),
+      ownPid_(static_cast<std::uint32_t>(getpid())) {}
+
+PulseCapture::~PulseCapture() {
+    stop();
+}
+
+void PulseCapture::start() {
+    const PulseConnection::Lock lock(pulse_);
+    pa_context_set_subscribe_callback(
+        pulse_.context(),
+        [](pa_context*, pa_subscription_event_type_t event, std::uint32_t index, void* user) {
+            auto* self = static_cast<PulseCapture*>(user);
+            if ((event & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) != PA_SUBSCRIPTION_EVENT_SINK_INPUT || self->stopped_) {
+                return;
+            }
+            if ((event & PA_SUBSCRIPTION_EVENT_TYPE_MASK) == PA_SUBSCRIPTION_EVENT_REMOVE) {
+                self->drop(index);
+            } else {
+                self->requestInput(index);
+            }
+        },
+        this);
+    pa_operation_unref(pa_context_subscribe(pulse_.context(), PA_SUBSCRIPTION_MASK_SINK_INPUT, nullptr, nullptr));
+    pa_operation_unref(pa_context_get_sink_input_info_list(
+        pulse_.context(),
+        [](pa_context*, const pa_sink_input_info* info, int last, void* user) {
+            if (last == 0 && info != nullptr) {
+                static_cast<PulseCapture*>(user)->consider(PulseConnection::describe(*info));
+            }
+        },
+        this));
+}
+
+void PulseCapture::stop() {
+    const PulseConnection::Lock lock(pulse_);
+    if (stopped_) {
+        return;
+    }
+    stopped_ = true;
+    pa_context_set_subscribe_callback(pulse_.context(), nullptr, nullptr);
+    while (!recordings_.empty()) {
+        drop(recordings_.begin()->first);
+    }
+}
+
+void PulseCapture::requestInput(std::uint32_t index) {
+    pa_operation* operation = pa_context_get_sink_input_info(
+        pulse_.context(), index,
+        [](pa_context*, const pa_sink_input_info* info, int last, void* user) {
+            auto* self = static_cast<PulseCapture*>(user);
+            if (last == 0 && info != nullptr && !self->stopped_) {
+                self->consider(PulseConnection::describe(*info));
+            }
+        },
+        this);
+    if (operation != nullptr) {
+        pa_operation_unref(operation);
+    }
+}
+
+void PulseCapture::consider(const PulseConnection::SinkInput& input) {
+    const bool related = isRelatedProcess(input.pid, targetPid_, snapshotProcesses(), ownPid_);
+    const bool wanted = includeMode_ ? related : !related;
+    const auto found = recordings_.find(input.index);
+    if (!wanted) {
+        drop(input.index);
+        return;
+    }
+    if (found != recordings_.end() && found->second->sink == input.sink) {
+        return;
+    }
+    // A new sink input, or one that moved: record it on its sink's monitor.
+    drop(input.index);
+    auto* request = new SinkRequest{this, input.index, input.sink};
+    pa_operation* operation = pa_context_get_sink_info_by_index(
+        pulse_.context(), input.sink,
+        [](pa_context*, const pa_sink_info* info, int last, void* user) {
+            auto* pending = static_cast<SinkRequest*>(user);
+            if (last != 0 || info == nullptr) {
+                delete pending;  // the end of the answer (or no such sink)
+                return;
+            }
+            if (!pending->capture->stopped_) {
+                pending->capture->record(pending->input, PulseConnection::describe(*info));
+            }
+        },
+        request);
+    if (operation == nullptr) {
+        delete request;
+        return;
+    }
+    pa_operation_unref(operation);
+}
+
+void PulseCapture::record(std::uint32_t input, const PulseConnection::Sink& sink) {
+    if (recordings_.count(input) != 0) {
+        return;
+    }
+    const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, kRate, sink.map.channels};
+    pa_stream* stream = pa_stream_new(pulse_.context(), "Quillmere capture", &spec, &sink.map);
+    if (stream == nullptr) {
+        return;
+    }
+    auto recording = std::make_unique<Recording>();
+    recording->owner = this;
+    recording->input = input;
+    recording->sink = sink.index;
+    recording->channels = sink.map.channels;
+    recording->stream = stream;
+    pa_stream_set_monitor_stream(stream, input);
+    pa_stream_set_read_callback(stream, onRead, recording.get());
+    pa_buffer_attr attributes;
+    std::memset(&attributes, 0xFF, sizeof attributes);  // the server's choice for all but the fragment
+    attributes.fragsize = static_cast<std::uint32_t>(kFragmentFrames * pa_frame_size(&spec));
+    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
+    if (pa_stream_connect_record(stream, sink.monitorSource.c_str(), &attributes, flags) < 0) {
+        pa_stream_set_read_callback(stream, nullptr, nullptr);
+        pa_stream_unref(stream);
+        return;
+    }
+    mixer_.addStream(input);
+    recordings_[input] = std::move(recording);
+}
+
+void PulseCapture::drop(std::uint32_t input) {
+    const auto found = recordings_.find(input);
+    if (found == recordings_.end()) {
+        return;
+    }
+    pa_stream* stream = found->second->stream;
+    pa_stream_set_read_callback(stream, nullptr, nullptr);
+    pa_stream_disconnect(stream);
+    pa_stream_unref(stream);
+    mixer_.removeStream(input);
+    recordings_.erase(found);
+}
+
+void PulseCapture::onRead(pa_stream* stream, std::size_t, void* user) {
+    auto* recording = static_cast<Recording*>(user);
+    const void* data = nullptr;
+    std::size_t bytes = 0;
+    while (pa_stream_readable_size(stream) > 0 && pa_stream_peek(stream, &data, &bytes) == 0 && bytes > 0) {
+        const std::size_t frameBytes = sizeof(float) * recording->channels;
+        const std::size_t frames = bytes / frameBytes;
+        recording->mono.assign(frames, 0.0f);
+        if (data != nullptr) {
+            // Every channel of the sink's own map, averaged: a mono player duplicated on both
+            // channels of a stereo sink comes back at its own level.
+            const auto* samples = static_cast<const float*>(data);
+            for (std::size_t frame = 0; frame < frames; ++frame) {
+                float sum = 0.0f;
+                for (std::uint32_t channel = 0; channel < recording->channels; ++channel) {
+                    float value;
+                    std::memcpy(&value, samples + frame * recording->channels + channel, sizeof value);
+                    sum += value;
+                }
+                recording->mono[frame] = sum / static_cast<float>(recording->channels);
+            }
+        }  // a hole in the stream is silence
+        recording->owner->mixer_.push(recording->input, recording->mono.data(), frames);
+        pa_stream_drop(stream);
+    }
+}

@@ -1,0 +1,75 @@
+// The process table from /proc: each process's parent, and the file name of its executable
+// (the link /proc/<pid>/exe, or the kernel's short name when the link cannot be read).
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "common/process_table.h"
+#include "common/text.h"
+
+namespace {
+
+bool readEntry(const std::string& pid, ProcessEntry& entry) {
+    std::ifstream statFile("/proc/" + pid + "/stat");
+    std::string stat;
+    if (!std::getline(statFile, stat)) {
+        return false;
+    }
+    // "pid (name) state ppid ...": the name may hold spaces and parentheses; the last ')' ends it.
+    const std::size_t open = stat.find('(');
+    const std::size_t close = stat.rfind(')');
+    if (open == std::string::npos || close == std::string::npos || close < open) {
+        return false;
+    }
+    std::istringstream rest(stat.substr(close + 1));
+    std::string state;
+    unsigned long parent = 0;
+    if (!(rest >> state >> parent)) {
+        return false;
+    }
+    entry.parentPid = static_cast<std::uint32_t>(parent);
+
+    char target[4096];
+    const ssize_t length = readlink(("/proc/" + pid + "/exe").c_str(), target, sizeof target - 1);
+    std::string name;
+    if (length > 0) {
+        const std::string path(target, static_cast<std::size_t>(length));
+        name = path.substr(path.rfind('/') + 1);
+        // A replaced executable reads "name (deleted)".
+        const std::string deleted = " (deleted)";
+        if (name.size() > deleted.size() && name.compare(name.size() - deleted.size(), deleted.size(), deleted) == 0) {
+            name.resize(name.size() - deleted.size());
+        }
+    } else {
+        name = stat.substr(open + 1, close - open - 1);
+    }
+    entry.exeName = utf8ToWide(name);
+    return true;
+}
+
+}  // namespace
+
+ProcessTable snapshotProcesses() {
+    ProcessTable table;
+    DIR* proc = opendir("/proc");
+    if (proc == nullptr) {
+        return table;
+    }
+    while (const dirent* item = readdir(proc)) {
+        char* end = nullptr;
+        const unsigned long pid = std::strtoul(item->d_name, &end, 10);
+        if (*end != '\0' || pid == 0 || pid > 0xFFFFFFFFul) {
+            continue;
+        }
+        ProcessEntry entry;
+        if (readEntry(item->d_name, entry)) {
+            table[static_cast<std::uint32_t>(pid)] = entry;
+        }
+    }
+    closedir(proc);
+    return table;
+}

@@ -1,0 +1,158 @@
+#include "common/pulse_connection.h"
+
+#include <cstdlib>
+
+namespace {
+
+std::uint32_t parsePid(const char* text) {
+    if (text == nullptr || *text == '\0') {
+        return 0;
+    }
+    char* end = nullptr;
+    const unsigned long value = std::strtoul(text, &end, 10);
+    return *end == '\0' && value <= 0xFFFFFFFFul ? static_cast<std::uint32_t>(value) : 0;
+}
+
+std::string property(const pa_proplist* properties, const char* key) {
+    const char* value = pa_proplist_gets(properties, key);
+    return value == nullptr ? std::string() : std::string(value);
+}
+
+// The name module-stream-restore files a stream's volume under, by its own rules.
+std::string restoreKeyOf(const pa_proplist* properties) {
+    for (const auto& [key, prefix] :
+         {std::pair{"module-stream-restore.id", ""}, std::pair{PA_PROP_MEDIA_ROLE, "sink-input-by-media-role:"},
+          std::pair{PA_PROP_APPLICATION_ID, "sink-input-by-application-id:"},
+          std::pair{PA_PROP_APPLICATION_NAME, "sink-input-by-application-name:"},
+          std::pair{PA_PROP_MEDIA_NAME, "sink-input-by-media-name:"}}) {
+        const std::string value = property(properties, key);
+        if (!value.empty()) {
+            return prefix + value;
+        }
+    }
+    return {};
+}
+
+void contextStateChanged(pa_context*, void* user) {
+    static_cast<PulseConnection*>(user)->signal();
+}
+
+}  // namespace
+
+std::unique_ptr<PulseConnection> PulseConnection::open(const char* clientName, std::string& error) {
+    std::unique_ptr<PulseConnection> connection(new PulseConnection);
+    connection->loop_ = pa_threaded_mainloop_new();
+    if (connection->loop_ == nullptr) {
+        error = "no main loop";
+        return nullptr;
+    }
+    connection->context_ = pa_context_new(pa_threaded_mainloop_get_api(connection->loop_), clientName);
+    if (connection->context_ == nullptr) {
+        error = "no context";
+        return nullptr;
+    }
+    pa_context_set_state_callback(connection->context_, contextStateChanged, connection.get());
+    if (pa_context_connect(connection->context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
+        pa_threaded_mainloop_start(connection->loop_) < 0) {
+        error = pa_strerror(pa_context_errno(connection->context_));
+        return nullptr;
+    }
+    const Lock lock(*connection);
+    for (;;) {
+        const pa_context_state_t state = pa_context_get_state(connection->context_);
+        if (state == PA_CONTEXT_READY) {
+            return connection;
+        }
+        if (!PA_CONTEXT_IS_GOOD(state)) {
+            error = pa_strerror(pa_context_errno(connection->context_));
+            return nullptr;
+        }
+        pa_threaded_mainloop_wait(connection->loop_);
+    }
+}
+
+PulseConnection::~PulseConnection() {
+    if (loop_ != nullptr) {
+        pa_threaded_mainloop_stop(loop_);
+    }
+    if (context_ != nullptr) {
+        pa_context_set_state_callback(context_, nullptr, nullptr);
+        pa_context_disconnect(context_);
+        pa_context_unref(context_);
+    }
+    if (loop_ != nullptr) {
+        pa_threaded_mainloop_free(loop_);
+    }
+}
+
+bool PulseConnection::wait(pa_operation* operation) const {
+    if (operation == nullptr) {
+        return false;
+    }
+    while (pa_operation_get_state(operation) == PA_OPERATION_RUNNING) {
+        pa_threaded_mainloop_wait(loop_);
+    }
+    pa_operation_unref(operation);
+    return true;
+}
+
+PulseConnection::SinkInput PulseConnection::describe(const pa_sink_input_info& info) {
+    SinkInput input;
+    input.index = info.index;
+    input.sink = info.sink;
+    input.pid = parsePid(pa_proplist_gets(info.proplist, PA_PROP_APPLICATION_PROCESS_ID));
+    input.binary = property(info.proplist, PA_PROP_APPLICATION_PROCESS_BINARY);
+    input.volume = info.volume;
+    input.hasVolume = info.has_volume != 0 && info.volume_writable != 0;
+    input.restoreKey = restoreKeyOf(info.proplist);
+    return input;
+}
+
+PulseConnection::Sink PulseConnection::describe(const pa_sink_info& info) {
+    Sink sink;
+    sink.index = info.index;
+    sink.name = info.name == nullptr ? "" : info.name;
+    sink.monitorSource = info.monitor_source_name == nullptr ? "" : info.monitor_source_name;
+    sink.spec = info.sample_spec;
+    sink.map = info.channel_map;
+    return sink;
+}
+
+std::vector<PulseConnection::SinkInput> PulseConnection::sinkInputs() const {
+    struct Request {
+        const PulseConnection* connection;
+        std::vector<SinkInput> inputs;
+    } request{this, {}};
+    const Lock lock(*this);
+    wait(pa_context_get_sink_input_info_list(
+        context_,
+        [](pa_context*, const pa_sink_input_info* info, int last, void* user) {
+            auto* answer = static_cast<Request*>(user);
+            if (last == 0 && info != nullptr) {
+                answer->inputs.push_back(describe(*info));
+            }
+            answer->connection->signal();
+        },
+        &request));
+    return request.inputs;
+}
+
+std::optional<PulseConnection::Sink> PulseConnection::defaultSink() const {
+    struct Request {
+        const PulseConnection* connection;
+        std::optional<Sink> sink;
+    } request{this, {}};
+    const Lock lock(*this);
+    // "@DEFAULT_SINK@" names whatever sink the server uses by default.
+    wait(pa_context_get_sink_info_by_name(
+        context_, "@DEFAULT_SINK@",
+        [](pa_context*, const pa_sink_info* info, int last, void* user) {
+            auto* answer = static_cast<Request*>(user);
+            if (last == 0 && info != nullptr) {
+                answer->sink = describe(*info);
+            }
+            answer->connection->signal();
+        },
+        &request));
+    return request.sink;
+}

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <pulse/pulseaudio.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+// The program's connection to the sound server (PulseAudio, or PipeWire's pulse server): a
+// libpulse threaded main loop and a ready context on it. Callbacks run on the loop's thread.
+// Every other thread holds a Lock while it uses the context, and the queries below wait for
+// their answer under that lock.
+class PulseConnection {
+public:
+    // Connects as the server's usual rules say (PULSE_SERVER, the user's runtime folder).
+    // nullptr and the reason when the server cannot be reached.
+    static std::unique_ptr<PulseConnection> open(const char* clientName, std::string& error);
+    ~PulseConnection();
+    PulseConnection(const PulseConnection&) = delete;
+    PulseConnection& operator=(const PulseConnection&) = delete;
+
+    pa_threaded_mainloop* loop() const { return loop_; }
+    pa_context* context() const { return context_; }
+
+    class Lock {
+    public:
+        explicit Lock(const PulseConnection& connection) : loop_(connection.loop_) { pa_threaded_mainloop_lock(loop_); }
+        ~Lock() { pa_threaded_mainloop_unlock(loop_); }
+        Lock(const Lock&) = delete;
+        Lock& operator=(const Lock&) = delete;
+
+    private:
+        pa_threaded_mainloop* loop_;
+    };
+
+    // Under the lock: waits until the operation has finished, then releases it. Its callback
+    // must call signal(). False for a null operation (the request failed at once).
+    bool wait(pa_operation* operation) const;
+    void signal() const { pa_threaded_mainloop_signal(loop_, 0); }
+
+    struct SinkInput {
+        std::uint32_t index = 0;
+        std::uint32_t sink = 0;
+        std::uint32_t pid = 0;  // application.process.id; 0 when the stream names none
+        std::string binary;     // application.process.binary
+        pa_cvolume volume{};
+        bool hasVolume = false;
+        // The key under which the server's stream-restore module remembers the application's volume.
+        std::string restoreKey;
+    };
+    struct Sink {
+        std::uint32_t index = 0;
+        std::string name;
+        std::string monitorSource;
+        pa_sample_spec spec{};
+        pa_channel_map map{};
+    };
+
+    // Queries; each takes the lock itself.
+    std::vector<SinkInput> sinkInputs() const;
+    std::optional<Sink> defaultSink() const;
+
+    // The sink input's fields from the server's description of it (loop thread or lock held).
+    static SinkInput describe(const pa_sink_input_info& info);
+    static Sink describe(const pa_sink_info& info);
+
+private:
+    PulseConnection() = default;
+
+    pa_threaded_mainloop* loop_ = nullptr;
+    pa_context* context_ = nullptr;
+};
