@@ -1,16 +1,17 @@
 #!/bin/sh
-# Sets up, builds and runs every test: the platform-neutral core natively with AddressSanitizer
-# and UndefinedBehaviorSanitizer, its fuzz targets briefly, then the Windows program and its
-# tests under Wine, and the Node.js host client against that program, inside a virtual X display
-# so that Wine can create the windows the application listing looks for.
+# Sets up, builds and runs every test: the platform-neutral core and the Linux program natively
+# with AddressSanitizer and UndefinedBehaviorSanitizer (the program against a private PulseAudio
+# daemon), the core's fuzz targets briefly, then the Windows program and its tests under Wine,
+# and the Node.js host client against that program, inside a virtual X display so that Wine can
+# create the windows the application listing looks for.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 scripts/check-layers.sh
 
-cmake --preset native
-cmake --build --preset native
-ctest --preset native -j2
+cmake --preset linux
+cmake --build --preset linux
+tests/linux/with-pulse.sh build/linux/pulse ctest --preset linux -j2
 
 # Every fuzz target for a short, bounded time over its seed corpus.
 scripts/fuzz.sh 10

@@ -1,0 +1,145 @@
+// The Linux program against a real sound server (a private PulseAudio daemon with a null sink,
+// started by tests/linux/with-pulse.sh): real players, real streams, exact log lines.
+
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "linux_process.h"
+#include "support/spectrum.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kStarted = "[win-helper] Windows WASAPI process-excluded loopback capture started.";
+
+std::vector<float> samplesOf(const std::string& bytes, std::size_t from, std::size_t count) {
+    std::vector<float> samples;
+    for (std::size_t i = from; i < from + count && 2 * i + 1 < bytes.size(); ++i) {
+        std::int16_t value;
+        std::memcpy(&value, bytes.data() + 2 * i, 2);
+        samples.push_back(static_cast<float>(value) / 32767.0f);
+    }
+    return samples;
+}
+
+double rms(const std::vector<float>& samples) {
+    double sum = 0.0;
+    for (const float value : samples) {
+        sum += static_cast<double>(value) * value;
+    }
+    return samples.empty() ? 0.0 : std::sqrt(sum / static_cast<double>(samples.size()));
+}
+
+// A player started and its stream open.
+std::unique_ptr<LinuxProcess> play(double hz, double amplitude, double seconds, bool fromChild = false) {
+    std::vector<std::string> args = {tonePlayerProgram(), std::to_string(hz), std::to_string(amplitude),
+                                     std::to_string(seconds)};
+    if (fromChild) {
+        args.emplace_back("--child");
+    }
+    auto player = std::make_unique<LinuxProcess>(args);
+    EXPECT_TRUE(player->waitForOutput(8)) << "the player could not open its stream";
+    return player;
+}
+
+// Waits until the stream carries sound, then records one more second of it; returns that second.
+std::vector<float> secondOfSound(LinuxProcess& capture) {
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    std::size_t sounding = 0;
+    while (std::chrono::steady_clock::now() < deadline) {
+        const std::string output = capture.output();
+        const std::size_t samples = output.size() / 2;
+        if (samples >= 1600 && rms(samplesOf(output, samples - 1600, 1600)) > 0.01) {
+            sounding = samples;
+            break;
+        }
+        std::this_thread::sleep_for(20ms);
+    }
+    EXPECT_NE(sounding, 0u) << "no sound reached the stream";
+    EXPECT_TRUE(capture.waitForOutput(2 * (sounding + 16000)));
+    return samplesOf(capture.output(), sounding, 16000);
+}
+
+int stopAndWait(LinuxProcess& capture) {
+    capture.write("exit\n");
+    return capture.wait();
+}
+
+TEST(LinuxCapture, IncludeTakesTheTargetTreeAloneAndExcludeEverythingElse) {
+    // The target's tone plays from a child of the target; the other from a process of its own.
+    const auto target = play(1000, 0.5, 12, true);
+    const auto other = play(300, 0.1, 12);
+    struct Case {
+        const char* mode;
+        double thousand;
+        double threeHundred;
+    };
+    for (const Case& c : {Case{"include", 0.5, 0.0}, Case{"exclude", 0.0, 0.1}}) {
+        LinuxProcess capture({quillmereProgram(), std::to_string(target->pid()), "1", c.mode});
+        ASSERT_TRUE(capture.waitForLog(kStarted)) << c.mode;
+        const std::vector<float> second = secondOfSound(capture);
+        // Each tone at its own level (unity gain through the mix-down), the other one absent.
+        EXPECT_NEAR(spectrum::amplitudeAt(second, 1000, 16000), c.thousand, 0.02) << c.mode;
+        EXPECT_NEAR(spectrum::amplitudeAt(second, 300, 16000), c.threeHundred, 0.004) << c.mode;
+        const int status = stopAndWait(capture);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << c.mode;
+    }
+}
+
+TEST(LinuxCapture, FollowsAStreamThatStartsLateAndKeepsTimeWhileNothingPlays) {
+    LinuxProcess capture({quillmereProgram(), "999999", "1"});
+    ASSERT_TRUE(capture.waitForLog(kStarted));
+    const auto started = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(1s);
+    EXPECT_LT(rms(samplesOf(capture.output(), 0, 16000)), 1e-6) << "silence while nothing plays";
+    const auto player = play(440, 0.3, 10);
+    const std::vector<float> second = secondOfSound(capture);
+    EXPECT_NEAR(spectrum::amplitudeAt(second, 440, 16000), 0.3, 0.02);
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const double written = static_cast<double>(capture.output().size()) / 2.0 / 16000.0;
+    // The stream follows the clock: as many seconds written as have passed (give or take the
+    // pipe and the last tick).
+    EXPECT_NEAR(written, elapsed, 0.1);
+    EXPECT_EQ(stopAndWait(capture), 0);
+}
+
+TEST(LinuxCapture, EveryEndOfTheRunIsOrderly) {
+    {
+        LinuxProcess capture({quillmereProgram(), "999999"});
+        ASSERT_TRUE(capture.waitForLog(kStarted));
+        capture.closeOutput();
+        ASSERT_TRUE(capture.waitForLog("[win-helper] Write to stdout failed (pipe closed)"));
+        EXPECT_EQ(capture.wait(), 0);
+    }
+    {
+        LinuxProcess capture({quillmereProgram(), "999999"});
+        ASSERT_TRUE(capture.waitForLog(kStarted));
+        capture.signal(SIGTERM);
+        const int status = capture.wait();
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+        const std::vector<std::string> lines = capture.logLines();
+        EXPECT_NE(std::find(lines.begin(), lines.end(), "[win-helper] Received signal: SIGTERM"), lines.end());
+    }
+    {
+        LinuxProcess capture({quillmereProgram(), "999999"}, {"PULSE_SERVER=unix:/nonexistent/socket"});
+        const int status = capture.wait();
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+        EXPECT_EQ(capture.logLines(),
+                  (std::vector<std::string>{"[win-helper] build v3-mingw-uuid-fix",
+                                            "[win-helper] Failed to connect to the sound server: Connection refused"}));
+    }
+}
+
+}  // namespace

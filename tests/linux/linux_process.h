@@ -1,0 +1,57 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+// A child process as a host runs it: arguments as an array, standard input, output and error
+// on pipes read by threads of their own.
+class LinuxProcess {
+public:
+    // args[0] is the program's path. extraEnvironment: "NAME=value" entries that replace or add to ours.
+    explicit LinuxProcess(const std::vector<std::string>& args, const std::vector<std::string>& extraEnvironment = {});
+    ~LinuxProcess();
+    LinuxProcess(const LinuxProcess&) = delete;
+    LinuxProcess& operator=(const LinuxProcess&) = delete;
+
+    pid_t pid() const { return pid_; }
+    void write(const std::string& text);
+    // Closes our end of its standard output: its next write fails.
+    void closeOutput();
+    void signal(int number);
+
+    bool waitForLog(const std::string& line, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    bool waitForOutput(std::size_t bytes, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    // The raw status waitpid reports.
+    int wait();
+
+    std::vector<std::string> logLines() const;
+    std::string output() const;
+
+private:
+    void readInto(int fd, std::string& text);
+
+    pid_t pid_ = -1;
+    int input_ = -1;
+    int outputFd_ = -1;
+    int errorFd_ = -1;
+    bool waited_ = false;
+    std::atomic<bool> stopOutput_{false};
+    int status_ = 0;
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::string output_;
+    std::string error_;
+    std::thread outputReader_;
+    std::thread errorReader_;
+};
+
+// The programs under test, built beside the tests.
+std::string quillmereProgram();
+std::string tonePlayerProgram();

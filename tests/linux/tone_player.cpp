@@ -1,0 +1,71 @@
+// A player for the Linux tests: plays a sine tone to the sound server's default sink, mono
+// 48 kHz float, with a small buffer so that it reaches the sink at once.
+//   tone_player HZ AMPLITUDE SECONDS            plays it itself
+//   tone_player HZ AMPLITUDE SECONDS --child    starts a child that plays it, and waits for it
+// Prints "playing <pid>" on standard output when the stream is open.
+
+#include <pulse/error.h>
+#include <pulse/simple.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+
+#include <csignal>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+int main(int argc, char** argv) {
+    if (argc < 4) {
+        std::fprintf(stderr, "usage: tone_player HZ AMPLITUDE SECONDS [--child]\n");
+        return 2;
+    }
+    if (argc > 4 && std::strcmp(argv[4], "--child") == 0) {
+        const pid_t child = fork();
+        if (child == 0) {
+            // The child ends with its parent: a test that kills the parent leaves nothing playing.
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+            execl("/proc/self/exe", argv[0], argv[1], argv[2], argv[3], static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+    }
+    const double hz = std::atof(argv[1]);
+    const double amplitude = std::atof(argv[2]);
+    const double seconds = std::atof(argv[3]);
+    constexpr unsigned kRate = 48000;
+    const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, kRate, 1};
+    pa_buffer_attr attributes;
+    std::memset(&attributes, 0xFF, sizeof attributes);
+    attributes.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(30000, &spec));
+    int error = 0;
+    pa_simple* stream =
+        pa_simple_new(nullptr, "tone_player", PA_STREAM_PLAYBACK, nullptr, "tone", &spec, nullptr, &attributes, &error);
+    if (stream == nullptr) {
+        std::fprintf(stderr, "tone_player: %s\n", pa_strerror(error));
+        return 1;
+    }
+    std::printf("playing %d\n", static_cast<int>(getpid()));
+    std::fflush(stdout);
+    std::vector<float> block(kRate / 100);
+    const auto total = static_cast<long>(seconds * kRate);
+    for (long n = 0; n < total; n += static_cast<long>(block.size())) {
+        for (std::size_t i = 0; i < block.size(); ++i) {
+            block[i] = static_cast<float>(
+                amplitude * std::sin(2.0 * M_PI * hz * static_cast<double>(n + static_cast<long>(i)) / kRate));
+        }
+        if (pa_simple_write(stream, block.data(), block.size() * sizeof(float), &error) < 0) {
+            std::fprintf(stderr, "tone_player: %s\n", pa_strerror(error));
+            break;
+        }
+    }
+    pa_simple_drain(stream, &error);
+    pa_simple_free(stream);
+    return 0;
+}

@@ -1,0 +1,28 @@
+#!/bin/sh
+# Runs a command beside a private PulseAudio daemon with one null sink ("quillmere_test", 48 kHz
+# stereo) and the stream-restore module, reachable through PULSE_SERVER; the daemon is stopped
+# afterwards. Its folders live under the given state folder:
+#   tests/linux/with-pulse.sh STATE_DIR command [args]
+set -eu
+state=$(realpath -m "$1")
+shift
+rm -rf "$state"
+mkdir -p "$state/runtime" "$state/home"
+socket="$state/runtime/native"
+HOME="$state/home" XDG_RUNTIME_DIR="$state/runtime" PULSE_RUNTIME_PATH="$state/runtime" \
+    pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no --log-target=stderr --log-level=error \
+    -L "module-native-protocol-unix auth-anonymous=1 socket=$socket" \
+    -L "module-null-sink sink_name=quillmere_test rate=48000 channels=2" \
+    -L "module-stream-restore restore_device=false" \
+    -L "module-always-sink" </dev/null >"$state/daemon.log" 2>&1 &
+daemon=$!
+export PULSE_SERVER="unix:$socket"
+for _ in $(seq 100); do
+    pactl info >/dev/null 2>&1 && break
+    sleep 0.1
+done
+status=0
+"$@" || status=$?
+kill "$daemon" 2>/dev/null || true
+wait "$daemon" 2>/dev/null || true
+exit $status
