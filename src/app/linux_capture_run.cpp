@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <chrono>
 #include <exception>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "common/protocol_text.h"
 #include "common/pulse_connection.h"
 #include "common/run_state.h"
+#include "ducking/pulse_ducking.h"
 
 namespace {
 
@@ -100,7 +102,15 @@ int runLinuxCapture(std::uint32_t pid, bool includeMode, ResampleQuality quality
 
     // Set before the reader can run, so a stop it reads at once is never overwritten.
     g_captureLoopActive.exchange(true);
+    g_includeMode.exchange(includeMode);
     if (!startStdinReader()) {
+        return 1;
+    }
+    std::thread ducking;
+    try {
+        ducking = std::thread(pulseDuckingThreadMain, std::ref(*pulse), pid);
+    } catch (const std::exception& failure) {
+        LogLine() << "[win-helper] Failed to start the ducking thread: " << failure.what();
         return 1;
     }
     StreamMixer mixer(kTickFrames, kMaxQueuedFrames);
@@ -111,7 +121,11 @@ int runLinuxCapture(std::uint32_t pid, bool includeMode, ResampleQuality quality
     LogLine() << formatLineText({PulseCapture::kRate, sink->spec.channels, 32, true});
     PcmDownconverter converter({PulseCapture::kRate, 1, 32, true}, quality);
     runMixingLoop(mixer, converter);
+
+    // Every end comes here: a stop command, a closed output, a signal.
     capture.stop();
     requestWorkersStop();
+    ducking.join();
+    restorePulseVolumes(*pulse);
     return 0;
 }

@@ -104,6 +104,7 @@ PulseConnection::SinkInput PulseConnection::describe(const pa_sink_input_info& i
     input.binary = property(info.proplist, PA_PROP_APPLICATION_PROCESS_BINARY);
     input.volume = info.volume;
     input.hasVolume = info.has_volume != 0 && info.volume_writable != 0;
+    input.corked = info.corked != 0;
     input.restoreKey = restoreKeyOf(info.proplist);
     return input;
 }
@@ -155,4 +156,26 @@ std::optional<PulseConnection::Sink> PulseConnection::defaultSink() const {
         },
         &request));
     return request.sink;
+}
+
+bool PulseConnection::setSinkInputVolume(std::uint32_t index, const pa_cvolume& volume) const {
+    struct Request {
+        const PulseConnection* connection;
+        bool done = false;
+    } request{this};
+    const Lock lock(*this);
+    return wait(pa_context_set_sink_input_volume(
+               context_, index, &volume,
+               [](pa_context*, int success, void* user) {
+                   auto* answer = static_cast<Request*>(user);
+                   answer->done = success != 0;
+                   answer->connection->signal();
+               },
+               &request)) &&
+           request.done;
+}
+
+int PulseConnection::lastError() const {
+    const Lock lock(*this);
+    return pa_context_errno(context_);
 }

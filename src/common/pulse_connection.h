@@ -46,7 +46,8 @@ public:
         std::uint32_t pid = 0;  // application.process.id; 0 when the stream names none
         std::string binary;     // application.process.binary
         pa_cvolume volume{};
-        bool hasVolume = false;
+        bool hasVolume = false;  // the stream has a volume the program may set
+        bool corked = false;     // paused: not playing now
         // The key under which the server's stream-restore module remembers the application's volume.
         std::string restoreKey;
     };
@@ -61,6 +62,10 @@ public:
     // Queries; each takes the lock itself.
     std::vector<SinkInput> sinkInputs() const;
     std::optional<Sink> defaultSink() const;
+    // Sets a sink input's volume; false when the server refused it (or it is gone).
+    bool setSinkInputVolume(std::uint32_t index, const pa_cvolume& volume) const;
+    // libpulse's number for the last failure (PA_ERR_...).
+    int lastError() const;
 
     // The sink input's fields from the server's description of it (loop thread or lock held).
     static SinkInput describe(const pa_sink_input_info& info);

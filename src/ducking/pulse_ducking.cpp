@@ -1,0 +1,145 @@
+#include "ducking/pulse_ducking.h"
+
+#include <unistd.h>
+
+#include <cmath>
+#include <map>
+#include <string>
+
+#include "common/log.h"
+#include "common/process_table.h"
+#include "common/run_state.h"
+#include "ducking/ducking_ledger.h"
+#include "ducking/ducking_policy.h"
+
+namespace {
+
+// Each lowered stream's channels from before and as the program set them: the ledger keeps one
+// level per stream, a restore puts back every channel. Written by the ducking thread, read by
+// the stop path after it has joined that thread.
+struct Channels {
+    pa_cvolume before;
+    pa_cvolume set;
+};
+std::map<std::wstring, Channels>& g_channels = *new std::map<std::wstring, Channels>;
+
+std::wstring identifierOf(std::uint32_t index) {
+    return L"sink-input:" + std::to_wstring(index);
+}
+
+// A level as the log shows it: the server keeps volumes in steps, so four decimals are all a
+// level read back has.
+float level(pa_volume_t volume) {
+    return static_cast<float>(std::round(pa_sw_volume_to_linear(volume) * 10000.0) / 10000.0);
+}
+
+// Every channel scaled by the same linear ratio.
+pa_cvolume scaled(const pa_cvolume& volume, float ratio) {
+    pa_cvolume result = volume;
+    for (unsigned channel = 0; channel < volume.channels; ++channel) {
+        result.values[channel] = pa_sw_volume_from_linear(ratio * pa_sw_volume_to_linear(volume.values[channel]));
+    }
+    return result;
+}
+
+std::string label(const PulseConnection::SinkInput& input) {
+    return input.binary.empty() ? "pid " + std::to_string(input.pid)
+                                : input.binary + " (pid " + std::to_string(input.pid) + ")";
+}
+
+void duckStream(PulseConnection& pulse, const PulseConnection::SinkInput& input, float ratio, bool reapply) {
+    const std::wstring key = identifierOf(input.index);
+    if (!input.hasVolume) {
+        if (g_savedVolumes.firstVolumeFailure(key)) {
+            LogLine() << "[win-helper] Failed to access session volume for " << label(input)
+                      << " hr=" << PA_ERR_NOTSUPPORTED;
+        }
+        return;
+    }
+    const DuckingLedger::Plan plan = g_savedVolumes.plan(key, reapply);
+    if (plan.action == DuckingLedger::Action::Leave) {
+        return;
+    }
+    const bool lower = plan.action == DuckingLedger::Action::Lower;
+    const pa_cvolume original = lower ? input.volume : g_channels[key].before;
+    const float before = lower ? g_savedVolumes.originalVolume(key, level(pa_cvolume_max(&original)), {}) : plan.before;
+    const float after = duckedVolume(ratio, before);
+    const pa_cvolume target = scaled(original, ratio);
+    const auto previous =
+        lower ? g_savedVolumes.recordLowered(key, before, after) : g_savedVolumes.recordReapplied(key, after);
+    if (!pulse.setSinkInputVolume(input.index, target)) {
+        g_savedVolumes.revert(key, previous);
+        LogLine() << (lower ? "[win-helper] Failed to duck session " : "[win-helper] Failed to update ducked session ")
+                  << label(input) << " hr=" << pulse.lastError();
+        return;
+    }
+    g_channels[key] = {original, target};
+    LogLine() << (lower ? "[win-helper] Ducking session " : "[win-helper] Updating ducking session ") << label(input)
+              << ": " << before << " -> " << after;
+}
+
+void runPass(PulseConnection& pulse, std::uint32_t targetPid, float ratio, bool reapply) {
+    const ProcessTable table = snapshotProcesses();
+    const auto ownPid = static_cast<std::uint32_t>(getpid());
+    const bool includeMode = g_includeMode.load();
+    for (const PulseConnection::SinkInput& input : pulse.sinkInputs()) {
+        const bool related = isRelatedProcess(input.pid, targetPid, table, ownPid);
+        if (!input.corked && isDuckingCandidate(input.pid, related, includeMode) &&
+            !isExcludedByName(input.pid, table)) {
+            duckStream(pulse, input, ratio, reapply);
+        }
+    }
+}
+
+}  // namespace
+
+void restorePulseVolumes(PulseConnection& pulse) {
+    LogLine() << "[win-helper] Restoring audio session volumes...";
+    DuckingLedger::RestoreOutcome outcome;
+    const auto& entries = g_savedVolumes.entries();
+    for (const PulseConnection::SinkInput& input : pulse.sinkInputs()) {
+        const std::wstring key = identifierOf(input.index);
+        const auto entry = entries.find(key);
+        const auto channels = g_channels.find(key);
+        if (entry == entries.end() || channels == g_channels.end()) {
+            continue;
+        }
+        // A stream the user changed meanwhile keeps the user's volume.
+        if (!pa_cvolume_equal(&input.volume, &channels->second.set)) {
+            outcome.dropped.insert(key);
+            continue;
+        }
+        if (!pulse.setSinkInputVolume(input.index, channels->second.before)) {
+            LogLine() << "[win-helper] Failed to restore session volume hr=" << pulse.lastError();
+            outcome.failed.insert(key);
+            continue;
+        }
+        LogLine() << "[win-helper] Restored session volume to: " << entry->second.before;
+        outcome.restored.insert(key);
+    }
+    g_savedVolumes.finishRestore(outcome);
+    for (auto it = g_channels.begin(); it != g_channels.end();) {
+        it = entries.count(it->first) == 0 ? g_channels.erase(it) : std::next(it);
+    }
+}
+
+void pulseDuckingThreadMain(PulseConnection& pulse, std::uint32_t targetPid) {
+    float lastRatio = -1.0f;
+    const auto waitUntil = [](auto done) {
+        g_runSignal.waitFor(kPassInterval, [&] { return !g_captureRunning.load() || done(); });
+    };
+    while (g_captureRunning.load()) {
+        const float ratio = g_duckRatio.load();
+        const PassPlan plan = planPass(ratio, lastRatio, g_savedVolumes.nothingLowered());
+        lastRatio = ratio;
+        switch (plan.kind) {
+            case PassKind::RestoreAndClear: restorePulseVolumes(pulse); break;
+            case PassKind::Idle: waitUntil([] { return g_duckRatio.load() < kDuckOffThreshold; }); break;
+            case PassKind::Enumerate:
+                runPass(pulse, targetPid, ratio, plan.reapply);
+                g_savedVolumes.settle();
+                waitUntil([ratio] { return g_duckRatio.load() != ratio; });
+                break;
+        }
+    }
+}
