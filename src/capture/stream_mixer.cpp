@@ -9,6 +9,7 @@ void StreamMixer::addStream(std::uint32_t id) {
     const std::lock_guard<std::mutex> lock(mutex_);
     Queue& queue = queues_[id];
     queue.ring.resize(capacity_);
+    queue.primeFrames = 2 * tickFrames_;
 }
 
 void StreamMixer::removeStream(std::uint32_t id) {
@@ -42,7 +43,7 @@ void StreamMixer::mix(float* out) {
     const std::lock_guard<std::mutex> lock(mutex_);
     for (auto& [id, queue] : queues_) {
         if (!queue.primed) {
-            queue.primed = queue.size >= 2 * tickFrames_;
+            queue.primed = queue.size >= queue.primeFrames;
             if (!queue.primed) {
                 continue;
             }
@@ -54,6 +55,9 @@ void StreamMixer::mix(float* out) {
         queue.start = (queue.start + take) % capacity_;
         queue.size -= take;
         queue.primed = take == tickFrames_;
+        if (!queue.primed) {
+            queue.primeFrames = std::min(2 * queue.primeFrames, capacity_ / 2);
+        }
     }
 }
 

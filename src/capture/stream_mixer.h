@@ -9,10 +9,11 @@
 // Mixes the separately captured streams of several applications on a steady clock, as a sound
 // server's mix of them would sound: each stream's mono frames wait in a queue of their own, and
 // every tick sums one tick's frames from each. A stream starts to count once two ticks are
-// queued (and again after it ran dry), so the small jitter of its delivery costs no gaps; a
-// stream that has nothing contributes silence; a stream that runs ahead loses its oldest frames
-// beyond the bound, so memory never grows. Streams are pushed from one thread and mixed from
-// another.
+// queued, so the small jitter of its delivery costs no gaps; each time it runs dry it waits for
+// twice as much before it counts again (up to half the bound), so a server that delivers in
+// bursts costs one gap, not one per burst. A stream that has nothing contributes silence; a
+// stream that runs ahead loses its oldest frames beyond the bound, so memory never grows.
+// Streams are pushed from one thread and mixed from another.
 class StreamMixer {
 public:
     StreamMixer(std::size_t tickFrames, std::size_t maxQueuedFrames);
@@ -33,6 +34,7 @@ private:
         std::size_t start = 0;
         std::size_t size = 0;
         bool primed = false;
+        std::size_t primeFrames = 0;  // queued frames it waits for before it counts
     };
 
     const std::size_t tickFrames_;

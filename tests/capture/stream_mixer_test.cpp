@@ -13,10 +13,10 @@ std::vector<float> tick(StreamMixer& mixer) {
 }
 
 TEST(StreamMixer, SumsStreamsOnTheClockWithABoundedQueueEach) {
-    StreamMixer mixer(2, 6);
+    StreamMixer mixer(2, 12);
     mixer.addStream(1);
     mixer.addStream(2);
-    const float a[] = {1, 2, 3, 4, 5};
+    const float a[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
     mixer.push(1, a, 3);
     EXPECT_EQ(tick(mixer), (std::vector<float>{0, 0})) << "fewer than two ticks queued: not yet counted";
     mixer.push(1, a + 3, 1);
@@ -26,14 +26,15 @@ TEST(StreamMixer, SumsStreamsOnTheClockWithABoundedQueueEach) {
     EXPECT_EQ(tick(mixer), (std::vector<float>{33, 44}));
     mixer.push(1, a + 4, 1);
     EXPECT_EQ(tick(mixer), (std::vector<float>{5, 0})) << "a stream with less than a tick adds what it has";
-    mixer.push(1, a, 3);
-    EXPECT_EQ(tick(mixer), (std::vector<float>{0, 0})) << "ran dry: silence until two ticks are queued again";
+    mixer.push(1, a, 5);
+    EXPECT_EQ(tick(mixer), (std::vector<float>{0, 0})) << "ran dry: it waits for twice as much (eight frames)";
+    mixer.push(1, a + 5, 3);
+    EXPECT_EQ(tick(mixer), (std::vector<float>{1, 2}));
 
-    const float burst[] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
-    mixer.push(1, burst, 9);
-    EXPECT_EQ(tick(mixer), (std::vector<float>{4, 5})) << "only the newest six frames are kept";
-    mixer.push(1, burst, 5);
-    EXPECT_EQ(tick(mixer), (std::vector<float>{9, 1})) << "a push beyond the bound drops the oldest queued";
+    mixer.push(1, a, 16);
+    EXPECT_EQ(tick(mixer), (std::vector<float>{5, 6})) << "only the newest twelve frames are kept";
+    mixer.push(1, a, 3);
+    EXPECT_EQ(tick(mixer), (std::vector<float>{8, 9})) << "a push beyond the bound drops the oldest queued";
     mixer.push(3, a, 3);
     mixer.removeStream(1);
     EXPECT_EQ(tick(mixer), (std::vector<float>{0, 0})) << "removed and unknown streams add nothing";

@@ -54,7 +54,8 @@ std::unique_ptr<LinuxProcess> play(double hz, double amplitude, double seconds, 
     return player;
 }
 
-// Waits until the stream carries sound, then records one more second of it; returns that second.
+// Waits until the stream carries sound, lets the streams settle for half a second (the capture's
+// jitter buffers grow to the server's bursts), then returns the next second.
 std::vector<float> secondOfSound(LinuxProcess& capture) {
     const auto deadline = std::chrono::steady_clock::now() + 5s;
     std::size_t sounding = 0;
@@ -68,8 +69,8 @@ std::vector<float> secondOfSound(LinuxProcess& capture) {
         std::this_thread::sleep_for(20ms);
     }
     EXPECT_NE(sounding, 0u) << "no sound reached the stream";
-    EXPECT_TRUE(capture.waitForOutput(2 * (sounding + 16000)));
-    return samplesOf(capture.output(), sounding, 16000);
+    EXPECT_TRUE(capture.waitForOutput(2 * (sounding + 24000)));
+    return samplesOf(capture.output(), sounding + 8000, 16000);
 }
 
 int stopAndWait(LinuxProcess& capture) {
