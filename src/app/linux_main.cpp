@@ -15,6 +15,7 @@
 #include "common/log.h"
 #include "common/protocol_text.h"
 #include "common/run_state.h"
+#include "listing/pulse_session_listing.h"
 
 namespace {
 
@@ -57,8 +58,8 @@ int main(int argc, char** argv) {
     const CommandLine commandLine = parseCommandLine(argc, argv);
     switch (commandLine.mode) {
         case RunMode::Capture: break;
-        case RunMode::Usage: LogLine() << kLinuxUsageLine; return 1;
-        case RunMode::ListSessions:
+        case RunMode::ListSessions: listPulseSessions(); return 0;
+        case RunMode::Usage:
         case RunMode::ListApps:
         case RunMode::Guardian: LogLine() << kLinuxUsageLine; return 1;
     }

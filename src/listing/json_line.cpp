@@ -5,7 +5,7 @@
 #include "common/text.h"
 
 std::string sessionRecord(std::uint32_t pid, const std::wstring& name) {
-    return "{\"pid\":" + std::to_string(pid) + ",\"name\":\"" + wideToUtf8(name) + "\"}";
+    return "{\"pid\":" + std::to_string(pid) + ",\"name\":\"" + escapeJson(wideToUtf8(name)) + "\"}";
 }
 
 std::string appRecord(const AppRecord& app) {

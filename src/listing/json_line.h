@@ -14,8 +14,8 @@ struct AppRecord {
     std::wstring path;
 };
 
-// {"pid":N,"name":"..."}: the name is a file name or a run of letters, digits and . - _,
-// so it needs no escaping.
+// {"pid":N,"name":"..."}, the name escaped (a Windows file name never needs it; a Linux one may
+// hold quotes or backslashes).
 std::string sessionRecord(std::uint32_t pid, const std::wstring& name);
 
 // {"pid":N,"name":"...","exe":"...","path":"..."}, every string escaped.

@@ -135,6 +135,16 @@ int LinuxProcess::wait() {
     return status_;
 }
 
+int LinuxProcess::waitForEnd() {
+    const int status = wait();
+    for (std::thread* reader : {&outputReader_, &errorReader_}) {
+        if (reader->joinable()) {
+            reader->join();
+        }
+    }
+    return status;
+}
+
 std::vector<std::string> LinuxProcess::logLines() const {
     const std::lock_guard<std::mutex> lock(mutex_);
     std::vector<std::string> lines;

@@ -30,6 +30,8 @@ public:
     bool waitForOutput(std::size_t bytes, std::chrono::milliseconds timeout = std::chrono::seconds(10));
     // The raw status waitpid reports.
     int wait();
+    // Waits for the end, and for its output and log to be read to their ends.
+    int waitForEnd();
 
     std::vector<std::string> logLines() const;
     std::string output() const;

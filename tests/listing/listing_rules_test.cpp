@@ -145,6 +145,7 @@ TEST(JsonLine, RecordsAndListsByteForByte) {
     EXPECT_EQ(jsonListLine({sessionRecord(42, L"player.exe")}), "[{\"pid\":42,\"name\":\"player.exe\"}]\n");
     EXPECT_EQ(jsonListLine({sessionRecord(1, L"a.exe"), sessionRecord(4294967295u, L"b.exe")}),
               "[{\"pid\":1,\"name\":\"a.exe\"},{\"pid\":4294967295,\"name\":\"b.exe\"}]\n");
+    EXPECT_EQ(sessionRecord(3, L"odd\"name\\"), "{\"pid\":3,\"name\":\"odd\\\"name\\\\\"}") << "a Linux binary name";
     EXPECT_EQ(appRecord({7, L"Say \"hi\"\t\u00e9", L"my.tool.exe", L"C:\\Apps\\my.tool.exe"}),
               "{\"pid\":7,\"name\":\"Say \\\"hi\\\"\\t\xc3\xa9\",\"exe\":\"my.tool.exe\","
               "\"path\":\"C:\\\\Apps\\\\my.tool.exe\"}");
