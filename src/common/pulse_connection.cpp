@@ -1,5 +1,7 @@
 #include "common/pulse_connection.h"
 
+#include <pulse/ext-stream-restore.h>
+
 #include <cstdlib>
 
 namespace {
@@ -103,6 +105,7 @@ PulseConnection::SinkInput PulseConnection::describe(const pa_sink_input_info& i
     input.pid = parsePid(pa_proplist_gets(info.proplist, PA_PROP_APPLICATION_PROCESS_ID));
     input.binary = property(info.proplist, PA_PROP_APPLICATION_PROCESS_BINARY);
     input.volume = info.volume;
+    input.map = info.channel_map;
     input.hasVolume = info.has_volume != 0 && info.volume_writable != 0;
     input.corked = info.corked != 0;
     input.restoreKey = restoreKeyOf(info.proplist);
@@ -178,4 +181,45 @@ bool PulseConnection::setSinkInputVolume(std::uint32_t index, const pa_cvolume& 
 int PulseConnection::lastError() const {
     const Lock lock(*this);
     return pa_context_errno(context_);
+}
+
+bool PulseConnection::rememberVolume(const std::string& key, const pa_channel_map& map,
+                                     const pa_cvolume& volume) const {
+    struct Request {
+        const PulseConnection* connection;
+        const std::string& key;
+        std::optional<std::string> device;
+        int mute = 0;
+        bool done = false;
+    } request{this, key, std::nullopt};
+    const Lock lock(*this);
+    wait(pa_ext_stream_restore_read(
+        context_,
+        [](pa_context*, const pa_ext_stream_restore_info* info, int last, void* user) {
+            auto* answer = static_cast<Request*>(user);
+            if (last == 0 && info != nullptr && info->name != nullptr && answer->key == info->name) {
+                answer->device = info->device == nullptr ? "" : info->device;
+                answer->mute = info->mute;
+            }
+            answer->connection->signal();
+        },
+        &request));
+    if (!request.device) {
+        return false;
+    }
+    pa_ext_stream_restore_info entry{};
+    entry.name = key.c_str();
+    entry.channel_map = map;
+    entry.volume = volume;
+    entry.device = request.device->empty() ? nullptr : request.device->c_str();
+    entry.mute = request.mute;
+    return wait(pa_ext_stream_restore_write(
+               context_, PA_UPDATE_REPLACE, &entry, 1, 0,
+               [](pa_context*, int success, void* user) {
+                   auto* answer = static_cast<Request*>(user);
+                   answer->done = success != 0;
+                   answer->connection->signal();
+               },
+               &request)) &&
+           request.done;
 }

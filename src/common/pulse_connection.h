@@ -46,6 +46,7 @@ public:
         std::uint32_t pid = 0;  // application.process.id; 0 when the stream names none
         std::string binary;     // application.process.binary
         pa_cvolume volume{};
+        pa_channel_map map{};
         bool hasVolume = false;  // the stream has a volume the program may set
         bool corked = false;     // paused: not playing now
         // The key under which the server's stream-restore module remembers the application's volume.
@@ -66,6 +67,12 @@ public:
     bool setSinkInputVolume(std::uint32_t index, const pa_cvolume& volume) const;
     // libpulse's number for the last failure (PA_ERR_...).
     int lastError() const;
+
+    // The sound server's memory of an application's volume (module-stream-restore): the volume
+    // a new stream of that application starts at. Puts `volume` (in the map given) in place of
+    // what it remembers under `key`, keeping the rest of the entry; false when there is no such
+    // entry or no such module.
+    bool rememberVolume(const std::string& key, const pa_channel_map& map, const pa_cvolume& volume) const;
 
     // The sink input's fields from the server's description of it (loop thread or lock held).
     static SinkInput describe(const pa_sink_input_info& info);

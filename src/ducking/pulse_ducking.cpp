@@ -74,6 +74,11 @@ void duckStream(PulseConnection& pulse, const PulseConnection::SinkInput& input,
         return;
     }
     g_channels[key] = {original, target};
+    // The server remembers the volume just set as the application's own, for its next stream:
+    // it is told the volume from before instead.
+    if (!input.restoreKey.empty()) {
+        pulse.rememberVolume(input.restoreKey, input.map, original);
+    }
     LogLine() << (lower ? "[win-helper] Ducking session " : "[win-helper] Updating ducking session ") << label(input)
               << ": " << before << " -> " << after;
 }

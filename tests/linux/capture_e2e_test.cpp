@@ -51,6 +51,11 @@ std::unique_ptr<LinuxProcess> play(double hz, double amplitude, double seconds, 
     }
     auto player = std::make_unique<LinuxProcess>(args);
     EXPECT_TRUE(player->waitForOutput(8)) << "the player could not open its stream";
+    // At full volume, whatever the server remembers for the player from earlier tests: what the
+    // capture hears is the stream after its volume.
+    const std::string output = player->output();
+    const std::string pid = output.substr(output.find(' ') + 1, output.find('\n') - output.find(' ') - 1);
+    run("pactl set-sink-input-volume " + reportedStream(std::stoi(pid)).index + " 1.0");
     return player;
 }
 

@@ -6,51 +6,13 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "linux_process.h"
 
 namespace {
-
-std::string run(const std::string& command) {
-    std::string output;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[4096];
-        for (std::size_t got; (got = fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-            output.append(buffer, got);
-        }
-        pclose(pipe);
-    }
-    return output;
-}
-
-// The sink input of a process, as pactl reports it: its index and its volume in dB ("-1.94 dB").
-struct Reported {
-    std::string index;
-    std::string decibels;
-};
-
-Reported reportedStream(pid_t pid) {
-    std::istringstream report(run("pactl list sink-inputs"));
-    Reported current;
-    Reported found;
-    for (std::string line; std::getline(report, line);) {
-        if (line.rfind("Sink Input #", 0) == 0) {
-            current = {line.substr(12), ""};
-        } else if (line.find("\tVolume: ") == 0) {
-            const std::size_t end = line.find(" dB");
-            const std::size_t start = line.rfind("/ ", end);
-            current.decibels = line.substr(start + 2, end + 3 - start - 2);
-        } else if (line.find("application.process.id = \"" + std::to_string(pid) + "\"") != std::string::npos) {
-            found = current;
-        }
-    }
-    return found;
-}
 
 TEST(LinuxDucking, LowersOthersAndPutsThemBackOnEveryEnd) {
     LinuxProcess player({tonePlayerProgram(), "440", "0.3", "60"});
@@ -86,6 +48,27 @@ TEST(LinuxDucking, LowersOthersAndPutsThemBackOnEveryEnd) {
         EXPECT_EQ(capture.logLines().back(), "[win-helper] Restored session volume to: 0.8") << end.name;
         EXPECT_EQ(reportedStream(player.pid()).decibels, "-1.94 dB") << end.name;
     }
+}
+
+TEST(LinuxDucking, AStreamThatEndsWhileLoweredLeavesTheApplicationsNextStreamAtItsOwnVolume) {
+    // The server remembers each application's volume for its next stream; the lowered one must
+    // not become that memory.
+    std::string index;
+    {
+        LinuxProcess player({tonePlayerProgram(), "440", "0.3", "1.5"});
+        ASSERT_TRUE(player.waitForOutput(8));
+        index = reportedStream(player.pid()).index;
+        run("pactl set-sink-input-volume " + index + " 0.8");
+        LinuxProcess capture({quillmereProgram(), "999999", "0.2"});
+        ASSERT_TRUE(capture.waitForLog("[win-helper] Ducking session tone_player (pid " + std::to_string(player.pid()) +
+                                       "): 0.8 -> 0.16"));
+        player.wait();  // it ends while lowered
+        capture.write("exit\n");
+        EXPECT_EQ(capture.wait(), 0);
+    }
+    LinuxProcess next({tonePlayerProgram(), "440", "0.3", "5"});
+    ASSERT_TRUE(next.waitForOutput(8));
+    EXPECT_EQ(reportedStream(next.pid()).decibels, "-1.94 dB");
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <sstream>
 
@@ -158,6 +159,36 @@ std::vector<std::string> LinuxProcess::logLines() const {
 std::string LinuxProcess::output() const {
     const std::lock_guard<std::mutex> lock(mutex_);
     return output_;
+}
+
+std::string run(const std::string& command) {
+    std::string output;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[4096];
+        for (std::size_t got; (got = fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+            output.append(buffer, got);
+        }
+        pclose(pipe);
+    }
+    return output;
+}
+
+Reported reportedStream(pid_t pid) {
+    std::istringstream report(run("pactl list sink-inputs"));
+    Reported current;
+    Reported found;
+    for (std::string line; std::getline(report, line);) {
+        if (line.rfind("Sink Input #", 0) == 0) {
+            current = {line.substr(12), ""};
+        } else if (line.find("\tVolume: ") == 0) {
+            const std::size_t end = line.find(" dB");
+            const std::size_t start = line.rfind("/ ", end);
+            current.decibels = line.substr(start + 2, end + 3 - start - 2);
+        } else if (line.find("application.process.id = \"" + std::to_string(pid) + "\"") != std::string::npos) {
+            found = current;
+        }
+    }
+    return found;
 }
 
 std::string quillmereProgram() {

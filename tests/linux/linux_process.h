@@ -54,6 +54,17 @@ private:
     std::thread errorReader_;
 };
 
+// A shell command's standard output.
+std::string run(const std::string& command);
+
+// The sink input of a process, as the server reports it (pactl): its index and its volume in dB
+// ("-1.94 dB"); empty when the process has none.
+struct Reported {
+    std::string index;
+    std::string decibels;
+};
+Reported reportedStream(pid_t pid);
+
 // The programs under test, built beside the tests.
 std::string quillmereProgram();
 std::string tonePlayerProgram();
