@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/linux_guardian.h"
 #include "app/stdin_protocol.h"
 #include "capture/capture_format.h"
 #include "capture/pulse_capture.h"
@@ -106,6 +107,8 @@ int runLinuxCapture(std::uint32_t pid, bool includeMode, ResampleQuality quality
     if (!startStdinReader()) {
         return 1;
     }
+    // The guardian before the ducking thread, so that it watches before anything is lowered.
+    startLinuxGuardian();
     std::thread ducking;
     try {
         ducking = std::thread(pulseDuckingThreadMain, std::ref(*pulse), pid);

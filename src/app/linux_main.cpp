@@ -12,6 +12,7 @@
 
 #include "app/command_line.h"
 #include "app/linux_capture_run.h"
+#include "app/linux_guardian.h"
 #include "common/log.h"
 #include "common/protocol_text.h"
 #include "common/run_state.h"
@@ -59,9 +60,9 @@ int main(int argc, char** argv) {
     switch (commandLine.mode) {
         case RunMode::Capture: break;
         case RunMode::ListSessions: listPulseSessions(); return 0;
+        case RunMode::Guardian: return runLinuxGuardian({commandLine.guardedPid, commandLine.guardedCreationTime});
         case RunMode::Usage:
-        case RunMode::ListApps:
-        case RunMode::Guardian: LogLine() << kLinuxUsageLine; return 1;
+        case RunMode::ListApps: LogLine() << kLinuxUsageLine; return 1;
     }
     if (commandLine.duckRatio) {
         g_duckRatio.exchange(*commandLine.duckRatio);

@@ -19,8 +19,8 @@
 //   pending 0.5 0.100000001 other-session
 //   end
 //
-// "owner" holds the program's process id and creation time (a FILETIME count), which together
-// name one process for good. Each session line holds the volume from before the ducking, the
+// "owner" holds the program's process id and creation time (Windows: a FILETIME count; Linux:
+// the start time in clock ticks since boot), which together name one process for good. Each session line holds the volume from before the ducking, the
 // volume the program set, and the session identifier: UTF-16 code units, printable ASCII other
 // than '%' as they are, every other unit as %XXXX. While a new ratio is being applied, the volume
 // set is written "NEW,OLD": the session is at one of them. "pending" marks a session that a

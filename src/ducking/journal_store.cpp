@@ -165,18 +165,19 @@ void rewriteJournal(const StoredJournal& stored) {
 }
 
 JournalRecoveryLock::JournalRecoveryLock()
-    : mutex_(CreateMutexW(nullptr, FALSE, L"Local\\QuillmereDuckingJournalRecovery")), owned_(false) {
-    if (mutex_ != nullptr) {
-        const DWORD waited = WaitForSingleObject(mutex_, kRecoveryLockTimeoutMs);
+    : lock_(reinterpret_cast<std::intptr_t>(CreateMutexW(nullptr, FALSE, L"Local\\QuillmereDuckingJournalRecovery"))),
+      owned_(false) {
+    if (lock_ != 0) {
+        const DWORD waited = WaitForSingleObject(reinterpret_cast<HANDLE>(lock_), kRecoveryLockTimeoutMs);
         owned_ = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
     }
 }
 
 JournalRecoveryLock::~JournalRecoveryLock() {
     if (owned_) {
-        ReleaseMutex(mutex_);
+        ReleaseMutex(reinterpret_cast<HANDLE>(lock_));
     }
-    if (mutex_ != nullptr) {
-        CloseHandle(mutex_);
+    if (lock_ != 0) {
+        CloseHandle(reinterpret_cast<HANDLE>(lock_));
     }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -7,9 +8,11 @@
 #include "common/process_identity.h"
 #include "ducking/ducking_journal.h"
 
-// The journals on disk: one file per running program in the user's local application data
-// folder (SHGetKnownFolderPath(FOLDERID_LocalAppData)\Quillmere\ducking), each replaced whole
-// by a rename, so that a reader never sees half a journal.
+// The journals on disk: one file per running program in the user's own folder for such state
+// (Windows: SHGetKnownFolderPath(FOLDERID_LocalAppData)\Quillmere\ducking; Linux:
+// $XDG_STATE_HOME/quillmere/ducking, by default ~/.local/state/quillmere/ducking with the home
+// folder of the user's passwd entry), each replaced whole by a rename, so that a reader never
+// sees half a journal.
 
 // Writes the ledger's journal for this program, or removes it when nothing is left to put back.
 // Does nothing when the ledger has not changed since the last call. A durable write reaches the
@@ -42,6 +45,6 @@ public:
     JournalRecoveryLock& operator=(const JournalRecoveryLock&) = delete;
 
 private:
-    void* mutex_;
+    std::intptr_t lock_;  // a mutex handle (Windows), a locked file's descriptor (Linux)
     bool owned_;
 };

@@ -4,13 +4,18 @@
 
 #include <cmath>
 #include <map>
+#include <optional>
+#include <vector>
 #include <string>
 
 #include "common/log.h"
 #include "common/process_table.h"
 #include "common/run_state.h"
+#include "common/process_identity.h"
+#include "ducking/ducking_journal.h"
 #include "ducking/ducking_ledger.h"
 #include "ducking/ducking_policy.h"
+#include "ducking/journal_store.h"
 
 namespace {
 
@@ -67,6 +72,9 @@ void duckStream(PulseConnection& pulse, const PulseConnection::SinkInput& input,
     const pa_cvolume target = scaled(original, ratio);
     const auto previous =
         lower ? g_savedVolumes.recordLowered(key, before, after) : g_savedVolumes.recordReapplied(key, after);
+    // Journal first: a kill right after the volume is set must find it listed (durably before a
+    // first lowering; a new ratio lists both volumes and needs no flush).
+    persistLedgerJournal(lower ? JournalWrite::Durable : JournalWrite::Ordinary);
     if (!pulse.setSinkInputVolume(input.index, target)) {
         g_savedVolumes.revert(key, previous);
         LogLine() << (lower ? "[win-helper] Failed to duck session " : "[win-helper] Failed to update ducked session ")
@@ -126,9 +134,89 @@ void restorePulseVolumes(PulseConnection& pulse) {
     for (auto it = g_channels.begin(); it != g_channels.end();) {
         it = entries.count(it->first) == 0 ? g_channels.erase(it) : std::next(it);
     }
+    persistLedgerJournal();
+}
+
+namespace {
+
+// The server keeps volumes in steps: a level within half a log step of one the program set is
+// that one.
+std::optional<float> snapped(float current, float set, std::optional<float> previousSet) {
+    for (const std::optional<float> candidate : {std::optional<float>(set), previousSet}) {
+        if (candidate && std::abs(current - *candidate) <= 0.00005f + 1e-6f * *candidate) {
+            return candidate;
+        }
+    }
+    return current;
+}
+
+// Applies the recovery rule to one journal's streams and rewrites it with what is left.
+void recover(PulseConnection& pulse, StoredJournal& stored, bool logRestored) {
+    std::map<std::wstring, const JournalEntry*> byIdentifier;
+    for (const JournalEntry& entry : stored.journal.entries) {
+        byIdentifier.emplace(entry.identifier, &entry);
+    }
+    std::map<std::wstring, bool> finished;  // identifier -> put back or dropped
+    for (const PulseConnection::SinkInput& input : pulse.sinkInputs()) {
+        const auto found = byIdentifier.find(identifierOf(input.index));
+        if (found == byIdentifier.end() || !input.hasVolume) {
+            continue;
+        }
+        const JournalEntry& entry = *found->second;
+        const float current = level(pa_cvolume_max(&input.volume));
+        switch (recoveryAction(snapped(current, entry.set, entry.previousSet), entry.set, entry.previousSet)) {
+            case RecoveryAction::Restore: {
+                // Each channel back in proportion; from silence, every channel at the level from before.
+                pa_cvolume back = input.volume;
+                if (current > 0.0f) {
+                    back = scaled(input.volume, entry.before / current);
+                } else {
+                    pa_cvolume_set(&back, input.volume.channels, pa_sw_volume_from_linear(entry.before));
+                }
+                if (pulse.setSinkInputVolume(input.index, back)) {
+                    if (logRestored) {
+                        LogLine() << "[win-helper] Restored session volume left lowered by an earlier run to: "
+                                  << entry.before;
+                    }
+                    finished[entry.identifier] = true;
+                }
+                break;
+            }
+            case RecoveryAction::Drop: finished[entry.identifier] = true; break;
+            case RecoveryAction::Keep: break;
+        }
+    }
+    std::vector<JournalEntry> left;
+    for (const JournalEntry& entry : stored.journal.entries) {
+        if (finished.count(entry.identifier) == 0) {
+            left.push_back(entry);
+        }
+    }
+    stored.journal.entries = std::move(left);
+    rewriteJournal(stored);
+}
+
+}  // namespace
+
+void recoverEndedPulseJournals(PulseConnection& pulse) {
+    const JournalRecoveryLock lock;
+    const ProcessIdentity self = currentProcessIdentity();
+    for (StoredJournal& stored : readJournals()) {
+        if (!(stored.journal.owner == self) && !isProcessAlive(stored.journal.owner)) {
+            recover(pulse, stored, true);
+        }
+    }
+}
+
+void recoverPulseJournalOf(PulseConnection& pulse, const ProcessIdentity& owner) {
+    const JournalRecoveryLock lock;
+    if (std::optional<StoredJournal> stored = readJournalOf(owner)) {
+        recover(pulse, *stored, false);
+    }
 }
 
 void pulseDuckingThreadMain(PulseConnection& pulse, std::uint32_t targetPid) {
+    recoverEndedPulseJournals(pulse);
     float lastRatio = -1.0f;
     const auto waitUntil = [](auto done) {
         g_runSignal.waitFor(kPassInterval, [&] { return !g_captureRunning.load() || done(); });
@@ -143,6 +231,7 @@ void pulseDuckingThreadMain(PulseConnection& pulse, std::uint32_t targetPid) {
             case PassKind::Enumerate:
                 runPass(pulse, targetPid, ratio, plan.reapply);
                 g_savedVolumes.settle();
+                persistLedgerJournal();
                 waitUntil([ratio] { return g_duckRatio.load() != ratio; });
                 break;
         }

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Runs a command beside a private PulseAudio daemon with one null sink ("quillmere_test", 48 kHz
 # stereo) and the stream-restore module, reachable through PULSE_SERVER; the daemon is stopped
-# afterwards. Its folders live under the given state folder:
+# afterwards. Its folders, and the ducking journals (XDG_STATE_HOME), live under the given
+# state folder:
 #   tests/linux/with-pulse.sh STATE_DIR command [args]
 set -eu
 state=$(realpath -m "$1")
@@ -17,6 +18,7 @@ HOME="$state/home" XDG_RUNTIME_DIR="$state/runtime" PULSE_RUNTIME_PATH="$state/r
     -L "module-always-sink" </dev/null >"$state/daemon.log" 2>&1 &
 daemon=$!
 export PULSE_SERVER="unix:$socket"
+export XDG_STATE_HOME="$state/state"
 for _ in $(seq 100); do
     pactl info >/dev/null 2>&1 && break
     sleep 0.1
