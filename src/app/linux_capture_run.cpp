@@ -95,6 +95,8 @@ int runLinuxCapture(std::uint32_t pid, bool includeMode, ResampleQuality quality
         LogLine() << "[win-helper] Failed to connect to the sound server: " << error;
         return 1;
     }
+    // The line the Windows program writes when it activates the capture for the target.
+    LogLine() << (includeMode ? "[win-helper] Including PID: " : "[win-helper] Excluding PID: ") << pid;
     const std::optional<PulseConnection::Sink> sink = pulse->defaultSink();
     if (!sink) {
         LogLine() << "[win-helper] The sound server has no default sink";
