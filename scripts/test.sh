@@ -25,5 +25,6 @@ export WINEPREFIX="$PWD/build/windows/wineprefix"
 wineserver -k 2>/dev/null || true
 WINEPREFIX="$WINEPREFIX-journal" wineserver -k 2>/dev/null || true
 xvfb-run -a sh -c 'status=0; ctest --preset windows -j2 || status=$?
-    (cd clients/node && npm test) || status=$?; wineserver -k 2>/dev/null
+    tests/linux/with-pulse.sh build/linux/pulse-node sh -c "cd clients/node && npm test" || status=$?
+    wineserver -k 2>/dev/null
     WINEPREFIX="$WINEPREFIX-journal" wineserver -k 2>/dev/null; exit $status'

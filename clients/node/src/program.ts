@@ -5,7 +5,7 @@ import { join } from 'node:path';
 
 /** How to start the program: shared by captures and listings. */
 export interface ProgramOptions {
-  /** The program. Defaults to the Quillmere.exe in this package's bin folder. */
+  /** The program. Defaults to the package's own build in its bin folder: Quillmere.exe on Windows, quillmere elsewhere. */
   exePath?: string;
   /** A command that runs the program, placed before it: ['wine'] runs it on Linux. */
   launcher?: readonly string[];
@@ -15,8 +15,8 @@ export interface ProgramOptions {
   cwd?: string;
 }
 
-export function defaultExePath(): string {
-  return join(__dirname, '..', 'bin', 'Quillmere.exe');
+export function defaultExePath(platform: NodeJS.Platform = process.platform): string {
+  return join(__dirname, '..', 'bin', platform === 'win32' ? 'Quillmere.exe' : 'quillmere');
 }
 
 /** Starts the program with an argument array: no shell, no console window. */

@@ -1,7 +1,9 @@
 import assert from 'node:assert/strict';
 import { test } from 'node:test';
 
-import { QuillmereError, startCapture } from '../src/index';
+import { basename } from 'node:path';
+
+import { QuillmereError, defaultExePath, startCapture } from '../src/index';
 
 // A launcher that reports the arguments it was given, one per line, instead of running the program.
 const echo = ['sh', '-c', 'for a in "$@"; do echo "$a" >&2; done; exit 1', 'echo'];
@@ -22,4 +24,9 @@ test('the program gets an argument array it reads as the host meant', async () =
     assert.throws(() => startCapture({ ...bad, launcher: echo }), RangeError, JSON.stringify(bad));
   }
   assert.throws(() => startCapture({ pid: 1, quality: 'best' as 'high', launcher: echo }), RangeError);
+});
+
+test('the default program is the Windows build on Windows and the Linux build elsewhere', () => {
+  assert.equal(basename(defaultExePath('win32')), 'Quillmere.exe');
+  assert.equal(basename(defaultExePath('linux')), 'quillmere');
 });

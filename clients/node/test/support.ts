@@ -14,6 +14,9 @@ export const windowsBuild = resolve(
 export const exePath = join(windowsBuild, 'src', 'Quillmere.exe');
 export const runUnderWine = join(windowsBuild, 'run-under-wine.sh');
 export const testBin = join(windowsBuild, 'test-bin');
+// The Linux build (QUILLMERE_LINUX_BUILD, default the repository's build/linux), run against the
+// sound server PULSE_SERVER names.
+export const linuxBuild = resolve(process.env['QUILLMERE_LINUX_BUILD'] ?? join(packageRoot, '..', '..', 'build', 'linux'));
 
 // Wine's drive Z: is the Unix root.
 export function windowsPath(unixPath: string): string {
