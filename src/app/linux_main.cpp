@@ -17,6 +17,7 @@
 #include "common/protocol_text.h"
 #include "common/run_state.h"
 #include "listing/pulse_session_listing.h"
+#include "listing/x11_app_listing.h"
 
 namespace {
 
@@ -61,8 +62,8 @@ int main(int argc, char** argv) {
         case RunMode::Capture: break;
         case RunMode::ListSessions: listPulseSessions(); return 0;
         case RunMode::Guardian: return runLinuxGuardian({commandLine.guardedPid, commandLine.guardedCreationTime});
-        case RunMode::Usage:
-        case RunMode::ListApps: LogLine() << kLinuxUsageLine; return 1;
+        case RunMode::ListApps: listX11Apps(); return 0;
+        case RunMode::Usage: LogLine() << kLinuxUsageLine; return 1;
     }
     if (commandLine.duckRatio) {
         g_duckRatio.exchange(*commandLine.duckRatio);

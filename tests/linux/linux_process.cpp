@@ -198,3 +198,7 @@ std::string quillmereProgram() {
 std::string tonePlayerProgram() {
     return QUILLMERE_TONE_PLAYER;
 }
+
+std::string x11WindowProgram() {
+    return QUILLMERE_X11_WINDOW;
+}

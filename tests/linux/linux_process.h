@@ -68,3 +68,4 @@ Reported reportedStream(pid_t pid);
 // The programs under test, built beside the tests.
 std::string quillmereProgram();
 std::string tonePlayerProgram();
+std::string x11WindowProgram();

@@ -5,8 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "linux_process.h"
@@ -28,6 +31,71 @@ TEST(LinuxListing, ListsEachProcessWithAStreamOnceInPidOrder) {
     EXPECT_EQ(listing.output(), "[{\"pid\":" + std::to_string(first.pid()) + ",\"name\":\"tone_player\"},{\"pid\":" +
                                     std::to_string(second.pid()) + ",\"name\":\"tone_player\"}]\n");
     EXPECT_EQ(listing.logLines(), std::vector<std::string>{"[win-helper] build v3-mingw-uuid-fix"});
+}
+
+// A copy of a test program under another name, in a folder of its own.
+std::string copyAs(const std::string& program, const std::string& name) {
+    const std::filesystem::path folder = std::filesystem::temp_directory_path() / "quillmere-apps";
+    std::filesystem::create_directories(folder);
+    std::filesystem::copy_file(program, folder / name, std::filesystem::copy_options::overwrite_existing);
+    return (folder / name).string();
+}
+
+TEST(LinuxListing, ListsProcessesWithAVisibleTitledWindowWithOrWithoutAWindowManager) {
+    LinuxProcess xvfb({"/usr/bin/Xvfb", "-displayfd", "1", "-screen", "0", "640x480x24", "-nolisten", "tcp"});
+    ASSERT_TRUE(xvfb.waitForOutput(2)) << "Xvfb did not start";
+    const std::string output = xvfb.output();
+    const std::string display = "DISPLAY=:" + output.substr(0, output.find('\n'));
+
+    // A desktop entry names one program; the other goes by its file name.
+    const std::filesystem::path data = std::filesystem::temp_directory_path() / "quillmere-apps-data";
+    std::filesystem::create_directories(data / "applications");
+    std::ofstream(data / "applications" / "viewer.desktop")
+        << "[Desktop Entry]\nType=Application\nName=Picture \"Viewer\"\nExec=/somewhere/viewer %F\n";
+    const std::vector<std::string> environment = {display, "XDG_DATA_DIRS=" + data.string(),
+                                                  "XDG_DATA_HOME=/nonexistent"};
+
+    const std::string viewerPath = copyAs(x11WindowProgram(), "viewer");
+    const std::string editorPath = copyAs(x11WindowProgram(), "editor");
+    LinuxProcess viewer({viewerPath, "Photos"}, environment);
+    LinuxProcess editor({editorPath, "Notes"}, environment);
+    LinuxProcess dialog({copyAs(x11WindowProgram(), "dialog_only"), "Hidden owner", "owned", "Owned"}, environment);
+    ASSERT_TRUE(viewer.waitForOutput(7) && editor.waitForOutput(7) && dialog.waitForOutput(7));
+    const auto record = [](const LinuxProcess& process, const std::string& name, const std::string& path) {
+        return "{\"pid\":" + std::to_string(process.pid()) + ",\"name\":\"" + name + "\",\"exe\":\"" +
+               path.substr(path.rfind('/') + 1) + "\",\"path\":\"" + path + "\"}";
+    };
+    const std::string expected =
+        "[" + record(viewer, "Picture \\\"Viewer\\\"", viewerPath) + "," + record(editor, "editor", editorPath) + "]\n";
+    const auto list = [&] {
+        LinuxProcess listing({quillmereProgram(), "--list-apps"}, environment);
+        EXPECT_EQ(listing.waitForEnd(), 0);
+        return listing.output();
+    };
+    EXPECT_EQ(list(), expected) << "without a window manager: the mapped top-level windows";
+
+    LinuxProcess windowManager({"/usr/bin/openbox", "--sm-disable"}, {display});
+    // Managed: the window manager has taken the three mapped windows into its client list.
+    const auto managedWindows = [&] {
+        const std::string clients = run(display + " xprop -root _NET_CLIENT_LIST");
+        std::size_t count = 0;
+        for (std::size_t at = clients.find("0x"); at != std::string::npos; at = clients.find("0x", at + 1)) {
+            ++count;
+        }
+        return count;
+    };
+    for (int attempt = 0; attempt < 100 && managedWindows() < 3; ++attempt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_EQ(managedWindows(), 3u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const std::string managed = list();
+    EXPECT_EQ(managed, expected) << "with a window manager: its client list";
+
+    LinuxProcess wayland({quillmereProgram(), "--list-apps"}, {"DISPLAY=", "WAYLAND_DISPLAY=wayland-0"});
+    EXPECT_EQ(wayland.waitForEnd(), 0);
+    EXPECT_EQ(wayland.output(), "[]\n");
+    EXPECT_EQ(wayland.logLines().back(), "[win-helper] No X11 display (a Wayland-only session): no windows to list");
 }
 
 }  // namespace
