@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr std::uint32_t kFragmentFrames = PulseCapture::kRate / 100;  // 10 ms
+constexpr std::uint32_t kFragmentFrames = PulseCapture::kRate / 50;  // 20 ms
 
 struct SinkRequest {
     PulseCapture* capture;
@@ -164,7 +164,7 @@ void PulseCapture::onRead(pa_stream* stream, std::size_t, void* user) {
     auto* recording = static_cast<Recording*>(user);
     const void* data = nullptr;
     std::size_t bytes = 0;
-    while (pa_stream_readable_size(stream) > 0 && pa_stream_peek(stream, &data, &bytes) == 0 && bytes > 0) {
+    while (pa_stream_peek(stream, &data, &bytes) == 0 && bytes > 0) {
         const std::size_t frameBytes = sizeof(float) * recording->channels;
         const std::size_t frames = bytes / frameBytes;
         recording->mono.assign(frames, 0.0f);

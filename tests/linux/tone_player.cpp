@@ -2,7 +2,9 @@
 // 48 kHz float, with a small buffer so that it reaches the sink at once.
 //   tone_player HZ AMPLITUDE SECONDS            plays it itself
 //   tone_player HZ AMPLITUDE SECONDS --child    starts a child that plays it, and waits for it
-// Prints "playing <pid>" on standard output when the stream is open.
+//   tone_player click AMPLITUDE SECONDS         silence with a 10 ms burst of 2 kHz every 500 ms
+// Prints "playing <pid>" on standard output when the stream is open; with click, also
+// "click <k> <ns>" for each burst, with the CLOCK_MONOTONIC time at which its block is written.
 
 #include <pulse/error.h>
 #include <pulse/simple.h>
@@ -13,6 +15,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <ctime>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -36,7 +39,8 @@ int main(int argc, char** argv) {
         waitpid(child, &status, 0);
         return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
     }
-    const double hz = std::atof(argv[1]);
+    const bool clicks = std::strcmp(argv[1], "click") == 0;
+    const double hz = clicks ? 2000.0 : std::atof(argv[1]);
     const double amplitude = std::atof(argv[2]);
     const double seconds = std::atof(argv[3]);
     constexpr unsigned kRate = 48000;
@@ -55,10 +59,23 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     std::vector<float> block(kRate / 100);
     const auto total = static_cast<long>(seconds * kRate);
+    constexpr long kClickPeriod = kRate / 2;
     for (long n = 0; n < total; n += static_cast<long>(block.size())) {
+        // Blocks are 10 ms: with clicks, every 50th block is a burst, the others silence.
+        const bool sounding = !clicks || n % kClickPeriod == 0;
         for (std::size_t i = 0; i < block.size(); ++i) {
-            block[i] = static_cast<float>(
-                amplitude * std::sin(2.0 * M_PI * hz * static_cast<double>(n + static_cast<long>(i)) / kRate));
+            block[i] =
+                sounding
+                    ? static_cast<float>(
+                          amplitude * std::sin(2.0 * M_PI * hz * static_cast<double>(n + static_cast<long>(i)) / kRate))
+                    : 0.0f;
+        }
+        if (clicks && sounding) {
+            timespec now{};
+            clock_gettime(CLOCK_MONOTONIC, &now);
+            std::printf("click %ld %lld\n", n / kClickPeriod,
+                        static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec);
+            std::fflush(stdout);
         }
         if (pa_simple_write(stream, block.data(), block.size() * sizeof(float), &error) < 0) {
             std::fprintf(stderr, "tone_player: %s\n", pa_strerror(error));
