@@ -1,7 +1,7 @@
 #!/bin/sh
 # Sets up, builds and runs every test: the platform-neutral core and the Linux program natively
 # with AddressSanitizer and UndefinedBehaviorSanitizer (the program against a private PulseAudio
-# daemon), the core's fuzz targets briefly, then the Windows program and its tests under Wine,
+# daemon, then against PipeWire's pulse server), the core's fuzz targets briefly, then the Windows program and its tests under Wine,
 # and the Node.js host client against that program, inside a virtual X display so that Wine can
 # create the windows the application listing looks for.
 set -eu
@@ -12,6 +12,11 @@ scripts/check-layers.sh
 cmake --preset linux
 cmake --build --preset linux
 tests/linux/with-pulse.sh build/linux/pulse ctest --preset linux -j2
+# The Linux program's tests a second time, on PipeWire's pulse server. One is left out there: with
+# Debian 12's WirePlumber, the memory of a stream that ended while lowered is not reliably kept at
+# the volume from before (see README, Linux).
+tests/linux/with-pipewire.sh build/linux/pipewire ctest --preset linux -j2 -R '^Linux' \
+    -E 'AStreamThatEndsWhileLoweredLeavesTheApplicationsNextStreamAtItsOwnVolume'
 
 # Every fuzz target for a short, bounded time over its seed corpus.
 scripts/fuzz.sh 10

@@ -108,6 +108,7 @@ PulseConnection::SinkInput PulseConnection::describe(const pa_sink_input_info& i
     input.map = info.channel_map;
     input.hasVolume = info.has_volume != 0 && info.volume_writable != 0;
     input.corked = info.corked != 0;
+    input.muted = info.mute != 0;
     input.restoreKey = restoreKeyOf(info.proplist);
     return input;
 }
@@ -183,8 +184,8 @@ int PulseConnection::lastError() const {
     return pa_context_errno(context_);
 }
 
-bool PulseConnection::rememberVolume(const std::string& key, const pa_channel_map& map,
-                                     const pa_cvolume& volume) const {
+bool PulseConnection::rememberVolume(const std::string& key, const pa_channel_map& map, const pa_cvolume& volume,
+                                     bool mute) const {
     struct Request {
         const PulseConnection* connection;
         const std::string& key;
@@ -204,15 +205,14 @@ bool PulseConnection::rememberVolume(const std::string& key, const pa_channel_ma
             answer->connection->signal();
         },
         &request));
-    if (!request.device) {
-        return false;
-    }
+    // No entry read back: PipeWire's pulse server lists none (its session manager keeps them),
+    // but takes a written one; on PulseAudio the server would make one from the volume just set.
     pa_ext_stream_restore_info entry{};
     entry.name = key.c_str();
     entry.channel_map = map;
     entry.volume = volume;
-    entry.device = request.device->empty() ? nullptr : request.device->c_str();
-    entry.mute = request.mute;
+    entry.device = request.device && !request.device->empty() ? request.device->c_str() : nullptr;
+    entry.mute = request.device ? request.mute : mute;
     return wait(pa_ext_stream_restore_write(
                context_, PA_UPDATE_REPLACE, &entry, 1, 0,
                [](pa_context*, int success, void* user) {

@@ -49,6 +49,7 @@ public:
         pa_channel_map map{};
         bool hasVolume = false;  // the stream has a volume the program may set
         bool corked = false;     // paused: not playing now
+        bool muted = false;
         // The key under which the server's stream-restore module remembers the application's volume.
         std::string restoreKey;
     };
@@ -68,11 +69,12 @@ public:
     // libpulse's number for the last failure (PA_ERR_...).
     int lastError() const;
 
-    // The sound server's memory of an application's volume (module-stream-restore): the volume
-    // a new stream of that application starts at. Puts `volume` (in the map given) in place of
-    // what it remembers under `key`, keeping the rest of the entry; false when there is no such
-    // entry or no such module.
-    bool rememberVolume(const std::string& key, const pa_channel_map& map, const pa_cvolume& volume) const;
+    // The sound server's memory of an application's volume (module-stream-restore, or PipeWire's
+    // session manager through the same extension): the volume a new stream of that application
+    // starts at. Puts `volume` (in the map given) in place of what it remembers under `key`,
+    // keeping the rest of the entry (without one: no device, the mute state given); false when
+    // the server has no such extension.
+    bool rememberVolume(const std::string& key, const pa_channel_map& map, const pa_cvolume& volume, bool mute) const;
 
     // The sink input's fields from the server's description of it (loop thread or lock held).
     static SinkInput describe(const pa_sink_input_info& info);

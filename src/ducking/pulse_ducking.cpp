@@ -25,6 +25,10 @@ namespace {
 struct Channels {
     pa_cvolume before;
     pa_cvolume set;
+    // Where the server remembers the application's volume, to tell it the volume from before.
+    std::string restoreKey;
+    pa_channel_map map;
+    bool muted;
 };
 std::map<std::wstring, Channels>& g_channels = *new std::map<std::wstring, Channels>;
 
@@ -81,11 +85,11 @@ void duckStream(PulseConnection& pulse, const PulseConnection::SinkInput& input,
                   << label(input) << " hr=" << pulse.lastError();
         return;
     }
-    g_channels[key] = {original, target};
+    g_channels[key] = {original, target, input.restoreKey, input.map, input.muted};
     // The server remembers the volume just set as the application's own, for its next stream:
     // it is told the volume from before instead.
     if (!input.restoreKey.empty()) {
-        pulse.rememberVolume(input.restoreKey, input.map, original);
+        pulse.rememberVolume(input.restoreKey, input.map, original, input.muted);
     }
     LogLine() << (lower ? "[win-helper] Ducking session " : "[win-helper] Updating ducking session ") << label(input)
               << ": " << before << " -> " << after;
@@ -129,6 +133,14 @@ void restorePulseVolumes(PulseConnection& pulse) {
         }
         LogLine() << "[win-helper] Restored session volume to: " << entry->second.before;
         outcome.restored.insert(key);
+    }
+    // A stream that ended while lowered may have left the lowered volume as its application's
+    // memory (PipeWire's session manager stores it a moment after the program's word): the
+    // volume from before is told again.
+    for (const auto& [key, channels] : g_channels) {
+        if (outcome.restored.count(key) == 0 && outcome.dropped.count(key) == 0 && !channels.restoreKey.empty()) {
+            pulse.rememberVolume(channels.restoreKey, channels.map, channels.before, channels.muted);
+        }
     }
     g_savedVolumes.finishRestore(outcome);
     for (auto it = g_channels.begin(); it != g_channels.end();) {

@@ -1,0 +1,39 @@
+#!/bin/sh
+# The same as with-pulse.sh, with PipeWire's pulse server in place of PulseAudio: a private
+# PipeWire with WirePlumber as its session manager (on a private D-Bus session bus, which
+# WirePlumber needs), pipewire-pulse, and a null sink "quillmere_test" (48 kHz stereo) as the
+# default sink, reachable through PULSE_SERVER; everything is stopped afterwards:
+#   tests/linux/with-pipewire.sh STATE_DIR command [args]
+set -eu
+state=$(realpath -m "$1")
+shift
+rm -rf "$state"
+mkdir -p "$state/runtime" "$state/home"
+export XDG_RUNTIME_DIR="$state/runtime" PIPEWIRE_RUNTIME_DIR="$state/runtime"
+bus=$(HOME="$state/home" dbus-daemon --session --fork --nopidfile --print-address=1 --print-pid=1 | tr '\n' ' ')
+export DBUS_SESSION_BUS_ADDRESS="${bus%% *}"
+bus_pid=${bus#* }
+HOME="$state/home" pipewire </dev/null >"$state/pipewire.log" 2>&1 &
+pipewire=$!
+sleep 0.5
+HOME="$state/home" wireplumber </dev/null >"$state/wireplumber.log" 2>&1 &
+wireplumber=$!
+HOME="$state/home" pipewire-pulse </dev/null >"$state/pipewire-pulse.log" 2>&1 &
+pulse=$!
+export PULSE_SERVER="unix:$state/runtime/pulse/native"
+export XDG_STATE_HOME="$state/state"
+for _ in $(seq 100); do
+    pactl info >/dev/null 2>&1 && break
+    sleep 0.1
+done
+pactl load-module module-null-sink sink_name=quillmere_test rate=48000 channels=2 >/dev/null
+for _ in $(seq 50); do
+    pactl set-default-sink quillmere_test 2>/dev/null && pactl info | grep -q 'Default Sink: quillmere_test' && break
+    sleep 0.1
+done
+status=0
+"$@" || status=$?
+kill "$pulse" "$wireplumber" "$pipewire" 2>/dev/null || true
+wait "$pulse" "$wireplumber" "$pipewire" 2>/dev/null || true
+kill ${bus_pid% } 2>/dev/null || true
+exit $status
