@@ -78,6 +78,19 @@ std::vector<float> secondOfSound(LinuxProcess& capture) {
     return samplesOf(capture.output(), sounding + 8000, 16000);
 }
 
+// A tone's amplitude as the median of four quarter-second measurements: one window that a busy
+// machine left with a gap does not decide it.
+double toneLevel(const std::vector<float>& second, double hz) {
+    std::vector<double> levels;
+    for (std::size_t start = 0; start + 4000 <= second.size(); start += 4000) {
+        levels.push_back(spectrum::amplitudeAt({second.begin() + static_cast<std::ptrdiff_t>(start),
+                                                second.begin() + static_cast<std::ptrdiff_t>(start + 4000)},
+                                               hz, 16000));
+    }
+    std::sort(levels.begin(), levels.end());
+    return (levels[1] + levels[2]) / 2.0;
+}
+
 int stopAndWait(LinuxProcess& capture) {
     capture.write("exit\n");
     return capture.wait();
@@ -97,8 +110,8 @@ TEST(LinuxCapture, IncludeTakesTheTargetTreeAloneAndExcludeEverythingElse) {
         ASSERT_TRUE(capture.waitForLog(kStarted)) << c.mode;
         const std::vector<float> second = secondOfSound(capture);
         // Each tone at its own level (unity gain through the mix-down), the other one absent.
-        EXPECT_NEAR(spectrum::amplitudeAt(second, 1000, 16000), c.thousand, 0.02) << c.mode;
-        EXPECT_NEAR(spectrum::amplitudeAt(second, 300, 16000), c.threeHundred, 0.004) << c.mode;
+        EXPECT_NEAR(toneLevel(second, 1000), c.thousand, 0.02) << c.mode;
+        EXPECT_NEAR(toneLevel(second, 300), c.threeHundred, 0.004) << c.mode;
         const int status = stopAndWait(capture);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << c.mode;
     }
@@ -112,7 +125,7 @@ TEST(LinuxCapture, FollowsAStreamThatStartsLateAndKeepsTimeWhileNothingPlays) {
     EXPECT_LT(rms(samplesOf(capture.output(), 0, 16000)), 1e-6) << "silence while nothing plays";
     const auto player = play(440, 0.3, 10);
     const std::vector<float> second = secondOfSound(capture);
-    EXPECT_NEAR(spectrum::amplitudeAt(second, 440, 16000), 0.3, 0.02);
+    EXPECT_NEAR(toneLevel(second, 440), 0.3, 0.02);
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     const double written = static_cast<double>(capture.output().size()) / 2.0 / 16000.0;
     // The stream follows the clock: as many seconds written as have passed (give or take the

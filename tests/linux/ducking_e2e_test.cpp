@@ -94,4 +94,29 @@ TEST(LinuxDucking, AKilledRunsVolumesComeBackThroughItsGuardian) {
     EXPECT_EQ(decibels, "-1.94 dB");
 }
 
+TEST(LinuxDucking, TheNextStartPutsBackWhatAKilledRunAndItsGuardianLeftLowered) {
+    LinuxProcess player({tonePlayerProgram(), "440", "0.3", "60"});
+    ASSERT_TRUE(player.waitForOutput(8));
+    run("pactl set-sink-input-volume " + reportedStream(player.pid()).index + " 0.8");
+    {
+        LinuxProcess capture({quillmereProgram(), "999999", "0.2"});
+        ASSERT_TRUE(capture.waitForLog("[win-helper] Ducking session tone_player (pid " + std::to_string(player.pid()) +
+                                       "): 0.8 -> 0.16"));
+        // Both die: the guardian first, so that nothing puts the volume back.
+        const std::string guardian = "--guardian " + std::to_string(capture.pid()) + " ";
+        for (int attempt = 0; attempt < 100 && run("pgrep -f -- '" + guardian + "'").empty(); ++attempt) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        run("pkill -KILL -f -- '" + guardian + "'");
+        capture.signal(SIGKILL);
+        capture.wait();
+    }
+    ASSERT_EQ(reportedStream(player.pid()).decibels, "-15.92 dB");
+    LinuxProcess next({quillmereProgram(), "999999", "1"});
+    EXPECT_TRUE(next.waitForLog("[win-helper] Restored session volume left lowered by an earlier run to: 0.8"));
+    EXPECT_EQ(reportedStream(player.pid()).decibels, "-1.94 dB");
+    next.write("exit\n");
+    EXPECT_EQ(next.wait(), 0);
+}
+
 }  // namespace
