@@ -3,11 +3,12 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <dirent.h>
 #include <pwd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -120,17 +121,20 @@ std::map<std::string, std::string> desktopNames() {
     }
     std::map<std::string, std::string> names;
     for (const std::string& folder : folders) {
-        const std::string applications = folder + "/applications";
-        DIR* listing = opendir(applications.c_str());
-        if (listing == nullptr) {
-            continue;
-        }
-        while (const dirent* item = readdir(listing)) {
-            const std::string file = item->d_name;
-            if (file.size() <= 8 || file.compare(file.size() - 8, 8, ".desktop") != 0) {
-                continue;
+        // Entries may sit in subfolders of applications/; within a folder, in name order.
+        std::vector<std::filesystem::path> files;
+        std::error_code error;
+        for (std::filesystem::recursive_directory_iterator
+                 it(folder + "/applications", std::filesystem::directory_options::skip_permission_denied, error),
+             end;
+             !error && it != end; it.increment(error)) {
+            if (it->path().extension() == ".desktop") {
+                files.push_back(it->path());
             }
-            std::ifstream stream(applications + "/" + file);
+        }
+        std::sort(files.begin(), files.end());
+        for (const std::filesystem::path& file : files) {
+            std::ifstream stream(file);
             std::stringstream text;
             text << stream.rdbuf();
             const auto entry = parseDesktopEntry(text.str());
@@ -138,7 +142,6 @@ std::map<std::string, std::string> desktopNames() {
                 names.emplace(entry->executable, entry->name);
             }
         }
-        closedir(listing);
     }
     return names;
 }

@@ -5,7 +5,7 @@
 // the mapped children of the root window. A window counts when it carries its process id
 // (_NET_WM_PID) and a title, is owned by no other window (WM_TRANSIENT_FOR) and is no utility,
 // toolbar, dock, desktop, menu or splash window. The name is the Name of the application's
-// desktop entry (the first in $XDG_DATA_HOME, then $XDG_DATA_DIRS, whose program is the
-// executable), else the executable's file name. Without an X display (a Wayland-only session)
-// the line is [] and standard error says why.
+// desktop entry (the first in $XDG_DATA_HOME, then $XDG_DATA_DIRS, applications/ and its
+// subfolders, whose program is the executable), else the executable's file name. Without an X display (a Wayland-only
+// session) the line is [] and standard error says why.
 void listX11Apps();

@@ -47,10 +47,11 @@ TEST(LinuxListing, ListsProcessesWithAVisibleTitledWindowWithOrWithoutAWindowMan
     const std::string output = xvfb.output();
     const std::string display = "DISPLAY=:" + output.substr(0, output.find('\n'));
 
-    // A desktop entry names one program; the other goes by its file name.
+    // A desktop entry (in a subfolder) names one program; the other goes by its file name.
     const std::filesystem::path data = std::filesystem::temp_directory_path() / "quillmere-apps-data";
-    std::filesystem::create_directories(data / "applications");
-    std::ofstream(data / "applications" / "viewer.desktop")
+    std::filesystem::remove_all(data);
+    std::filesystem::create_directories(data / "applications" / "vendor");
+    std::ofstream(data / "applications" / "vendor" / "viewer.desktop")
         << "[Desktop Entry]\nType=Application\nName=Picture \"Viewer\"\nExec=/somewhere/viewer %F\n";
     const std::vector<std::string> environment = {display, "XDG_DATA_DIRS=" + data.string(),
                                                   "XDG_DATA_HOME=/nonexistent"};
