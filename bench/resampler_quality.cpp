@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "capture/pcm_downconverter.h"
+#include "support/tone_measure.h"
 
 namespace {
 
@@ -152,21 +153,6 @@ std::vector<float> resample(const Peer& peer, const std::vector<float>& input) {
     return all;
 }
 
-double toneAmplitude(const std::vector<float>& samples, double hz) {
-    double re = 0.0;
-    double im = 0.0;
-    double windowSum = 0.0;
-    const auto n = static_cast<double>(samples.size());
-    for (std::size_t i = 0; i < samples.size(); ++i) {
-        const double x = 2.0 * kPi * static_cast<double>(i) / (n - 1.0);
-        const double w = 0.35875 - 0.48829 * std::cos(x) + 0.14128 * std::cos(2 * x) - 0.01168 * std::cos(3 * x);
-        re += w * samples[i] * std::cos(2.0 * kPi * hz * static_cast<double>(i) / 16000.0);
-        im += w * samples[i] * std::sin(2.0 * kPi * hz * static_cast<double>(i) / 16000.0);
-        windowSum += w;
-    }
-    return 2.0 * std::hypot(re, im) / windowSum;
-}
-
 // The gain in dB of a 0.5 tone as it lands in the output, on 8,192 samples after the start-up
 // (of the 16,000 that a second of input gives).
 double toneGainDb(const Peer& peer, double hz) {
@@ -178,7 +164,7 @@ double toneGainDb(const Peer& peer, double hz) {
     const std::vector<float> steady(out.begin() + 2000, out.begin() + 2000 + 8192);
     double landed = std::fmod(hz, 16000.0);
     landed = landed > 8000.0 ? 16000.0 - landed : landed;
-    return 20.0 * std::log10(toneAmplitude(steady, landed) / 0.5 + 1e-15);
+    return 20.0 * std::log10(tone_measure::amplitudeAt(steady, landed, 16000.0) / 0.5 + 1e-15);
 }
 
 using Complex = std::complex<double>;
@@ -216,21 +202,21 @@ void fft(std::vector<Complex>& a, bool inverse) {
 // band (a full band from 20 Hz would be about -20 dBFS RMS).
 std::vector<float> pinkNoise(double lowHz, double highHz) {
     const std::size_t n = 1 << 20;
-    std::vector<Complex> spectrum(n);
+    std::vector<Complex> bins(n);
     std::mt19937 random(11);
     std::uniform_real_distribution<double> phase(0.0, 2.0 * kPi);
     for (std::size_t k = 1; k < n / 2; ++k) {
         const double hz = static_cast<double>(k) * kRate / static_cast<double>(n);
         const double theta = phase(random);
         if (hz >= lowHz && hz <= highHz) {
-            spectrum[k] = std::polar(1.0 / std::sqrt(hz), theta);
-            spectrum[n - k] = std::conj(spectrum[k]);
+            bins[k] = std::polar(1.0 / std::sqrt(hz), theta);
+            bins[n - k] = std::conj(bins[k]);
         }
     }
-    fft(spectrum, true);
+    fft(bins, true);
     std::vector<float> signal(n);
     for (std::size_t i = 0; i < n; ++i) {
-        signal[i] = static_cast<float>(spectrum[i].real() * 0.0062);
+        signal[i] = static_cast<float>(bins[i].real() * 0.0062);
     }
     return signal;
 }

@@ -5,6 +5,9 @@
 #include <cstring>
 #include <limits>
 
+#include "common/log.h"
+#include "common/run_state.h"
+
 namespace {
 
 // atol's reading of a pid: white space, sign, digits; out-of-range values clamp to the
@@ -103,4 +106,16 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
         result.includeMode = std::strcmp(positional[1], "include") == 0;
     }
     return result;
+}
+
+void applyCaptureArguments(const CommandLine& commandLine) {
+    if (commandLine.duckRatio) {
+        g_duckRatio.exchange(*commandLine.duckRatio);
+    }
+    if (commandLine.invalidDuckRatio) {
+        LogLine() << "[win-helper] Ignoring invalid duck ratio argument: " << *commandLine.invalidDuckRatio;
+    }
+    for (const std::string& option : commandLine.unknownOptions) {
+        LogLine() << "[win-helper] Ignoring unknown option: " << option;
+    }
 }

@@ -29,6 +29,10 @@ struct CommandLine {
 
 CommandLine parseCommandLine(int argc, const char* const* argv);
 
+// A capture's start: takes the ratio argument (g_duckRatio), and logs an argument that was no
+// ratio and each unknown option.
+void applyCaptureArguments(const CommandLine& commandLine);
+
 // The value C's atof gives for the text (leading white space skipped, the longest numeric
 // prefix used, including inf, nan and hexadecimal forms), or nothing when the text has no
 // numeric prefix at all, where atof would give 0: "0.5abc" is 0.5, " .3" is 0.3, "-0" is 0,

@@ -123,7 +123,7 @@ int runLinuxCapture(std::uint32_t pid, bool includeMode, ResampleQuality quality
     capture.start();
     LogLine() << kCaptureStartedLine;
     LogLine() << kTargetPidLinePrefix << pid;
-    LogLine() << formatLineText({PulseCapture::kRate, sink->spec.channels, 32, true});
+    LogLine() << formatLineText({PulseCapture::kRate, sink->format.channels, 32, true});
     PcmDownconverter converter({PulseCapture::kRate, 1, 32, true}, quality);
     runMixingLoop(mixer, converter);
 

@@ -7,7 +7,6 @@
 #include <atomic>
 #include <cstring>
 #include <exception>
-#include <string>
 #include <thread>
 
 #include "app/command_line.h"
@@ -65,15 +64,7 @@ int main(int argc, char** argv) {
         case RunMode::ListApps: listX11Apps(); return 0;
         case RunMode::Usage: LogLine() << kLinuxUsageLine; return 1;
     }
-    if (commandLine.duckRatio) {
-        g_duckRatio.exchange(*commandLine.duckRatio);
-    }
-    if (commandLine.invalidDuckRatio) {
-        LogLine() << "[win-helper] Ignoring invalid duck ratio argument: " << *commandLine.invalidDuckRatio;
-    }
-    for (const std::string& option : commandLine.unknownOptions) {
-        LogLine() << "[win-helper] Ignoring unknown option: " << option;
-    }
+    applyCaptureArguments(commandLine);
     try {
         startSignalThread();
     } catch (const std::exception& error) {

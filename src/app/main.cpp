@@ -1,14 +1,11 @@
 #include <windows.h>
 
-#include <string>
-
 #include "app/capture_run.h"
 #include "app/command_line.h"
 #include "app/console_control.h"
 #include "app/guardian.h"
 #include "common/log.h"
 #include "common/protocol_text.h"
-#include "common/run_state.h"
 #include "listing/app_listing.h"
 #include "listing/session_listing.h"
 
@@ -24,15 +21,7 @@ int main(int argc, char** argv) {
         case RunMode::Usage: LogLine() << kUsageLine; return 1;
         case RunMode::Capture: break;
     }
-    if (commandLine.duckRatio) {
-        g_duckRatio.exchange(*commandLine.duckRatio);
-    }
-    if (commandLine.invalidDuckRatio) {
-        LogLine() << "[win-helper] Ignoring invalid duck ratio argument: " << *commandLine.invalidDuckRatio;
-    }
-    for (const std::string& option : commandLine.unknownOptions) {
-        LogLine() << "[win-helper] Ignoring unknown option: " << option;
-    }
+    applyCaptureArguments(commandLine);
 
     SetConsoleCtrlHandler(consoleCtrlHandler, TRUE);
     const HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);

@@ -121,8 +121,8 @@ void PulseCapture::record(std::uint32_t input, const PulseConnection::Sink& sink
     if (recordings_.count(input) != 0) {
         return;
     }
-    const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, kRate, sink.map.channels};
-    pa_stream* stream = pa_stream_new(pulse_.context(), "Quillmere capture", &spec, &sink.map);
+    const pa_sample_spec format{PA_SAMPLE_FLOAT32LE, kRate, sink.map.channels};
+    pa_stream* stream = pa_stream_new(pulse_.context(), "Quillmere capture", &format, &sink.map);
     if (stream == nullptr) {
         return;
     }
@@ -136,7 +136,7 @@ void PulseCapture::record(std::uint32_t input, const PulseConnection::Sink& sink
     pa_stream_set_read_callback(stream, onRead, recording.get());
     pa_buffer_attr attributes;
     std::memset(&attributes, 0xFF, sizeof attributes);  // the server's choice for all but the fragment
-    attributes.fragsize = static_cast<std::uint32_t>(kFragmentFrames * pa_frame_size(&spec));
+    attributes.fragsize = static_cast<std::uint32_t>(kFragmentFrames * pa_frame_size(&format));
     const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
     if (pa_stream_connect_record(stream, sink.monitorSource.c_str(), &attributes, flags) < 0) {
         pa_stream_set_read_callback(stream, nullptr, nullptr);

@@ -118,7 +118,7 @@ PulseConnection::Sink PulseConnection::describe(const pa_sink_info& info) {
     sink.index = info.index;
     sink.name = info.name == nullptr ? "" : info.name;
     sink.monitorSource = info.monitor_source_name == nullptr ? "" : info.monitor_source_name;
-    sink.spec = info.sample_spec;
+    sink.format = info.sample_spec;
     sink.map = info.channel_map;
     return sink;
 }

@@ -57,7 +57,7 @@ public:
         std::uint32_t index = 0;
         std::string name;
         std::string monitorSource;
-        pa_sample_spec spec{};
+        pa_sample_spec format{};
         pa_channel_map map{};
     };
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-// Desktop entries (the .desktop files of the freedesktop.org specification): the name an
+// Desktop entries (the .desktop files of the freedesktop.org Desktop Entry standard): the name an
 // application goes by, for the application listing on Linux.
 
 struct DesktopEntry {

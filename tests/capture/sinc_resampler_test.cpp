@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "capture/pcm_downconverter.h"
-#include "support/spectrum.h"
+#include "support/tone_measure.h"
 
 namespace {
 
@@ -33,7 +33,7 @@ double gainDb(std::uint32_t rate, double hz) {
     std::vector<float> out;
     resampler.process(tone(hz, rate, rate * 3 / 4).data(), rate * 3 / 4, out);
     const std::vector<float> steady(out.begin() + 1000, out.begin() + 1000 + 8192);
-    return 20.0 * std::log10(spectrum::amplitudeAt(steady, outputFrequency(hz), 16000.0) / 0.5);
+    return 20.0 * std::log10(tone_measure::amplitudeAt(steady, outputFrequency(hz), 16000.0) / 0.5);
 }
 
 TEST(SincResampler, FlatToSevenKilohertzAndSeventyDecibelsDownFromEightAndAHalf) {

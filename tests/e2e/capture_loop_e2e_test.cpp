@@ -15,7 +15,7 @@
 #include "support/audio_engine_double.h"
 #include "support/expected_lines.h"
 #include "support/host_process.h"
-#include "support/spectrum.h"
+#include "support/tone_measure.h"
 
 namespace {
 
@@ -157,7 +157,7 @@ TEST(OutputStreamEndToEnd, HighQualityKeepsAToneAboveTheBandOutOfIt) {
             std::memcpy(&s, output.data() + i, 2);
             samples.push_back(static_cast<float>(s) / 32767.0f);
         }
-        return 20.0 * std::log10(spectrum::amplitudeAt(samples, 4000.0, 16000.0) / 0.5 + 1e-12);
+        return 20.0 * std::log10(tone_measure::amplitudeAt(samples, 4000.0, 16000.0) / 0.5 + 1e-12);
     };
 
     const Finished high = runToEnd({"1234", "0.2", "--quality=high", "exclude"});

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "linux_process.h"
-#include "support/spectrum.h"
+#include "support/tone_measure.h"
 
 namespace {
 
@@ -83,7 +83,7 @@ std::vector<float> secondOfSound(LinuxProcess& capture) {
 double toneLevel(const std::vector<float>& second, double hz) {
     std::vector<double> levels;
     for (std::size_t start = 0; start + 4000 <= second.size(); start += 4000) {
-        levels.push_back(spectrum::amplitudeAt({second.begin() + static_cast<std::ptrdiff_t>(start),
+        levels.push_back(tone_measure::amplitudeAt({second.begin() + static_cast<std::ptrdiff_t>(start),
                                                 second.begin() + static_cast<std::ptrdiff_t>(start + 4000)},
                                                hz, 16000));
     }

@@ -44,13 +44,13 @@ int main(int argc, char** argv) {
     const double amplitude = std::atof(argv[2]);
     const double seconds = std::atof(argv[3]);
     constexpr unsigned kRate = 48000;
-    const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, kRate, 1};
+    const pa_sample_spec format{PA_SAMPLE_FLOAT32LE, kRate, 1};
     pa_buffer_attr attributes;
     std::memset(&attributes, 0xFF, sizeof attributes);
-    attributes.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(30000, &spec));
+    attributes.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(30000, &format));
     int error = 0;
     pa_simple* stream =
-        pa_simple_new(nullptr, "tone_player", PA_STREAM_PLAYBACK, nullptr, "tone", &spec, nullptr, &attributes, &error);
+        pa_simple_new(nullptr, "tone_player", PA_STREAM_PLAYBACK, nullptr, "tone", &format, nullptr, &attributes, &error);
     if (stream == nullptr) {
         std::fprintf(stderr, "tone_player: %s\n", pa_strerror(error));
         return 1;

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <vector>
 
-namespace spectrum {
+namespace tone_measure {
 
 // The amplitude of the sinusoid at hz in samples taken at rate, through a four-term
 // Blackman-Harris window (side lobes 92 dB down).
@@ -26,4 +26,4 @@ inline double amplitudeAt(const std::vector<float>& samples, double hz, double r
     return 2.0 * std::hypot(re, im) / windowSum;
 }
 
-}  // namespace spectrum
+}  // namespace tone_measure
