@@ -17,6 +17,12 @@
 
 namespace {
 
+// Sets the player's stream to 0.8; returns the line a capture with ratio 0.2 writes when it lowers it.
+std::string atEightTenths(const LinuxProcess& player) {
+    run("pactl set-sink-input-volume " + reportedStream(player.pid()).index + " 0.8");
+    return "[win-helper] Ducking session tone_player (pid " + std::to_string(player.pid()) + "): 0.8 -> 0.16";
+}
+
 TEST(LinuxDucking, LowersOthersAndPutsThemBackOnEveryEnd) {
     LinuxProcess player({tonePlayerProgram(), "440", "0.3", "60"});
     ASSERT_TRUE(player.waitForOutput(8));
@@ -29,10 +35,10 @@ TEST(LinuxDucking, LowersOthersAndPutsThemBackOnEveryEnd) {
     };
     for (const End& end : {End{"stdin", 0}, End{"closed output", -1}, End{"SIGINT", SIGINT}, End{"SIGTERM", SIGTERM},
                            End{"SIGHUP", SIGHUP}}) {
-        run("pactl set-sink-input-volume " + index + " 0.8");
+        const std::string ducked = atEightTenths(player);
         ASSERT_EQ(reportedStream(player.pid()).decibels, "-1.94 dB");
         LinuxProcess capture({quillmereProgram(), "999999", "0.2"});
-        ASSERT_TRUE(capture.waitForLog("[win-helper] Ducking session " + label + ": 0.8 -> 0.16")) << end.name;
+        ASSERT_TRUE(capture.waitForLog(ducked)) << end.name;
         EXPECT_EQ(reportedStream(player.pid()).decibels, "-15.92 dB") << end.name;
         if (end.signal == 0) {
             capture.write("0.5\n");
@@ -58,15 +64,12 @@ TEST(LinuxDucking, LowersOthersAndPutsThemBackOnEveryEnd) {
 TEST(LinuxDucking, AStreamThatEndsWhileLoweredLeavesTheApplicationsNextStreamAtItsOwnVolume) {
     // The server remembers each application's volume for its next stream; the lowered one must
     // not become that memory.
-    std::string index;
     {
         LinuxProcess player({tonePlayerProgram(), "440", "0.3", "1.5"});
         ASSERT_TRUE(player.waitForOutput(8));
-        index = reportedStream(player.pid()).index;
-        run("pactl set-sink-input-volume " + index + " 0.8");
+        const std::string ducked = atEightTenths(player);
         LinuxProcess capture({quillmereProgram(), "999999", "0.2"});
-        ASSERT_TRUE(capture.waitForLog("[win-helper] Ducking session tone_player (pid " + std::to_string(player.pid()) +
-                                       "): 0.8 -> 0.16"));
+        ASSERT_TRUE(capture.waitForLog(ducked));
         player.wait();  // it ends while lowered
         capture.write("exit\n");
         EXPECT_EQ(capture.wait(), 0);
@@ -79,10 +82,9 @@ TEST(LinuxDucking, AStreamThatEndsWhileLoweredLeavesTheApplicationsNextStreamAtI
 TEST(LinuxDucking, AKilledRunsVolumesComeBackThroughItsGuardian) {
     LinuxProcess player({tonePlayerProgram(), "440", "0.3", "60"});
     ASSERT_TRUE(player.waitForOutput(8));
-    run("pactl set-sink-input-volume " + reportedStream(player.pid()).index + " 0.8");
+    const std::string ducked = atEightTenths(player);
     LinuxProcess capture({quillmereProgram(), "999999", "0.2"});
-    ASSERT_TRUE(capture.waitForLog("[win-helper] Ducking session tone_player (pid " + std::to_string(player.pid()) +
-                                   "): 0.8 -> 0.16"));
+    ASSERT_TRUE(capture.waitForLog(ducked));
     capture.signal(SIGKILL);
     capture.wait();
     // The guardian notices at once; a second is plenty.
@@ -97,11 +99,10 @@ TEST(LinuxDucking, AKilledRunsVolumesComeBackThroughItsGuardian) {
 TEST(LinuxDucking, TheNextStartPutsBackWhatAKilledRunAndItsGuardianLeftLowered) {
     LinuxProcess player({tonePlayerProgram(), "440", "0.3", "60"});
     ASSERT_TRUE(player.waitForOutput(8));
-    run("pactl set-sink-input-volume " + reportedStream(player.pid()).index + " 0.8");
+    const std::string ducked = atEightTenths(player);
     {
         LinuxProcess capture({quillmereProgram(), "999999", "0.2"});
-        ASSERT_TRUE(capture.waitForLog("[win-helper] Ducking session tone_player (pid " + std::to_string(player.pid()) +
-                                       "): 0.8 -> 0.16"));
+        ASSERT_TRUE(capture.waitForLog(ducked));
         // Both die: the guardian first, so that nothing puts the volume back.
         const std::string guardian = "--guardian " + std::to_string(capture.pid()) + " ";
         for (int attempt = 0; attempt < 100 && run("pgrep -f -- '" + guardian + "'").empty(); ++attempt) {
