@@ -35,6 +35,22 @@ std::string restoreKeyOf(const pa_proplist* properties) {
     return {};
 }
 
+// `volume` moved by 2e-5 of full scale per channel (at least one step; down from the upper half,
+// else up): inaudible, and different in the six decimals PipeWire's pulse server keeps.
+pa_cvolume offByAHair(const pa_cvolume& volume) {
+    pa_cvolume moved = volume;
+    for (unsigned channel = 0; channel < moved.channels; ++channel) {
+        const pa_volume_t value = moved.values[channel];
+        const bool down = pa_sw_volume_to_linear(value) >= 0.5;
+        pa_volume_t other = pa_sw_volume_from_linear(pa_sw_volume_to_linear(value) + (down ? -2e-5 : 2e-5));
+        if (other == value) {
+            other = down ? value - 1 : value + 1;
+        }
+        moved.values[channel] = other;
+    }
+    return moved;
+}
+
 void contextStateChanged(pa_context*, void* user) {
     static_cast<PulseConnection*>(user)->signal();
 }
@@ -210,16 +226,25 @@ bool PulseConnection::rememberVolume(const std::string& key, const pa_channel_ma
     pa_ext_stream_restore_info entry{};
     entry.name = key.c_str();
     entry.channel_map = map;
-    entry.volume = volume;
     entry.device = request.device && !request.device->empty() ? request.device->c_str() : nullptr;
     entry.mute = request.device ? request.mute : mute;
-    return wait(pa_ext_stream_restore_write(
-               context_, PA_UPDATE_REPLACE, &entry, 1, 0,
-               [](pa_context*, int success, void* user) {
-                   auto* answer = static_cast<Request*>(user);
-                   answer->done = success != 0;
-                   answer->connection->signal();
-               },
-               &request)) &&
-           request.done;
+    // PipeWire's session manager hears only a write that changes what its pulse server was told
+    // last, and may have stored the volume just set meanwhile: the entry is written a hair off
+    // first, so that the true one always counts.
+    for (const pa_cvolume& written : {offByAHair(volume), volume}) {
+        entry.volume = written;
+        request.done = false;
+        if (!wait(pa_ext_stream_restore_write(
+                context_, PA_UPDATE_REPLACE, &entry, 1, 0,
+                [](pa_context*, int success, void* user) {
+                    auto* answer = static_cast<Request*>(user);
+                    answer->done = success != 0;
+                    answer->connection->signal();
+                },
+                &request)) ||
+            !request.done) {
+            return false;
+        }
+    }
+    return true;
 }

@@ -72,8 +72,9 @@ public:
     // The sound server's memory of an application's volume (module-stream-restore, or PipeWire's
     // session manager through the same extension): the volume a new stream of that application
     // starts at. Puts `volume` (in the map given) in place of what it remembers under `key`,
-    // keeping the rest of the entry (without one: no device, the mute state given); false when
-    // the server has no such extension.
+    // keeping the rest of the entry (without one: no device, the mute state given), written so
+    // that it counts even when the same entry was written before; false when the server has no
+    // such extension.
     bool rememberVolume(const std::string& key, const pa_channel_map& map, const pa_cvolume& volume, bool mute) const;
 
     // The sink input's fields from the server's description of it (loop thread or lock held).

@@ -135,8 +135,8 @@ void restorePulseVolumes(PulseConnection& pulse) {
         outcome.restored.insert(key);
     }
     // A stream that ended while lowered may have left the lowered volume as its application's
-    // memory (PipeWire's session manager stores it a moment after the program's word): the
-    // volume from before is told again.
+    // memory (PipeWire's session manager stores the volume set a moment after the program's word
+    // at the lowering): the volume from before is told again.
     for (const auto& [key, channels] : g_channels) {
         if (outcome.restored.count(key) == 0 && outcome.dropped.count(key) == 0 && !channels.restoreKey.empty()) {
             pulse.rememberVolume(channels.restoreKey, channels.map, channels.before, channels.muted);
