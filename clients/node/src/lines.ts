@@ -58,14 +58,26 @@ export type WarningKind =
 export interface WarningEvent {
   kind: WarningKind;
   line: string;
-  /** The HRESULT the line carries, as the program writes it (signed decimal). */
+  /**
+   * The HRESULT the line carries, as the program writes it (signed decimal); from the Linux
+   * program, libpulse's error number (PA_ERR_...).
+   */
   hresult: number | undefined;
   /** The session the line is about, for the ducking warnings. */
   session: string | undefined;
 }
 
-/** Why the program said it is ending the capture. */
-export type StopCause = 'stdinCommand' | 'stdoutClosed' | 'hostEnded' | 'consoleSignal' | 'captureCallFailed';
+/**
+ * Why the program said it is ending the capture. 'consoleSignal' is a Windows console control
+ * event, 'signal' a SIGINT, SIGTERM or SIGHUP to the Linux program.
+ */
+export type StopCause =
+  | 'stdinCommand'
+  | 'stdoutClosed'
+  | 'hostEnded'
+  | 'consoleSignal'
+  | 'signal'
+  | 'captureCallFailed';
 
 export type ParsedLine =
   | { type: 'build' }
@@ -119,6 +131,7 @@ const STOPS: ReadonlyArray<readonly [string, StopCause]> = [
   ['[win-helper] Write to stdout failed (pipe closed)', 'stdoutClosed'],
   ['[win-helper] Host process ended; stopping capture.', 'hostEnded'],
   ['[win-helper] Received console control signal: ', 'consoleSignal'],
+  ['[win-helper] Received signal: ', 'signal'],
   ['[win-helper] GetNextPacketSize failed', 'captureCallFailed'],
   ['[win-helper] GetBuffer failed: ', 'captureCallFailed'],
 ];
@@ -161,7 +174,7 @@ function afterPrefix(line: string, prefix: string): string | undefined {
 
 /** True for a line that reports a failure, known or not. */
 export function isFailureLine(line: string): boolean {
-  return /fail|error|did not complete|^Usage: /i.test(line);
+  return /fail|error|did not complete|has no default sink|^Usage: /i.test(line);
 }
 
 /** What a line of standard error means. Never throws: an unknown or garbled line is 'other'. */
