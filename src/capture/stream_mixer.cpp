@@ -58,7 +58,33 @@ void StreamMixer::mix(float* out) {
         if (!queue.primed) {
             queue.primeFrames = std::min(2 * queue.primeFrames, capacity_ / 2);
         }
+        queue.lowest = std::min(queue.lowest, queue.size);
     }
+    if (++windowTicks_ == kTrimWindowTicks) {
+        windowTicks_ = 0;
+        for (auto& [id, queue] : queues_) {
+            dropBacklog(queue);
+        }
+    }
+}
+
+void StreamMixer::dropBacklog(Queue& queue) const {
+    const std::size_t lowest = queue.lowest;
+    queue.lowest = kNoLevel;
+    if (lowest == kNoLevel || lowest < queue.primeFrames + tickFrames_) {
+        return;
+    }
+    const std::size_t drop = lowest - queue.primeFrames;
+    const std::size_t next = (queue.start + drop) % capacity_;
+    // The first frames after the cut fade in from those that would have played.
+    const std::size_t fade = tickFrames_ / 10;
+    for (std::size_t i = 0; i < fade; ++i) {
+        const float weight = static_cast<float>(i + 1) / static_cast<float>(fade + 1);
+        float& kept = queue.ring[(next + i) % capacity_];
+        kept = queue.ring[(queue.start + i) % capacity_] * (1.0f - weight) + kept * weight;
+    }
+    queue.start = next;
+    queue.size -= drop;
 }
 
 std::size_t StreamMixer::streamCount() const {

@@ -13,6 +13,9 @@
 // twice as much before it counts again (up to half the bound), so a server that delivers in
 // bursts costs one gap, not one per burst. A stream that has nothing contributes silence; a
 // stream that runs ahead loses its oldest frames beyond the bound, so memory never grows.
+// Every 100 ticks, a stream whose queue never came down to what it waits for (plus a tick) in
+// that time holds a backlog it does not need, only delay (a burst at its start, a server clock
+// running fast): the excess oldest frames are dropped, with a short cross-fade over the cut.
 // Streams are pushed from one thread and mixed from another.
 class StreamMixer {
 public:
@@ -34,11 +37,18 @@ private:
         std::size_t start = 0;
         std::size_t size = 0;
         bool primed = false;
-        std::size_t primeFrames = 0;  // queued frames it waits for before it counts
+        std::size_t primeFrames = 0;    // queued frames it waits for before it counts
+        std::size_t lowest = kNoLevel;  // the least left queued after a tick, this window
     };
+
+    static constexpr std::size_t kNoLevel = static_cast<std::size_t>(-1);
+    static constexpr unsigned kTrimWindowTicks = 100;
+
+    void dropBacklog(Queue& queue) const;
 
     const std::size_t tickFrames_;
     const std::size_t capacity_;
     mutable std::mutex mutex_;
     std::map<std::uint32_t, Queue> queues_;
+    unsigned windowTicks_ = 0;
 };

@@ -41,4 +41,40 @@ TEST(StreamMixer, SumsStreamsOnTheClockWithABoundedQueueEach) {
     EXPECT_EQ(mixer.streamCount(), 1u);
 }
 
+// Ramp frames 1, 2, 3, ...: a gap or a cut shows as a jump.
+struct Ramp {
+    float next = 1;
+    void push(StreamMixer& mixer, std::size_t frames) {
+        std::vector<float> values(frames);
+        for (float& value : values) {
+            value = next++;
+        }
+        mixer.push(1, values.data(), frames);
+    }
+};
+
+TEST(StreamMixer, DropsABacklogNoTickOfASecondNeededButKeepsTheSlackOfABurstyStream) {
+    StreamMixer late(2, 400);
+    late.addStream(1);
+    Ramp backlog;
+    backlog.push(late, 100);
+    for (int t = 0; t < 100; ++t) {
+        backlog.push(late, 2);
+        ASSERT_EQ(tick(late), (std::vector<float>{2.0f * t + 1, 2.0f * t + 2})) << t;
+    }
+    backlog.push(late, 2);
+    EXPECT_EQ(tick(late), (std::vector<float>{297, 298})) << "a hundred ticks never below 100 frames: 96 dropped";
+
+    StreamMixer bursty(2, 400);
+    bursty.addStream(1);
+    Ramp steady;
+    steady.push(bursty, 2);
+    for (int t = 0; t < 300; ++t) {
+        if (t % 2 == 0) {
+            steady.push(bursty, 4);
+        }
+        ASSERT_EQ(tick(bursty), (std::vector<float>{2.0f * t + 1, 2.0f * t + 2})) << t;
+    }
+}
+
 }  // namespace
