@@ -23,8 +23,15 @@
 enum class JournalWrite { Durable, Ordinary };
 void persistLedgerJournal(JournalWrite write = JournalWrite::Ordinary);
 
+// A journal file's path as the system spells it: UTF-16 on Windows, bytes elsewhere.
+#ifdef _WIN32
+using JournalPath = std::wstring;
+#else
+using JournalPath = std::string;
+#endif
+
 struct StoredJournal {
-    std::wstring path;
+    JournalPath path;
     Journal journal;
 };
 // Every readable journal. An unreadable one is set aside (renamed, kept for a person to read)

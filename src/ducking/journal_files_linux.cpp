@@ -1,6 +1,8 @@
-// The journals on disk, the Linux way: $XDG_STATE_HOME/quillmere/ducking (by default
+// The journals' files, the Linux way: $XDG_STATE_HOME/quillmere/ducking (by default
 // ~/.local/state/quillmere/ducking, with the home folder of the user's passwd entry), each file
 // replaced whole by a rename; a durable write is flushed to the disk, file and folder, first.
+
+#include "ducking/journal_files.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -14,18 +16,12 @@
 #include <cstring>
 #include <string>
 
-#include "common/log.h"
-#include "common/text.h"
-#include "ducking/ducking_ledger.h"
-#include "ducking/journal_store.h"
-
 namespace {
 
 void makeFolder(const std::string& path) {
     mkdir(path.c_str(), 0700);
 }
 
-// The folder, created on first use; empty when the user has none.
 const std::string& journalFolder() {
     static const std::string folder = [] {
         std::string state;
@@ -48,13 +44,34 @@ const std::string& journalFolder() {
     return folder;
 }
 
-std::string journalPath(const ProcessIdentity& owner) {
+}  // namespace
+
+bool journalFolderReady() {
+    return !journalFolder().empty();
+}
+
+std::string journalPathOf(const ProcessIdentity& owner) {
     return journalFolder() + "/journal-" + std::to_string(owner.pid) + "-" + std::to_string(owner.creationTime) +
            ".txt";
 }
 
-// The whole file, or nothing; never more than one byte past the journal's size limit.
-std::optional<std::string> readSmallFile(const std::string& path) {
+std::vector<std::string> journalPaths() {
+    std::vector<std::string> paths;
+    DIR* folder = opendir(journalFolder().c_str());
+    if (folder == nullptr) {
+        return paths;
+    }
+    while (const dirent* item = readdir(folder)) {
+        const std::string name = item->d_name;
+        if (name.rfind("journal-", 0) == 0 && name.size() > 4 && name.compare(name.size() - 4, 4, ".txt") == 0) {
+            paths.push_back(journalFolder() + "/" + name);
+        }
+    }
+    closedir(folder);
+    return paths;
+}
+
+std::optional<std::string> readJournalFile(const std::string& path) {
     const int file = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (file < 0) {
         return std::nullopt;
@@ -74,8 +91,7 @@ std::optional<std::string> readSmallFile(const std::string& path) {
     }
 }
 
-// Writes a temporary file beside the journal, then renames it over the journal.
-bool replaceFile(const std::string& path, const std::string& text, JournalWrite write = JournalWrite::Ordinary) {
+bool replaceJournalFile(const std::string& path, const std::string& text, JournalWrite write) {
     const std::string temporary = path.substr(0, path.size() - 4) + ".tmp";
     const int file = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (file < 0) {
@@ -98,80 +114,20 @@ bool replaceFile(const std::string& path, const std::string& text, JournalWrite 
     return true;
 }
 
-std::optional<Journal> readOrSetAside(const std::string& path) {
-    const std::optional<std::string> text = readSmallFile(path);
-    if (!text) {
-        return std::nullopt;  // gone meanwhile, or not ours to read
-    }
-    std::optional<Journal> journal = parseJournal(*text);
-    if (!journal) {
-        rename(path.c_str(), (path + ".unreadable").c_str());
-        LogLine() << "[win-helper] Ignoring unreadable ducking journal: " << path;
-    }
-    return journal;
+void removeJournalFile(const std::string& path) {
+    unlink(path.c_str());
 }
 
-}  // namespace
-
-void persistLedgerJournal(JournalWrite write) {
-    static std::uint64_t written = 0;
-    static const ProcessIdentity self = currentProcessIdentity();
-    if (g_savedVolumes.changeCount() == written || journalFolder().empty()) {
-        return;
-    }
-    written = g_savedVolumes.changeCount();
-    const std::string path = journalPath(self);
-    if (g_savedVolumes.empty()) {
-        unlink(path.c_str());
-        return;
-    }
-    if (!replaceFile(path, formatJournal(g_savedVolumes.journal(self)), write)) {
-        static bool reported = false;
-        if (!reported) {
-            reported = true;
-            LogLine() << "[win-helper] Failed to write ducking journal: " << path << " error=" << errno;
-        }
-    }
+void setJournalFileAside(const std::string& path) {
+    rename(path.c_str(), (path + ".unreadable").c_str());
 }
 
-std::vector<StoredJournal> readJournals() {
-    std::vector<StoredJournal> journals;
-    DIR* folder = journalFolder().empty() ? nullptr : opendir(journalFolder().c_str());
-    if (folder == nullptr) {
-        return journals;
-    }
-    while (const dirent* item = readdir(folder)) {
-        const std::string name = item->d_name;
-        if (name.rfind("journal-", 0) == 0 && name.size() > 4 && name.compare(name.size() - 4, 4, ".txt") == 0) {
-            const std::string path = journalFolder() + "/" + name;
-            if (std::optional<Journal> journal = readOrSetAside(path)) {
-                journals.push_back({utf8ToWide(path), std::move(*journal)});
-            }
-        }
-    }
-    closedir(folder);
-    return journals;
+unsigned long lastJournalFileError() {
+    return static_cast<unsigned long>(errno);
 }
 
-std::optional<StoredJournal> readJournalOf(const ProcessIdentity& owner) {
-    if (journalFolder().empty()) {
-        return std::nullopt;
-    }
-    const std::string path = journalPath(owner);
-    std::optional<Journal> journal = readOrSetAside(path);
-    if (!journal) {
-        return std::nullopt;
-    }
-    return StoredJournal{utf8ToWide(path), std::move(*journal)};
-}
-
-void rewriteJournal(const StoredJournal& stored) {
-    const std::string path = wideToUtf8(stored.path);
-    if (stored.journal.entries.empty()) {
-        unlink(path.c_str());
-    } else {
-        replaceFile(path, formatJournal(stored.journal));
-    }
+std::string journalPathText(const std::string& path) {
+    return path;
 }
 
 // A lock on a file in the journals' folder, held for at most ten seconds' wait.
