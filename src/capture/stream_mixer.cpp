@@ -57,12 +57,12 @@ void StreamMixer::mix(float* out) {
         queue.primed = take == tickFrames_;
         if (!queue.primed) {
             queue.primeFrames = std::min(2 * queue.primeFrames, capacity_ / 2);
+            queue.windowTicks = 0;
+            queue.lowest = kNoLevel;
+            continue;
         }
         queue.lowest = std::min(queue.lowest, queue.size);
-    }
-    if (++windowTicks_ == kTrimWindowTicks) {
-        windowTicks_ = 0;
-        for (auto& [id, queue] : queues_) {
+        if (++queue.windowTicks == kTrimWindowTicks) {
             dropBacklog(queue);
         }
     }
@@ -70,8 +70,9 @@ void StreamMixer::mix(float* out) {
 
 void StreamMixer::dropBacklog(Queue& queue) const {
     const std::size_t lowest = queue.lowest;
+    queue.windowTicks = 0;
     queue.lowest = kNoLevel;
-    if (lowest == kNoLevel || lowest < queue.primeFrames + tickFrames_) {
+    if (lowest < queue.primeFrames + tickFrames_) {
         return;
     }
     const std::size_t drop = lowest - queue.primeFrames;

@@ -13,9 +13,10 @@
 // twice as much before it counts again (up to half the bound), so a server that delivers in
 // bursts costs one gap, not one per burst. A stream that has nothing contributes silence; a
 // stream that runs ahead loses its oldest frames beyond the bound, so memory never grows.
-// Every 100 ticks, a stream whose queue never came down to what it waits for (plus a tick) in
-// that time holds a backlog it does not need, only delay (a burst at its start, a server clock
-// running fast): the excess oldest frames are dropped, with a short cross-fade over the cut.
+// A stream whose queue, over 100 ticks in a row that it counted in, never came down to what it
+// waits for (plus a tick) holds a backlog it does not need, only delay (a burst at its start, a
+// server clock running fast): the excess oldest frames are dropped, with a short cross-fade over
+// the cut.
 // Streams are pushed from one thread and mixed from another.
 class StreamMixer {
 public:
@@ -39,6 +40,7 @@ private:
         bool primed = false;
         std::size_t primeFrames = 0;    // queued frames it waits for before it counts
         std::size_t lowest = kNoLevel;  // the least left queued after a tick, this window
+        unsigned windowTicks = 0;       // ticks counted in, in a row, this window
     };
 
     static constexpr std::size_t kNoLevel = static_cast<std::size_t>(-1);
@@ -50,5 +52,4 @@ private:
     const std::size_t capacity_;
     mutable std::mutex mutex_;
     std::map<std::uint32_t, Queue> queues_;
-    unsigned windowTicks_ = 0;
 };

@@ -56,6 +56,9 @@ struct Ramp {
 TEST(StreamMixer, DropsABacklogNoTickOfASecondNeededButKeepsTheSlackOfABurstyStream) {
     StreamMixer late(2, 400);
     late.addStream(1);
+    for (int t = 0; t < 50; ++t) {
+        tick(late);  // nothing yet: the hundred ticks start when the stream counts
+    }
     Ramp backlog;
     backlog.push(late, 100);
     for (int t = 0; t < 100; ++t) {
