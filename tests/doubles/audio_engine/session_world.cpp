@@ -1,7 +1,9 @@
 #include "session_world.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include "script.h"
 
@@ -107,23 +109,49 @@ void SessionWorld::loadState() {
     std::fclose(file);
 }
 
-// Replaced by a rename, so that another process never reads half a file.
-void SessionWorld::saveState() const {
-    const std::string temporary = statePath_ + ".new";
-    std::FILE* file = std::fopen(temporary.c_str(), "wb");
-    if (file == nullptr) {
-        return;
+// Only the session set changes in the file, the others keep what other processes wrote there
+// (one of them may have set its own session since this process read the file): the file is
+// read and replaced under a lock all processes share, and replaced by a rename, so that a reader
+// never sees half a file.
+void SessionWorld::saveVolume(const SessionState& changed) const {
+    const HANDLE lock = CreateMutexW(nullptr, FALSE, L"Local\\QuillmereDoubleVolumeState");
+    if (lock != nullptr) {
+        WaitForSingleObject(lock, INFINITE);
     }
-    for (const auto& session : sessions_) {
-        std::fprintf(file, "%s %.9g\n", narrow(session.id.c_str()).c_str(), static_cast<double>(session.volume));
-    }
-    std::fclose(file);
-    // A test that reads the file at that moment holds it open; its read is brief.
-    for (int attempt = 0; attempt < 500; ++attempt) {
-        if (MoveFileExA(temporary.c_str(), statePath_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-            return;
+    std::vector<std::pair<std::string, float>> volumes;
+    if (std::FILE* file = std::fopen(statePath_.c_str(), "rb")) {
+        char id[256];
+        float volume = 0.0f;
+        while (std::fscanf(file, "%255s %f", id, &volume) == 2) {
+            volumes.emplace_back(id, volume);
         }
-        Sleep(1);
+        std::fclose(file);
+    }
+    const std::string changedId = narrow(changed.id.c_str());
+    const auto found =
+        std::find_if(volumes.begin(), volumes.end(), [&](const auto& item) { return item.first == changedId; });
+    if (found == volumes.end()) {
+        volumes.emplace_back(changedId, changed.volume);
+    } else {
+        found->second = changed.volume;
+    }
+    const std::string temporary = statePath_ + ".new";
+    if (std::FILE* file = std::fopen(temporary.c_str(), "wb")) {
+        for (const auto& [id, volume] : volumes) {
+            std::fprintf(file, "%s %.9g\n", id.c_str(), static_cast<double>(volume));
+        }
+        std::fclose(file);
+        // A test that reads the file at that moment holds it open; its read is brief.
+        for (int attempt = 0; attempt < 500; ++attempt) {
+            if (MoveFileExA(temporary.c_str(), statePath_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+                break;
+            }
+            Sleep(1);
+        }
+    }
+    if (lock != nullptr) {
+        ReleaseMutex(lock);
+        CloseHandle(lock);
     }
 }
 
@@ -185,7 +213,7 @@ HRESULT SessionWorld::setVolume(std::size_t index, float volume) {
     session.volume = volume;
     record("set_volume " + narrow(session.id.c_str()) + text);
     if (!statePath_.empty()) {
-        saveState();
+        saveVolume(session);
     }
     return S_OK;
 }

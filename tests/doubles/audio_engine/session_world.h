@@ -22,8 +22,8 @@
 // SetMasterVolume, late_set_fail every one after the first in a process; read_fail fails
 // GetMasterVolume; get_fail fails GetSession. With volume_state, the volumes outlive the
 // process: they are read from that file (lines "ID VOLUME") when the double loads, and the
-// file is rewritten after every volume set, so that a later process (a guardian, the next run)
-// sees them; a test changes a volume "as the user" by writing the file.
+// session's line is rewritten after every volume set, so that a later process (a guardian, the
+// next run) sees them; a test changes a volume "as the user" by writing the file.
 struct SessionState {
     std::string device;
     DWORD pid = 0;
@@ -72,7 +72,7 @@ private:
     SessionWorld();
     long elapsedMs() const;
     void loadState();
-    void saveState() const;
+    void saveVolume(const SessionState& changed) const;
 
     mutable std::mutex mutex_;
     std::vector<DeviceState> devices_;
