@@ -69,19 +69,9 @@ void recover(StoredJournal& stored, bool logRestored) {
 }  // namespace
 
 void recoverEndedRunsJournals() {
-    const JournalRecoveryLock lock;
-    const ProcessIdentity self = currentProcessIdentity();
-    for (StoredJournal& stored : readJournals()) {
-        if (stored.journal.owner == self || isProcessAlive(stored.journal.owner)) {
-            continue;
-        }
-        recover(stored, true);
-    }
+    forEachEndedRunJournal([](StoredJournal& stored) { recover(stored, true); });
 }
 
 void recoverJournalOf(const ProcessIdentity& owner) {
-    const JournalRecoveryLock lock;
-    if (std::optional<StoredJournal> stored = readJournalOf(owner)) {
-        recover(*stored, false);
-    }
+    forJournalOf(owner, [](StoredJournal& stored) { recover(stored, false); });
 }

@@ -78,3 +78,20 @@ void rewriteJournal(const StoredJournal& stored) {
         replaceJournalFile(stored.path, formatJournal(stored.journal), JournalWrite::Ordinary);
     }
 }
+
+void forEachEndedRunJournal(const std::function<void(StoredJournal&)>& recover) {
+    const JournalRecoveryLock lock;
+    const ProcessIdentity self = currentProcessIdentity();
+    for (StoredJournal& stored : readJournals()) {
+        if (!(stored.journal.owner == self) && !isProcessAlive(stored.journal.owner)) {
+            recover(stored);
+        }
+    }
+}
+
+void forJournalOf(const ProcessIdentity& owner, const std::function<void(StoredJournal&)>& recover) {
+    const JournalRecoveryLock lock;
+    if (std::optional<StoredJournal> stored = readJournalOf(owner)) {
+        recover(*stored);
+    }
+}

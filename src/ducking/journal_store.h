@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -41,6 +42,12 @@ std::vector<StoredJournal> readJournals();
 std::optional<StoredJournal> readJournalOf(const ProcessIdentity& owner);
 // Replaces a journal with what is left of it, or removes it when nothing is.
 void rewriteJournal(const StoredJournal& stored);
+
+// Under the recovery lock, hands `recover` every journal of a program that has ended (never this
+// one's), or the journal of that owner if there is a readable one. `recover` puts back what it
+// can and rewrites the journal with what is left.
+void forEachEndedRunJournal(const std::function<void(StoredJournal&)>& recover);
+void forJournalOf(const ProcessIdentity& owner, const std::function<void(StoredJournal&)>& recover);
 
 // Held while a journal of an ended program is recovered, so that two processes (a guardian, a
 // starting capture) never recover the same one at once.

@@ -5,13 +5,13 @@
 #include <cmath>
 #include <map>
 #include <optional>
-#include <vector>
 #include <string>
+#include <vector>
 
 #include "common/log.h"
+#include "common/process_identity.h"
 #include "common/process_table.h"
 #include "common/run_state.h"
-#include "common/process_identity.h"
 #include "ducking/ducking_journal.h"
 #include "ducking/ducking_ledger.h"
 #include "ducking/ducking_policy.h"
@@ -211,20 +211,11 @@ void recover(PulseConnection& pulse, StoredJournal& stored, bool logRestored) {
 }  // namespace
 
 void recoverEndedPulseJournals(PulseConnection& pulse) {
-    const JournalRecoveryLock lock;
-    const ProcessIdentity self = currentProcessIdentity();
-    for (StoredJournal& stored : readJournals()) {
-        if (!(stored.journal.owner == self) && !isProcessAlive(stored.journal.owner)) {
-            recover(pulse, stored, true);
-        }
-    }
+    forEachEndedRunJournal([&](StoredJournal& stored) { recover(pulse, stored, true); });
 }
 
 void recoverPulseJournalOf(PulseConnection& pulse, const ProcessIdentity& owner) {
-    const JournalRecoveryLock lock;
-    if (std::optional<StoredJournal> stored = readJournalOf(owner)) {
-        recover(pulse, *stored, false);
-    }
+    forJournalOf(owner, [&](StoredJournal& stored) { recover(pulse, stored, false); });
 }
 
 void pulseDuckingThreadMain(PulseConnection& pulse, std::uint32_t targetPid) {
