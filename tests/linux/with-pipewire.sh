@@ -2,7 +2,8 @@
 # The same as with-pulse.sh, with PipeWire's pulse server in place of PulseAudio: a private
 # PipeWire with WirePlumber as its session manager (on a private D-Bus session bus, which
 # WirePlumber needs), pipewire-pulse, and a null sink "quillmere_test" (48 kHz stereo) as the
-# default sink, reachable through PULSE_SERVER; everything is stopped afterwards:
+# default sink, reachable through PULSE_SERVER; everything is stopped afterwards. When the server
+# cannot play, it exits with 2 within seconds and names the logs:
 #   tests/linux/with-pipewire.sh STATE_DIR command [args]
 set -eu
 state=$(realpath -m "$1")
@@ -16,7 +17,13 @@ bus_pid=${bus#* }
 HOME="$state/home" pipewire </dev/null >"$state/pipewire.log" 2>&1 &
 pipewire=$!
 sleep 0.5
-HOME="$state/home" wireplumber </dev/null >"$state/wireplumber.log" 2>&1 &
+# WirePlumber's Bluetooth monitor asks logind for the seat; where logind is missing (a chroot or
+# a container without /run/systemd) WirePlumber then never links a stream. A drop-in in a
+# configuration folder of its own turns that off; its own configuration is read as usual.
+mkdir -p "$state/config/wireplumber/bluetooth.lua.d"
+echo 'bluez_monitor.properties["with-logind"] = false' \
+    >"$state/config/wireplumber/bluetooth.lua.d/60-quillmere-no-logind.lua"
+HOME="$state/home" XDG_CONFIG_HOME="$state/config" wireplumber </dev/null >"$state/wireplumber.log" 2>&1 &
 wireplumber=$!
 HOME="$state/home" pipewire-pulse </dev/null >"$state/pipewire-pulse.log" 2>&1 &
 pulse=$!
@@ -26,11 +33,10 @@ for _ in $(seq 100); do
     pactl info >/dev/null 2>&1 && break
     sleep 0.1
 done
-pactl load-module module-null-sink sink_name=quillmere_test rate=48000 channels=2 >/dev/null
-for _ in $(seq 50); do
-    pactl set-default-sink quillmere_test 2>/dev/null && pactl info | grep -q 'Default Sink: quillmere_test' && break
-    sleep 0.1
-done
+pactl load-module module-null-sink sink_name=quillmere_test rate=48000 channels=2 >/dev/null || true
+. "$(dirname "$0")/sound-server.sh"
+sound_server_ready "$state/wireplumber.log (and pipewire.log, pipewire-pulse.log beside it)" \
+    "$pulse" "$wireplumber" "$pipewire" ${bus_pid% }
 status=0
 "$@" || status=$?
 kill "$pulse" "$wireplumber" "$pipewire" 2>/dev/null || true

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Runs a command beside a private PulseAudio daemon with one null sink ("quillmere_test", 48 kHz
 # stereo) and the stream-restore module, reachable through PULSE_SERVER; the daemon is stopped
-# afterwards. Its folders, and the ducking journals (XDG_STATE_HOME), live under the given
+# afterwards; when the daemon cannot play, it exits with 2 within seconds and names its log. Its folders, and the ducking journals (XDG_STATE_HOME), live under the given
 # state folder:
 #   tests/linux/with-pulse.sh STATE_DIR command [args]
 set -eu
@@ -19,10 +19,8 @@ HOME="$state/home" XDG_RUNTIME_DIR="$state/runtime" PULSE_RUNTIME_PATH="$state/r
 daemon=$!
 export PULSE_SERVER="unix:$socket"
 export XDG_STATE_HOME="$state/state"
-for _ in $(seq 100); do
-    pactl info >/dev/null 2>&1 && break
-    sleep 0.1
-done
+. "$(dirname "$0")/sound-server.sh"
+sound_server_ready "$state/daemon.log" "$daemon"
 status=0
 "$@" || status=$?
 kill "$daemon" 2>/dev/null || true
