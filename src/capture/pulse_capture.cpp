@@ -10,6 +10,7 @@ namespace {
 
 constexpr std::uint32_t kFragmentFrames = PulseCapture::kRate / 50;  // 20 ms
 
+// A request on behalf of one sink input (for its sink, or for its client's properties).
 struct SinkRequest {
     PulseCapture* capture;
     std::uint32_t input;
@@ -31,13 +32,9 @@ PulseCapture::~PulseCapture() {
 
 void PulseCapture::start() {
     const PulseConnection::Lock lock(pulse_);
-    pa_context_set_subscribe_callback(
-        pulse_.context(),
-        [](pa_context*, pa_subscription_event_type_t event, std::uint32_t index, void* user) {
+    pulse_.watchSinkInputs(
+        [](pa_subscription_event_type_t event, std::uint32_t index, void* user) {
             auto* self = static_cast<PulseCapture*>(user);
-            if ((event & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) != PA_SUBSCRIPTION_EVENT_SINK_INPUT || self->stopped_) {
-                return;
-            }
             if ((event & PA_SUBSCRIPTION_EVENT_TYPE_MASK) == PA_SUBSCRIPTION_EVENT_REMOVE) {
                 self->drop(index);
             } else {
@@ -45,7 +42,6 @@ void PulseCapture::start() {
             }
         },
         this);
-    pa_operation_unref(pa_context_subscribe(pulse_.context(), PA_SUBSCRIPTION_MASK_SINK_INPUT, nullptr, nullptr));
     pa_operation_unref(pa_context_get_sink_input_info_list(
         pulse_.context(),
         [](pa_context*, const pa_sink_input_info* info, int last, void* user) {
@@ -62,7 +58,7 @@ void PulseCapture::stop() {
         return;
     }
     stopped_ = true;
-    pa_context_set_subscribe_callback(pulse_.context(), nullptr, nullptr);
+    pulse_.watchSinkInputs(nullptr, nullptr);
     while (!recordings_.empty()) {
         drop(recordings_.begin()->first);
     }
@@ -83,7 +79,25 @@ void PulseCapture::requestInput(std::uint32_t index) {
     }
 }
 
-void PulseCapture::consider(const PulseConnection::SinkInput& input) {
+void PulseCapture::consider(PulseConnection::SinkInput input) {
+    if (!pulse_.resolveOwner(input)) {
+        // A stream that names no process: its client's properties first, then a fresh look.
+        auto* request = new SinkRequest{this, input.index, 0};
+        if (pulse_.requestClient(
+                input.client,
+                [](void* user) {
+                    auto* pending = static_cast<SinkRequest*>(user);
+                    if (!pending->capture->stopped_) {
+                        pending->capture->requestInput(pending->input);
+                    }
+                    delete pending;
+                },
+                request)) {
+            return;
+        }
+        delete request;
+        pulse_.resolveOwner(input);
+    }
     const bool related = isRelatedProcess(input.pid, targetPid_, snapshotProcesses(), ownPid_);
     const bool wanted = includeMode_ ? related : !related;
     const auto found = recordings_.find(input.index);

@@ -13,7 +13,8 @@
 // sink inputs of the target and its descendants, exclude mode every other one except those of
 // the program's own tree. Each stream is recorded in its sink's own channel map (no remix by the
 // server, so no change of level), at the mixing rate, averaged to mono here and queued in the
-// mixer. Sink inputs that appear, move to another sink or leave are followed.
+// mixer. Sink inputs that appear, move to another sink or leave are followed. A sink input's
+// process is its owner (streamOwner): its own, else its client's.
 class PulseCapture {
 public:
     // 48 kHz float: what the streams are recorded as before the mix-down.
@@ -40,7 +41,7 @@ private:
     };
 
     // Loop thread from here on.
-    void consider(const PulseConnection::SinkInput& input);
+    void consider(PulseConnection::SinkInput input);
     void record(std::uint32_t input, const PulseConnection::Sink& sink);
     void drop(std::uint32_t input);
     void requestInput(std::uint32_t index);

@@ -2,22 +2,16 @@
 
 #include <pulse/ext-stream-restore.h>
 
-#include <cstdlib>
-
 namespace {
-
-std::uint32_t parsePid(const char* text) {
-    if (text == nullptr || *text == '\0') {
-        return 0;
-    }
-    char* end = nullptr;
-    const unsigned long value = std::strtoul(text, &end, 10);
-    return *end == '\0' && value <= 0xFFFFFFFFul ? static_cast<std::uint32_t>(value) : 0;
-}
 
 std::string property(const pa_proplist* properties, const char* key) {
     const char* value = pa_proplist_gets(properties, key);
     return value == nullptr ? std::string() : std::string(value);
+}
+
+OwnerProperties ownerPropertiesOf(const pa_proplist* properties) {
+    return {property(properties, PA_PROP_APPLICATION_PROCESS_ID),
+            property(properties, PA_PROP_APPLICATION_PROCESS_BINARY), property(properties, "pipewire.sec.pid")};
 }
 
 // The name module-stream-restore files a stream's volume under, by its own rules.
@@ -118,8 +112,11 @@ PulseConnection::SinkInput PulseConnection::describe(const pa_sink_input_info& i
     SinkInput input;
     input.index = info.index;
     input.sink = info.sink;
-    input.pid = parsePid(pa_proplist_gets(info.proplist, PA_PROP_APPLICATION_PROCESS_ID));
-    input.binary = property(info.proplist, PA_PROP_APPLICATION_PROCESS_BINARY);
+    input.client = info.client;
+    input.properties = ownerPropertiesOf(info.proplist);
+    const StreamOwner owner = streamOwner(input.properties, nullptr);
+    input.pid = owner.pid;
+    input.binary = owner.binary;
     input.volume = info.volume;
     input.map = info.channel_map;
     input.hasVolume = info.has_volume != 0 && info.volume_writable != 0;
@@ -155,7 +152,93 @@ std::vector<PulseConnection::SinkInput> PulseConnection::sinkInputs() const {
             answer->connection->signal();
         },
         &request));
+    for (SinkInput& input : request.inputs) {
+        if (!resolveOwner(input)) {
+            wait(askClient(input.client, nullptr, nullptr));
+            resolveOwner(input);
+        }
+    }
     return request.inputs;
+}
+
+bool PulseConnection::resolveOwner(SinkInput& input) const {
+    const StreamOwner own = streamOwner(input.properties, nullptr);
+    if (input.client == PA_INVALID_INDEX || (own.pid != 0 && !own.binary.empty())) {
+        return true;
+    }
+    const auto client = clients_.find(input.client);
+    if (client == clients_.end()) {
+        return false;
+    }
+    const StreamOwner owner = streamOwner(input.properties, &client->second);
+    input.pid = owner.pid;
+    input.binary = owner.binary;
+    return true;
+}
+
+pa_operation* PulseConnection::askClient(std::uint32_t client, void (*done)(void* user), void* user) const {
+    struct Request {
+        const PulseConnection* connection;
+        std::uint32_t client;
+        void (*done)(void*);
+        void* user;
+    };
+    auto* request = new Request{this, client, done, user};
+    pa_operation* operation = pa_context_get_client_info(
+        context_, client,
+        [](pa_context*, const pa_client_info* info, int last, void* data) {
+            auto* pending = static_cast<Request*>(data);
+            if (last == 0 && info != nullptr) {
+                pending->connection->clients_[pending->client] = ownerPropertiesOf(info->proplist);
+                return;
+            }
+            // The end of the answer; a client that is already gone names no process.
+            pending->connection->clients_.emplace(pending->client, OwnerProperties{});
+            pending->connection->signal();
+            if (pending->done != nullptr) {
+                pending->done(pending->user);
+            }
+            delete pending;
+        },
+        request);
+    if (operation == nullptr) {
+        clients_.emplace(client, OwnerProperties{});
+        delete request;
+    }
+    return operation;
+}
+
+bool PulseConnection::requestClient(std::uint32_t client, void (*done)(void* user), void* user) const {
+    pa_operation* operation = askClient(client, done, user);
+    if (operation == nullptr) {
+        return false;
+    }
+    pa_operation_unref(operation);
+    return true;
+}
+
+void PulseConnection::watchSinkInputs(SinkInputEvent event, void* user) {
+    sinkInputEvent_ = event;
+    sinkInputUser_ = user;
+    if (event == nullptr) {
+        return;
+    }
+    pa_context_set_subscribe_callback(
+        context_,
+        [](pa_context*, pa_subscription_event_type_t type, std::uint32_t index, void* connection) {
+            auto* self = static_cast<PulseConnection*>(connection);
+            const auto facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
+            if (facility == PA_SUBSCRIPTION_EVENT_CLIENT &&
+                (type & PA_SUBSCRIPTION_EVENT_TYPE_MASK) == PA_SUBSCRIPTION_EVENT_REMOVE) {
+                self->clients_.erase(index);
+            } else if (facility == PA_SUBSCRIPTION_EVENT_SINK_INPUT && self->sinkInputEvent_ != nullptr) {
+                self->sinkInputEvent_(type, index, self->sinkInputUser_);
+            }
+        },
+        this);
+    pa_operation_unref(pa_context_subscribe(
+        context_, static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK_INPUT | PA_SUBSCRIPTION_MASK_CLIENT),
+        nullptr, nullptr));
 }
 
 std::optional<PulseConnection::Sink> PulseConnection::defaultSink() const {

@@ -3,10 +3,13 @@
 #include <pulse/pulseaudio.h>
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "common/stream_owner.h"
 
 // The program's connection to the sound server (PulseAudio, or PipeWire's pulse server): a
 // libpulse threaded main loop and a ready context on it. Callbacks run on the loop's thread.
@@ -43,8 +46,11 @@ public:
     struct SinkInput {
         std::uint32_t index = 0;
         std::uint32_t sink = 0;
-        std::uint32_t pid = 0;  // application.process.id; 0 when the stream names none
-        std::string binary;     // application.process.binary
+        std::uint32_t client = PA_INVALID_INDEX;
+        OwnerProperties properties;  // the stream's own
+        // The owning process and its binary name (streamOwner); 0 and empty when nothing names one.
+        std::uint32_t pid = 0;
+        std::string binary;
         pa_cvolume volume{};
         pa_channel_map map{};
         bool hasVolume = false;  // the stream has a volume the program may set
@@ -61,7 +67,7 @@ public:
         pa_channel_map map{};
     };
 
-    // Queries; each takes the lock itself.
+    // Queries; each takes the lock itself. Every sink input comes with its owner resolved.
     std::vector<SinkInput> sinkInputs() const;
     std::optional<Sink> defaultSink() const;
     // Sets a sink input's volume; false when the server refused it (or it is gone).
@@ -78,12 +84,33 @@ public:
     bool rememberVolume(const std::string& key, const pa_channel_map& map, const pa_cvolume& volume, bool mute) const;
 
     // The sink input's fields from the server's description of it (loop thread or lock held).
+    // Its owner is the one it names itself; see resolveOwner.
     static SinkInput describe(const pa_sink_input_info& info);
     static Sink describe(const pa_sink_info& info);
 
+    // The rest is for the loop thread or a holder of the lock.
+
+    // Completes the owner from the properties of the stream's client, as streamOwner says; false
+    // when they are needed and not known yet (requestClient asks for them).
+    bool resolveOwner(SinkInput& input) const;
+    // Asks for a client's properties, kept until the client goes away (while a watcher is set),
+    // then calls done(user) on the loop thread. False when the request could not be sent: the
+    // client is then taken as one that names no process, and done is not called.
+    bool requestClient(std::uint32_t client, void (*done)(void* user), void* user) const;
+    // Calls event(type, index, user) on the loop thread for every sink input that appears,
+    // changes or leaves, until it is set to null.
+    using SinkInputEvent = void (*)(pa_subscription_event_type_t type, std::uint32_t index, void* user);
+    void watchSinkInputs(SinkInputEvent event, void* user);
+
 private:
     PulseConnection() = default;
+    // The request behind requestClient; done may be null (a waiter under the lock is signalled).
+    pa_operation* askClient(std::uint32_t client, void (*done)(void* user), void* user) const;
 
     pa_threaded_mainloop* loop_ = nullptr;
     pa_context* context_ = nullptr;
+    // Clients' properties by index, as far as they were asked for.
+    mutable std::map<std::uint32_t, OwnerProperties> clients_;
+    SinkInputEvent sinkInputEvent_ = nullptr;
+    void* sinkInputUser_ = nullptr;
 };

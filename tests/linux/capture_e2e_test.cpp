@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
@@ -84,8 +85,8 @@ double toneLevel(const std::vector<float>& second, double hz) {
     std::vector<double> levels;
     for (std::size_t start = 0; start + 4000 <= second.size(); start += 4000) {
         levels.push_back(tone_measure::amplitudeAt({second.begin() + static_cast<std::ptrdiff_t>(start),
-                                                second.begin() + static_cast<std::ptrdiff_t>(start + 4000)},
-                                               hz, 16000));
+                                                    second.begin() + static_cast<std::ptrdiff_t>(start + 4000)},
+                                                   hz, 16000));
     }
     std::sort(levels.begin(), levels.end());
     return (levels[1] + levels[2]) / 2.0;
@@ -159,6 +160,55 @@ TEST(LinuxCapture, EveryEndOfTheRunIsOrderly) {
                   (std::vector<std::string>{"[win-helper] build v3-mingw-uuid-fix",
                                             "[win-helper] Failed to connect to the sound server: Connection refused"}));
     }
+}
+
+// A player that talks to PipeWire natively (pw-play) opens a stream that names no process; its
+// client does. Such streams exist only on PipeWire's pulse server.
+TEST(LinuxCapture, ANativePipeWirePlayersStreamIsItsClientsProcessInEveryUse) {
+    if (run("pactl info").find("on PipeWire") == std::string::npos) {
+        GTEST_SKIP() << "native PipeWire streams need PipeWire's pulse server";
+    }
+    const std::string tone = (std::filesystem::temp_directory_path() / "quillmere-native-tone.wav").string();
+    run("sox -n -r 48000 -c 2 -b 16 " + tone + " synth 30 sine 1000 vol 0.5");
+    LinuxProcess native({"/usr/bin/pw-play", tone});
+    const std::string pid = std::to_string(native.pid());
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (reportedStream(native.pid()).index.empty() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(50ms);
+    }
+    const std::string index = reportedStream(native.pid()).index;
+    ASSERT_FALSE(index.empty()) << "pw-play's stream did not appear";
+    run("pactl set-sink-input-volume " + index + " 1.0");
+    const auto other = play(300, 0.1, 30);
+
+    struct Case {
+        const char* mode;
+        double thousand;
+        double threeHundred;
+    };
+    for (const Case& c : {Case{"include", 0.5, 0.0}, Case{"exclude", 0.0, 0.1}}) {
+        LinuxProcess capture({quillmereProgram(), pid, "1", c.mode});
+        ASSERT_TRUE(capture.waitForLog(kStarted)) << c.mode;
+        const std::vector<float> second = secondOfSound(capture);
+        EXPECT_NEAR(toneLevel(second, 1000), c.thousand, 0.02) << c.mode;
+        EXPECT_NEAR(toneLevel(second, 300), c.threeHundred, 0.004) << c.mode;
+        EXPECT_EQ(stopAndWait(capture), 0) << c.mode;
+    }
+
+    // Another application's capture lowers it under its client's binary name, and puts it back.
+    run("pactl set-sink-input-volume " + index + " 0.8");
+    {
+        LinuxProcess capture({quillmereProgram(), std::to_string(other->pid()), "0.2"});
+        ASSERT_TRUE(capture.waitForLog("[win-helper] Ducking session pw-cat (pid " + pid + "): 0.8 -> 0.16"));
+        EXPECT_EQ(reportedStream(native.pid()).decibels, "-15.92 dB");
+        EXPECT_EQ(stopAndWait(capture), 0);
+        EXPECT_EQ(reportedStream(native.pid()).decibels, "-1.94 dB");
+    }
+
+    LinuxProcess listing({quillmereProgram(), "--list-sessions"});
+    EXPECT_EQ(listing.waitForEnd(), 0);
+    EXPECT_NE(listing.output().find("{\"pid\":" + pid + ",\"name\":\"pw-cat\"}"), std::string::npos)
+        << listing.output();
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <sstream>
+#include <utility>
 
 extern char** environ;
 
@@ -174,18 +175,39 @@ std::string run(const std::string& command) {
 }
 
 Reported reportedStream(pid_t pid) {
+    const std::string property = "application.process.id = \"" + std::to_string(pid) + "\"";
+    // A native PipeWire player's stream names no process; the client that opened it does.
+    std::string client;
+    {
+        std::istringstream clients(run("pactl list clients"));
+        std::string current;
+        for (std::string line; std::getline(clients, line);) {
+            if (line.rfind("Client #", 0) == 0) {
+                current = line.substr(8);
+            } else if (line.find(property) != std::string::npos) {
+                client = current;
+            }
+        }
+    }
     std::istringstream report(run("pactl list sink-inputs"));
-    Reported current;
-    Reported found;
+    std::vector<std::pair<Reported, bool>> streams;  // each with whether it is the process's
     for (std::string line; std::getline(report, line);) {
         if (line.rfind("Sink Input #", 0) == 0) {
-            current = {line.substr(12), ""};
+            streams.push_back({{line.substr(12), ""}, false});
+        } else if (streams.empty()) {
+            continue;
         } else if (line.find("\tVolume: ") == 0) {
             const std::size_t end = line.find(" dB");
             const std::size_t start = line.rfind("/ ", end);
-            current.decibels = line.substr(start + 2, end + 3 - start - 2);
-        } else if (line.find("application.process.id = \"" + std::to_string(pid) + "\"") != std::string::npos) {
-            found = current;
+            streams.back().first.decibels = line.substr(start + 2, end + 3 - start - 2);
+        } else if (line.find(property) != std::string::npos || (!client.empty() && line == "\tClient: " + client)) {
+            streams.back().second = true;
+        }
+    }
+    Reported found;
+    for (const auto& [stream, owned] : streams) {
+        if (owned) {
+            found = stream;
         }
     }
     return found;

@@ -58,7 +58,8 @@ private:
 std::string run(const std::string& command);
 
 // The sink input of a process, as the server reports it (pactl): its index and its volume in dB
-// ("-1.94 dB"); empty when the process has none.
+// ("-1.94 dB"); empty when the process has none. A stream that names no process belongs to the
+// process its client names.
 struct Reported {
     std::string index;
     std::string decibels;
