@@ -16,8 +16,10 @@
 
 int main(int argc, char** argv) {
     const int changes = argc > 1 ? std::atoi(argv[1]) : 1000;
+    DuckingLedger ledger;
+    OwnJournal journal(currentProcessIdentity());
     for (int session = 0; session < 4; ++session) {
-        g_savedVolumes.recordLowered(
+        ledger.recordLowered(
             L"{0.0.0.00000000}.{7f1e2a33-9c4b-4c1e-a1b2-c3d4e5f60718}|\\Device\\"
             L"HarddiskVolume3\\Apps\\player" +
                 std::to_wstring(session) + L".exe%b{00000000-0000-0000-0000-000000000000}",
@@ -28,12 +30,12 @@ int main(int argc, char** argv) {
     for (const JournalWrite write : {JournalWrite::Durable, JournalWrite::Ordinary}) {
         std::vector<double> samples;
         for (int change = 0; change < changes; ++change) {
-            g_savedVolumes.recordReapplied(
+            ledger.recordReapplied(
                 L"{0.0.0.00000000}.{7f1e2a33-9c4b-4c1e-a1b2-c3d4e5f60718}|\\Device\\"
                 L"HarddiskVolume3\\Apps\\player0.exe%b{00000000-0000-0000-0000-000000000000}",
                 change % 2 == 0 ? 0.4f : 0.16f);
             QueryPerformanceCounter(&before);
-            persistLedgerJournal(write);
+            journal.persist(ledger, write);
             QueryPerformanceCounter(&after);
             samples.push_back(1e6 * static_cast<double>(after.QuadPart - before.QuadPart) /
                               static_cast<double>(frequency.QuadPart));
@@ -43,6 +45,6 @@ int main(int argc, char** argv) {
                     write == JournalWrite::Durable ? "durable" : "ordinary", samples.size(),
                     samples[samples.size() / 2], samples[samples.size() * 99 / 100], samples.back());
     }
-    g_savedVolumes.finishRestore({});
+    ledger.finishRestore({});
     return 0;
 }

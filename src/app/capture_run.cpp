@@ -45,7 +45,7 @@ private:
 
 }  // namespace
 
-int runCapture(std::uint32_t pid, bool includeMode, ResampleQuality quality) {
+int runCapture(std::uint32_t pid, bool includeMode, ResampleQuality quality, DuckingWorker& ducking) {
     // Released in reverse order of acquisition on every path: capture client, then client.
     const ComRef<IAudioClient> audioClient = activateProcessLoopbackClient(pid, includeMode);
     if (!audioClient) {
@@ -69,7 +69,7 @@ int runCapture(std::uint32_t pid, bool includeMode, ResampleQuality quality) {
     bool workersStarted = startStdinReader();
     if (workersStarted) {
         startGuardian();
-        workersStarted = startDuckingThread(pid);
+        workersStarted = ducking.start(pid);
     }
     if (workersStarted) {
         startHostWatch();
@@ -81,7 +81,7 @@ int runCapture(std::uint32_t pid, bool includeMode, ResampleQuality quality) {
         runCaptureLoop(capture->captureClient.get(), converter, sink);
     }
 
-    endDucking();
+    ducking.end();
     audioClient->Stop();
     capture->captureClient.reset();
     return workersStarted ? 0 : 1;

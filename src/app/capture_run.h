@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "app/workers.h"
 #include "capture/pcm_downconverter.h"
 
 // One capture from activation to its end, inside the COM apartment that the caller entered:
@@ -9,4 +10,4 @@
 // into standard output, and on every way out stops the ducking, restores the volumes and
 // releases the clients. Returns the exit status: 1 when the capture could not start, 0 once
 // it ran. The quality chooses how packets become 16 kHz samples.
-int runCapture(std::uint32_t pid, bool includeMode, ResampleQuality quality);
+int runCapture(std::uint32_t pid, bool includeMode, ResampleQuality quality, DuckingWorker& ducking);

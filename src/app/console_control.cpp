@@ -2,6 +2,7 @@
 
 #include "common/log.h"
 #include "app/workers.h"
+#include "common/run_state.h"
 
 namespace {
 
@@ -23,6 +24,10 @@ BOOL WINAPI consoleCtrlHandler(DWORD ctrlType) {
         return FALSE;
     }
     LogLine() << "[win-helper] Received console control signal: " << ctrlType;
-    stopDuckingAndRestore();
+    if (DuckingWorker* worker = g_duckingWorker.load()) {
+        worker->stopAndRestore();
+    } else {
+        requestWorkersStop();
+    }
     return FALSE;
 }

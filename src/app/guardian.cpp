@@ -7,8 +7,9 @@
 
 #include "common/log.h"
 #include "common/win_resources.h"
-#include "ducking/journal_recovery.h"
+#include "ducking/ducking_engine.h"
 #include "ducking/journal_store.h"
+#include "ducking/session_volumes_windows.h"
 
 namespace {
 
@@ -91,7 +92,10 @@ int runGuardian(const ProcessIdentity& owner) {
     if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
         return 1;
     }
-    recoverJournalOf(owner);
+    {
+        WindowsSessionVolumes sessions;
+        recoverJournalOf(sessions, owner);
+    }
     CoUninitialize();
     return 0;
 }

@@ -19,7 +19,9 @@
 #include "common/protocol_text.h"
 #include "common/pulse_connection.h"
 #include "common/run_state.h"
-#include "ducking/pulse_ducking.h"
+#include "common/process_identity.h"
+#include "ducking/ducking_engine.h"
+#include "ducking/session_volumes_linux.h"
 
 namespace {
 
@@ -111,9 +113,11 @@ int runLinuxCapture(std::uint32_t pid, bool includeMode, ResampleQuality quality
     }
     // The guardian before the ducking thread, so that it watches before anything is lowered.
     startLinuxGuardian();
+    PulseSessionVolumes sessions(*pulse);
+    DuckingEngine engine(sessions, currentProcessIdentity());
     std::thread ducking;
     try {
-        ducking = std::thread(pulseDuckingThreadMain, std::ref(*pulse), pid);
+        ducking = std::thread([&engine, pid] { engine.run(pid); });
     } catch (const std::exception& failure) {
         LogLine() << "[win-helper] Failed to start the ducking thread: " << failure.what();
         return 1;
@@ -131,6 +135,6 @@ int runLinuxCapture(std::uint32_t pid, bool includeMode, ResampleQuality quality
     capture.stop();
     requestWorkersStop();
     ducking.join();
-    restorePulseVolumes(*pulse);
+    engine.restore();
     return 0;
 }

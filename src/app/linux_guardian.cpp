@@ -12,7 +12,8 @@
 
 #include "common/log.h"
 #include "common/pulse_connection.h"
-#include "ducking/pulse_ducking.h"
+#include "ducking/ducking_engine.h"
+#include "ducking/session_volumes_linux.h"
 
 namespace {
 
@@ -86,6 +87,7 @@ int runLinuxGuardian(const ProcessIdentity& owner) {
     if (!pulse) {
         return 1;  // the next start recovers the journal
     }
-    recoverPulseJournalOf(*pulse, owner);
+    PulseSessionVolumes sessions(*pulse);
+    recoverJournalOf(sessions, owner);
     return 0;
 }

@@ -4,8 +4,12 @@
 #include "app/command_line.h"
 #include "app/console_control.h"
 #include "app/guardian.h"
+#include "app/workers.h"
 #include "common/log.h"
+#include "common/process_identity.h"
 #include "common/protocol_text.h"
+#include "ducking/ducking_engine.h"
+#include "ducking/session_volumes_windows.h"
 #include "listing/app_listing.h"
 #include "listing/session_listing.h"
 
@@ -23,13 +27,22 @@ int main(int argc, char** argv) {
     }
     applyCaptureArguments(commandLine);
 
+    // The ducking side of the run, never destroyed: a console handler may still be restoring
+    // through it while the process ends.
+    struct Ducking {
+        WindowsSessionVolumes sessions;
+        DuckingEngine engine{sessions, currentProcessIdentity()};
+        DuckingWorker worker{engine};
+    };
+    DuckingWorker& ducking = (new Ducking)->worker;
+    g_duckingWorker.store(&ducking);
     SetConsoleCtrlHandler(consoleCtrlHandler, TRUE);
     const HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     if (FAILED(hr)) {
         LogLine() << kCoInitializeFailedPrefix << hr;
         return 1;
     }
-    const int status = runCapture(commandLine.pid, commandLine.includeMode, commandLine.quality);
+    const int status = runCapture(commandLine.pid, commandLine.includeMode, commandLine.quality, ducking);
     CoUninitialize();
     return status;
 }

@@ -1,41 +1,14 @@
 #include "app/workers.h"
 
+#include <windows.h>
+
 #include <exception>
-#include <mutex>
 
 #include "app/stdin_reader.h"
 #include "common/log.h"
 #include "common/run_state.h"
-#include "ducking/ducking_engine.h"
-#include "ducking/volume_restoration.h"
 
-std::thread g_duckThread;
-
-namespace {
-
-// Guards the start and the join of g_duckThread and every restoration of the stop paths: a
-// second stop path waits until the first has joined and restored, so neither restores while
-// the thread still writes the ledger, and the main thread never leaves COM under a console
-// handler's restoration. Never destroyed: a console handler may hold it while the process ends.
-std::mutex& g_duckThreadMutex = *new std::mutex;
-// Set by the main thread's last restoration; a console handler that comes later has nothing
-// left to do (and the apartment it would need is going).
-bool g_duckingEnded = false;
-
-void stopAndRestore(bool forGood) {
-    requestWorkersStop();
-    const std::lock_guard<std::mutex> lock(g_duckThreadMutex);
-    if (g_duckingEnded) {
-        return;
-    }
-    if (g_duckThread.joinable()) {
-        g_duckThread.join();
-    }
-    restoreSessionVolumes();
-    g_duckingEnded = forGood;
-}
-
-}  // namespace
+std::atomic<DuckingWorker*> g_duckingWorker{nullptr};
 
 bool startStdinReader() {
     try {
@@ -47,10 +20,16 @@ bool startStdinReader() {
     }
 }
 
-bool startDuckingThread(std::uint32_t targetPid) {
-    const std::lock_guard<std::mutex> lock(g_duckThreadMutex);
+bool DuckingWorker::start(std::uint32_t targetPid) {
+    const std::lock_guard<std::mutex> lock(mutex_);
     try {
-        g_duckThread = std::thread(duckingThreadMain, targetPid);
+        thread_ = std::thread([this, targetPid] {
+            if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
+                return;
+            }
+            engine_.run(targetPid);
+            CoUninitialize();
+        });
         return true;
     } catch (const std::exception& error) {
         LogLine() << "[win-helper] Failed to start the ducking thread: " << error.what();
@@ -58,10 +37,23 @@ bool startDuckingThread(std::uint32_t targetPid) {
     }
 }
 
-void stopDuckingAndRestore() {
-    stopAndRestore(false);
+void DuckingWorker::stop(bool forGood) {
+    requestWorkersStop();
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (ended_) {
+        return;
+    }
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+    engine_.restore();
+    ended_ = forGood;
 }
 
-void endDucking() {
-    stopAndRestore(true);
+void DuckingWorker::stopAndRestore() {
+    stop(false);
+}
+
+void DuckingWorker::end() {
+    stop(true);
 }

@@ -31,3 +31,18 @@ inline constexpr char kActivationErrorPrefix[] = "Activation completed with erro
 inline constexpr char kNoAudioClientLine[] = "Failed to get IAudioClient";
 inline constexpr char kGetServiceFailedPrefix[] = "GetService(IAudioCaptureClient) failed: ";
 inline constexpr char kStartFailedPrefix[] = "IAudioClient::Start failed: ";
+
+// Ducking: what the engine does to other applications' sessions, each line followed by the
+// session's label or a level.
+inline constexpr char kDuckingSessionPrefix[] = "[win-helper] Ducking session ";
+inline constexpr char kUpdatingDuckingPrefix[] = "[win-helper] Updating ducking session ";
+inline constexpr char kDuckFailedPrefix[] = "[win-helper] Failed to duck session ";
+inline constexpr char kUpdateFailedPrefix[] = "[win-helper] Failed to update ducked session ";
+inline constexpr char kVolumeAccessFailedPrefix[] = "[win-helper] Failed to access session volume for ";
+inline constexpr char kVolumeReadFailedPrefix[] = "[win-helper] Failed to read session volume for ";
+inline constexpr char kRestoringLine[] = "[win-helper] Restoring audio session volumes...";
+inline constexpr char kRestoredPrefix[] = "[win-helper] Restored session volume to: ";
+inline constexpr char kRestoreFailedPrefix[] = "[win-helper] Failed to restore session volume hr=";
+inline constexpr char kRecoveredPrefix[] = "[win-helper] Restored session volume left lowered by an earlier run to: ";
+inline constexpr char kJournalUnreadablePrefix[] = "[win-helper] Ignoring unreadable ducking journal: ";
+inline constexpr char kJournalWriteFailedPrefix[] = "[win-helper] Failed to write ducking journal: ";

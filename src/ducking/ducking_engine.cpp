@@ -1,31 +1,29 @@
 #include "ducking/ducking_engine.h"
 
-#include <windows.h>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
 
-#include "common/audio_endpoints.h"
 #include "common/log.h"
-#include "common/process_table.h"
+#include "common/protocol_text.h"
 #include "common/run_state.h"
-#include "common/process_identity.h"
 #include "ducking/ducking_journal.h"
-#include "ducking/ducking_ledger.h"
 #include "ducking/ducking_policy.h"
-#include "ducking/journal_recovery.h"
-#include "ducking/journal_store.h"
-#include "ducking/volume_restoration.h"
-
-namespace {
 
 // The journals of the other programs that run now, read once per pass and only when a session
-// is about to be lowered: a session one of them lowered keeps that program's original volume.
-class OtherLiveJournals {
+// is about to be lowered.
+class DuckingEngine::OtherLiveJournals {
 public:
+    explicit OtherLiveJournals(const ProcessIdentity& self) : self_(self) {}
+
     const std::vector<Journal>& get() {
         if (!read_) {
             read_ = true;
-            const ProcessIdentity self = currentProcessIdentity();
             for (StoredJournal& stored : readJournals()) {
-                if (!(stored.journal.owner == self) && isProcessAlive(stored.journal.owner)) {
+                if (!(stored.journal.owner == self_) && isProcessAlive(stored.journal.owner)) {
                     journals_.push_back(std::move(stored.journal));
                 }
             }
@@ -34,131 +32,205 @@ public:
     }
 
 private:
+    const ProcessIdentity& self_;
     bool read_ = false;
     std::vector<Journal> journals_;
 };
 
-// Carries out the ledger's plan for one active session that the mode selects.
-void duckSession(IAudioSessionControl* control, IAudioSessionControl2* control2, std::uint32_t pid,
-                 const ProcessTable& table, float ratio, bool reapply, OtherLiveJournals& others) {
-    const std::wstring key = sessionIdentifier(control2);
+DuckingEngine::DuckingEngine(SessionVolumes& sessions, const ProcessIdentity& self)
+    : sessions_(sessions), self_(self), journal_(self) {}
+
+void DuckingEngine::duck(std::size_t session, const AudioSession& found, const ProcessTable& table, float ratio,
+                         bool reapply, OtherLiveJournals& others) {
+    const std::wstring& key = found.identifier;
     if (key.empty()) {
         return;
     }
     // Only a logged line needs the label: steady passes over saved sessions build none.
-    const auto label = [&] { return processLabel(pid, table); };
-    ComRef<ISimpleAudioVolume> volume;
-    HRESULT hr = control->QueryInterface(__uuidof(ISimpleAudioVolume), volume.putVoid());
-    if (FAILED(hr)) {
-        if (g_savedVolumes.firstVolumeFailure(key)) {
-            LogLine() << "[win-helper] Failed to access session volume for " << label() << " hr=" << hr;
+    const auto label = [&] { return sessions_.label(session, table); };
+    PlatformError error = 0;
+    if (!sessions_.openVolume(session, error)) {
+        if (ledger_.firstVolumeFailure(key)) {
+            LogLine() << kVolumeAccessFailedPrefix << label() << " hr=" << error;
         }
         return;
     }
-    const DuckingLedger::Plan plan = g_savedVolumes.plan(key, reapply);
-    switch (plan.action) {
-        case DuckingLedger::Action::Lower: {
-            float current = 0.0f;
-            hr = volume->GetMasterVolume(&current);
-            if (FAILED(hr)) {
-                // Without the volume from before there is nothing to put back: not lowered.
-                if (g_savedVolumes.firstReadFailure(key)) {
-                    LogLine() << "[win-helper] Failed to read session volume for " << label() << " hr=" << hr;
+    const DuckingLedger::Plan plan = ledger_.plan(key, reapply);
+    if (plan.action == DuckingLedger::Action::Leave) {
+        return;
+    }
+    const bool lower = plan.action == DuckingLedger::Action::Lower;
+    float before = plan.before;
+    if (lower) {
+        const std::optional<float> current = sessions_.readLevel(session, error);
+        if (!current) {
+            // Without the volume from before there is nothing to put back: not lowered.
+            if (ledger_.firstReadFailure(key)) {
+                LogLine() << kVolumeReadFailedPrefix << label() << " hr=" << error;
+            }
+            return;
+        }
+        before = ledger_.originalVolume(key, *current, others.get(), sessions_.levelMatch());
+    }
+    const float after = duckedVolume(ratio, before);
+    // Journal first: a kill right after the volume is set must find it listed. A first lowering
+    // is written durably; a new ratio lists both volumes (a kill on either side of the set finds
+    // the session at one of them) and waits for no disk flush.
+    const auto previous = lower ? ledger_.recordLowered(key, before, after) : ledger_.recordReapplied(key, after);
+    journal_.persist(ledger_, lower ? JournalWrite::Durable : JournalWrite::Ordinary);
+    if (!sessions_.setLevel(session, after, error)) {
+        ledger_.revert(key, previous);
+        LogLine() << (lower ? kDuckFailedPrefix : kUpdateFailedPrefix) << label() << " hr=" << error;
+        return;
+    }
+    sessions_.lowered(session, before);
+    LogLine() << (lower ? kDuckingSessionPrefix : kUpdatingDuckingPrefix) << label() << ": " << before << " -> "
+              << after;
+}
+
+void DuckingEngine::pass(std::uint32_t targetPid, bool includeMode, float ratio, bool reapply,
+                         const ProcessTable& table) {
+    std::vector<AudioSession> found;
+    if (!sessions_.walk(found)) {
+        found.clear();
+    }
+    OtherLiveJournals others(self_);
+    for (std::size_t session = 0; session < found.size(); ++session) {
+        const AudioSession& candidate = found[session];
+        const bool related = isRelatedProcess(candidate.pid, targetPid, table, self_.pid);
+        if (candidate.active && isDuckingCandidate(candidate.pid, related, includeMode) &&
+            !isExcludedByName(candidate.pid, table)) {
+            duck(session, candidate, table, ratio, reapply, others);
+        }
+    }
+    sessions_.endWalk();
+    ledger_.settle();
+    journal_.persist(ledger_);
+}
+
+void DuckingEngine::restore() {
+    LogLine() << kRestoringLine;
+    DuckingLedger::RestoreOutcome outcome;
+    std::vector<AudioSession> found;
+    if (sessions_.walk(found)) {
+        const auto& entries = ledger_.entries();
+        for (std::size_t session = 0; session < found.size(); ++session) {
+            const std::wstring& identifier = found[session].identifier;
+            const auto entry = entries.find(identifier);
+            PlatformError error = 0;
+            if (identifier.empty() || entry == entries.end() || !sessions_.openVolume(session, error)) {
+                continue;
+            }
+            if (entry->second.pending) {
+                switch (recoveryAction(sessions_.readLevel(session, error), entry->second.set,
+                                       entry->second.previousSet, sessions_.levelMatch())) {
+                    case RecoveryAction::Restore: break;
+                    case RecoveryAction::Drop: outcome.dropped.insert(identifier); continue;
+                    case RecoveryAction::Keep: continue;
                 }
-                return;
             }
-            const float before = g_savedVolumes.originalVolume(key, current, others.get());
-            const float after = duckedVolume(ratio, before);
-            // Journal first: a kill right after the volume is set must find it listed.
-            const auto previous = g_savedVolumes.recordLowered(key, before, after);
-            persistLedgerJournal(JournalWrite::Durable);
-            const HRESULT set = volume->SetMasterVolume(after, nullptr);
-            if (FAILED(set)) {
-                g_savedVolumes.revert(key, previous);
-                LogLine() << "[win-helper] Failed to duck session " << label() << " hr=" << set;
-                return;
+            if (!sessions_.setLevel(session, entry->second.before, error)) {
+                LogLine() << kRestoreFailedPrefix << error;
+                outcome.failed.insert(identifier);
+                continue;
             }
-            LogLine() << "[win-helper] Ducking session " << label() << ": " << before << " -> " << after;
-            return;
+            LogLine() << kRestoredPrefix << entry->second.before;
+            outcome.restored.insert(identifier);
         }
-        case DuckingLedger::Action::Reapply: {
-            const float after = duckedVolume(ratio, plan.before);
-            // Journal first, listing both volumes: a kill on either side of the set finds the
-            // session at one of them. An ordinary write: a new ratio waits for no disk flush.
-            const auto previous = g_savedVolumes.recordReapplied(key, after);
-            persistLedgerJournal();
-            const HRESULT set = volume->SetMasterVolume(after, nullptr);
-            if (FAILED(set)) {
-                g_savedVolumes.revert(key, previous);
-                LogLine() << "[win-helper] Failed to update ducked session " << label() << " hr=" << set;
-                return;
-            }
-            LogLine() << "[win-helper] Updating ducking session " << label() << ": " << plan.before << " -> " << after;
-            return;
-        }
-        case DuckingLedger::Action::Leave: return;
     }
+    sessions_.endWalk();
+    for (const auto& [identifier, entry] : ledger_.entries()) {
+        if ((outcome.restored.count(identifier) == 0 || outcome.failed.count(identifier) > 0) &&
+            outcome.dropped.count(identifier) == 0) {
+            sessions_.notRestored(identifier, entry.before);
+        }
+    }
+    ledger_.finishRestore(outcome);
+    journal_.persist(ledger_);
 }
 
-void runEnumerationPass(std::uint32_t targetPid, float ratio, bool reapply) {
-    const ProcessTable table = snapshotProcesses();
-    const std::uint32_t ownPid = GetCurrentProcessId();
-    const bool includeMode = g_includeMode.load();
-    DefaultDeviceSessions sessions;
-    if (!sessions.open().ok()) {
-        return;
-    }
-    OtherLiveJournals others;
-    sessions.forEachSession([&](IAudioSessionControl* control) {
-        AudioSessionState state = AudioSessionStateInactive;
-        if (FAILED(control->GetState(&state)) || state != AudioSessionStateActive) {
-            return;
-        }
-        ComRef<IAudioSessionControl2> control2;
-        if (FAILED(control->QueryInterface(__uuidof(IAudioSessionControl2), control2.putVoid()))) {
-            return;
-        }
-        DWORD pid = 0;
-        control2->GetProcessId(&pid);
-        const bool related = isRelatedProcess(pid, targetPid, table, ownPid);
-        if (isDuckingCandidate(pid, related, includeMode) && !isExcludedByName(pid, table)) {
-            duckSession(control, control2.get(), pid, table, ratio, reapply, others);
-        }
-    });
-}
-
-// Waits up to one pass interval; a stop, or `done`, ends the wait at once.
-template <class Condition>
-void waitUntil(Condition done) {
-    g_runSignal.waitFor(kPassInterval, [&] { return !g_captureRunning.load() || done(); });
-}
-
-}  // namespace
-
-void duckingThreadMain(std::uint32_t targetPid) {
-    if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
-        return;
-    }
-    recoverEndedRunsJournals();
+void DuckingEngine::run(std::uint32_t targetPid) {
+    recoverEndedRunsJournals(sessions_, self_);
     float lastRatio = -1.0f;
+    // Waits up to one pass interval; a stop, or `done`, ends the wait at once.
+    const auto waitUntil = [](auto done) {
+        g_runSignal.waitFor(kPassInterval, [&] { return !g_captureRunning.load() || done(); });
+    };
     while (g_captureRunning.load()) {
         const float ratio = g_duckRatio.load();
-        const PassPlan plan = planPass(ratio, lastRatio, g_savedVolumes.nothingLowered());
+        const PassPlan plan = planPass(ratio, lastRatio, ledger_.nothingLowered());
         lastRatio = ratio;
         switch (plan.kind) {
-            case PassKind::RestoreAndClear:
-                // What a restore cannot put back stays pending, not lowered.
-                restoreSessionVolumes();
-                break;
+            // What a restore cannot put back stays pending, not lowered.
+            case PassKind::RestoreAndClear: restore(); break;
             case PassKind::Idle: waitUntil([] { return g_duckRatio.load() < kDuckOffThreshold; }); break;
             case PassKind::Enumerate:
-                runEnumerationPass(targetPid, ratio, plan.reapply);
-                g_savedVolumes.settle();
-                persistLedgerJournal();
+                pass(targetPid, g_includeMode.load(), ratio, plan.reapply, snapshotProcesses());
                 // A not-a-number ratio differs from itself: the wait ends at once, as it did.
                 waitUntil([ratio] { return g_duckRatio.load() != ratio; });
                 break;
         }
     }
-    CoUninitialize();
+}
+
+namespace {
+
+// Applies the recovery rule to one journal's sessions and rewrites it with what is left.
+void recover(SessionVolumes& sessions, StoredJournal& stored, bool logRestored) {
+    std::map<std::wstring, const JournalEntry*> byIdentifier;
+    for (const JournalEntry& entry : stored.journal.entries) {
+        byIdentifier.emplace(entry.identifier, &entry);
+    }
+    // A journal's entry is done once put back or dropped, unless another session of the same
+    // identifier had to keep it.
+    std::set<std::wstring> finished;
+    std::set<std::wstring> kept;
+    std::vector<AudioSession> found;
+    if (sessions.walk(found)) {
+        for (std::size_t session = 0; session < found.size(); ++session) {
+            const auto match = byIdentifier.find(found[session].identifier);
+            if (match == byIdentifier.end()) {
+                continue;
+            }
+            const JournalEntry& entry = *match->second;
+            PlatformError error = 0;
+            std::optional<float> current;
+            if (sessions.openVolume(session, error)) {
+                current = sessions.readLevel(session, error);
+            }
+            switch (recoveryAction(current, entry.set, entry.previousSet, sessions.levelMatch())) {
+                case RecoveryAction::Restore:
+                    if (!sessions.setLevel(session, entry.before, error)) {
+                        kept.insert(entry.identifier);
+                        break;
+                    }
+                    if (logRestored) {
+                        LogLine() << kRecoveredPrefix << entry.before;
+                    }
+                    finished.insert(entry.identifier);
+                    break;
+                case RecoveryAction::Drop: finished.insert(entry.identifier); break;
+                case RecoveryAction::Keep: kept.insert(entry.identifier); break;
+            }
+        }
+    }
+    sessions.endWalk();
+    std::vector<JournalEntry> left;
+    for (const JournalEntry& entry : stored.journal.entries) {
+        if (finished.count(entry.identifier) == 0 || kept.count(entry.identifier) > 0) {
+            left.push_back(entry);
+        }
+    }
+    stored.journal.entries = std::move(left);
+    rewriteJournal(stored);
+}
+
+}  // namespace
+
+void recoverEndedRunsJournals(SessionVolumes& sessions, const ProcessIdentity& self) {
+    forEachEndedRunJournal(self, [&](StoredJournal& stored) { recover(sessions, stored, true); });
+}
+
+void recoverJournalOf(SessionVolumes& sessions, const ProcessIdentity& owner) {
+    forJournalOf(owner, [&](StoredJournal& stored) { recover(sessions, stored, false); });
 }

@@ -2,7 +2,63 @@
 
 #include <cstdint>
 
-// Body of the ducking thread: about once a second, lowers the selected active sessions of the
-// default playback device to the duck ratio times their volume, follows ratio changes, and
-// restores everything when the ratio rises to "no ducking". Runs while g_captureRunning holds.
-void duckingThreadMain(std::uint32_t targetPid);
+#include "common/process_identity.h"
+#include "common/process_table.h"
+#include "ducking/ducking_ledger.h"
+#include "ducking/journal_store.h"
+#include "ducking/session_volumes.h"
+
+// The ducking engine, the same on every platform over its SessionVolumes:
+// - a pass lowers each active session that the capture mode selects (include: the target's and
+//   the program's trees; exclude: every other process; never process id 0 or an excluded name)
+//   to the ratio times its volume from before, saved at its first lowering; a new ratio is set
+//   from the saved volume, so changes never compound; a session already lowered is otherwise
+//   left alone, even when the user raised it;
+// - every lowering and every new ratio is written to the journal before the volume is set, and
+//   taken back when the set fails;
+// - a session that another running program lowered keeps that program's volume from before, so
+//   whichever program ends last puts back the user's volume;
+// - the orderly restore puts back every lowered session's volume from before, and every pending
+//   one (a session an earlier restore did not find) only while it is still at the volume set;
+//   what it could not put back stays pending, in the ledger and the journal.
+// Its ledger is written by the ducking thread while that runs; the stop paths use it after they
+// have joined that thread.
+class DuckingEngine {
+public:
+    // `self`: this program, whose journal the engine keeps.
+    DuckingEngine(SessionVolumes& sessions, const ProcessIdentity& self);
+    DuckingEngine(const DuckingEngine&) = delete;
+    DuckingEngine& operator=(const DuckingEngine&) = delete;
+
+    // The ducking thread: first puts back what ended runs left lowered, then a pass about once a
+    // second, and at once after a new ratio; a ratio of "no ducking" restores everything.
+    // Returns once g_captureRunning is cleared.
+    void run(std::uint32_t targetPid);
+    // One pass with this ratio; `reapply`: the ratio is new, saved sessions are set to it.
+    void pass(std::uint32_t targetPid, bool includeMode, float ratio, bool reapply, const ProcessTable& table);
+    // Logs "[win-helper] Restoring audio session volumes..." and puts the saved volumes back.
+    void restore();
+
+    const DuckingLedger& ledger() const { return ledger_; }
+
+private:
+    class OtherLiveJournals;
+    void duck(std::size_t session, const AudioSession& found, const ProcessTable& table, float ratio, bool reapply,
+              OtherLiveJournals& others);
+
+    SessionVolumes& sessions_;
+    const ProcessIdentity self_;
+    DuckingLedger ledger_;
+    OwnJournal journal_;
+};
+
+// Recovery of journals whose program ended without putting its volumes back: a session still
+// at the volume that program set gets its volume from before; one the user changed meanwhile is
+// left as it is, and forgotten; one not found, or whose volume cannot be read or set, stays in
+// the journal for a later try.
+
+// At a capture's start: every journal whose owner is gone, each session put back logged with
+// "[win-helper] Restored session volume left lowered by an earlier run to: " and its volume.
+void recoverEndedRunsJournals(SessionVolumes& sessions, const ProcessIdentity& self);
+// The guardian, once its program has ended: that program's journal only, without a line.
+void recoverJournalOf(SessionVolumes& sessions, const ProcessIdentity& owner);

@@ -195,17 +195,19 @@ std::optional<Journal> parseJournal(std::string_view text) {
     return journal;
 }
 
-RecoveryAction recoveryAction(std::optional<float> current, float set, std::optional<float> previousSet) {
+RecoveryAction recoveryAction(std::optional<float> current, float set, std::optional<float> previousSet,
+                              LevelMatch match) {
     if (!current) {
         return RecoveryAction::Keep;
     }
-    return *current == set || current == previousSet ? RecoveryAction::Restore : RecoveryAction::Drop;
+    return match(*current, set) || match(*current, previousSet) ? RecoveryAction::Restore : RecoveryAction::Drop;
 }
 
-float originalVolume(const std::wstring& identifier, float current, const std::vector<Journal>& otherLiveJournals) {
+float originalVolume(const std::wstring& identifier, float current, const std::vector<Journal>& otherLiveJournals,
+                     LevelMatch match) {
     for (const Journal& journal : otherLiveJournals) {
         for (const JournalEntry& entry : journal.entries) {
-            if (entry.identifier == identifier && (entry.set == current || entry.previousSet == current)) {
+            if (entry.identifier == identifier && (match(current, entry.set) || match(current, entry.previousSet))) {
                 return entry.before;
             }
         }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -20,13 +21,12 @@
 //   end
 //
 // "owner" holds the program's process id and creation time (Windows: a FILETIME count; Linux:
-// the start time in clock ticks since boot), which together name one process for good. Each session line holds the volume from before the ducking, the
-// volume the program set, and the session identifier: UTF-16 code units, printable ASCII other
-// than '%' as they are, every other unit as %XXXX. While a new ratio is being applied, the volume
-// set is written "NEW,OLD": the session is at one of them. "pending" marks a session that a
-// restore did not find. Volumes are written with nine significant digits, which read back bit
-// for bit.
-// "end" closes a complete journal: a file without it was cut short.
+// the start time in clock ticks since boot), which together name one process for good. Each session line holds the
+// volume from before the ducking, the volume the program set, and the session identifier: UTF-16 code units, printable
+// ASCII other than '%' as they are, every other unit as %XXXX. While a new ratio is being applied, the volume set is
+// written "NEW,OLD": the session is at one of them. "pending" marks a session that a restore did not find. Volumes are
+// written with nine significant digits, which read back bit for bit. "end" closes a complete journal: a file without it
+// was cut short.
 
 inline constexpr std::size_t kMaxJournalBytes = 1 << 20;
 
@@ -50,6 +50,18 @@ std::string formatJournal(const Journal& journal);
 // than kMaxJournalBytes, a volume outside 0..1 or not a number, an identifier twice.
 std::optional<Journal> parseJournal(std::string_view text);
 
+// How far a level read back may lie from the level set and still be that level: exact (the
+// default) where levels read back exactly; within half a step where the platform keeps volumes
+// in steps.
+struct LevelMatch {
+    float absolute = 0.0f;
+    float relative = 0.0f;
+
+    bool operator()(float current, std::optional<float> set) const {
+        return set && (current == *set || std::fabs(current - *set) <= absolute + relative * *set);
+    }
+};
+
 // What to do with a journal's session found at `current` (nothing: not found, or its volume
 // could not be read). Only a session still at the volume the program set is put back; a
 // different volume is the user's own change, and it wins.
@@ -58,9 +70,11 @@ enum class RecoveryAction {
     Drop,     // changed meanwhile: leave it, forget the entry
     Keep,     // not seen: keep the entry for a later try
 };
-RecoveryAction recoveryAction(std::optional<float> current, float set, std::optional<float> previousSet);
+RecoveryAction recoveryAction(std::optional<float> current, float set, std::optional<float> previousSet,
+                              LevelMatch match = {});
 
 // The volume from before the ducking for a session about to be lowered, now at `current`: a
 // live program's journal that lists it at its current volume (it lowered it) knows the user's
 // volume; otherwise the current volume is it.
-float originalVolume(const std::wstring& identifier, float current, const std::vector<Journal>& otherLiveJournals);
+float originalVolume(const std::wstring& identifier, float current, const std::vector<Journal>& otherLiveJournals,
+                     LevelMatch match = {});

@@ -1,7 +1,5 @@
 #include "ducking/ducking_ledger.h"
 
-DuckingLedger& g_savedVolumes = *new DuckingLedger;
-
 DuckingLedger::Plan DuckingLedger::plan(const std::wstring& identifier, bool reapply) const {
     const auto entry = entries_.find(identifier);
     if (entry == entries_.end() || entry->second.pending) {
@@ -14,13 +12,13 @@ DuckingLedger::Plan DuckingLedger::plan(const std::wstring& identifier, bool rea
 }
 
 float DuckingLedger::originalVolume(const std::wstring& identifier, float current,
-                                    const std::vector<Journal>& otherLiveJournals) const {
+                                    const std::vector<Journal>& otherLiveJournals, LevelMatch match) const {
     const auto entry = entries_.find(identifier);
     if (entry != entries_.end() && entry->second.pending &&
-        recoveryAction(current, entry->second.set, entry->second.previousSet) == RecoveryAction::Restore) {
+        recoveryAction(current, entry->second.set, entry->second.previousSet, match) == RecoveryAction::Restore) {
         return entry->second.before;
     }
-    return ::originalVolume(identifier, current, otherLiveJournals);
+    return ::originalVolume(identifier, current, otherLiveJournals, match);
 }
 
 std::optional<DuckingLedger::Entry> DuckingLedger::recordLowered(const std::wstring& identifier, float before,

@@ -33,8 +33,8 @@ public:
     // pending entry still at the volume we set keeps its original; a session another live
     // program lowered (its journal lists it at `current`) keeps that program's original;
     // anything else starts from `current`.
-    float originalVolume(const std::wstring& identifier, float current,
-                         const std::vector<Journal>& otherLiveJournals) const;
+    float originalVolume(const std::wstring& identifier, float current, const std::vector<Journal>& otherLiveJournals,
+                         LevelMatch match = {}) const;
 
     // Entered before the volume is set, so that the journal never misses a lowered session;
     // undone with `revert` and what they return when setting the volume fails.
@@ -83,8 +83,3 @@ private:
     std::set<std::wstring> reportedReadFailures_;
     std::uint64_t changes_ = 0;
 };
-
-// The ducking engine's ledger. Only the ducking thread writes it while that thread runs; the
-// stop paths use it after they have joined that thread. Never destroyed: a console handler may
-// still restore from it while the process ends.
-extern DuckingLedger& g_savedVolumes;

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "common/log.h"
+#include "common/protocol_text.h"
 #include "ducking/ducking_ledger.h"
 #include "ducking/journal_files.h"
 
@@ -16,32 +17,28 @@ std::optional<Journal> readOrSetAside(const JournalPath& path) {
     std::optional<Journal> journal = parseJournal(*text);
     if (!journal) {
         setJournalFileAside(path);
-        LogLine() << "[win-helper] Ignoring unreadable ducking journal: " << journalPathText(path);
+        LogLine() << kJournalUnreadablePrefix << journalPathText(path);
     }
     return journal;
 }
 
 }  // namespace
 
-void persistLedgerJournal(JournalWrite write) {
-    static std::uint64_t written = 0;
-    static const ProcessIdentity self = currentProcessIdentity();
-    if (g_savedVolumes.changeCount() == written || !journalFolderReady()) {
+void OwnJournal::persist(const DuckingLedger& ledger, JournalWrite write) {
+    if (ledger.changeCount() == written_ || !journalFolderReady()) {
         return;
     }
-    written = g_savedVolumes.changeCount();
-    const JournalPath path = journalPathOf(self);
-    if (g_savedVolumes.empty()) {
+    written_ = ledger.changeCount();
+    const JournalPath path = journalPathOf(self_);
+    if (ledger.empty()) {
         removeJournalFile(path);
         return;
     }
-    if (!replaceJournalFile(path, formatJournal(g_savedVolumes.journal(self)), write)) {
+    if (!replaceJournalFile(path, formatJournal(ledger.journal(self_)), write)) {
         const unsigned long error = lastJournalFileError();
-        static bool reported = false;
-        if (!reported) {
-            reported = true;
-            LogLine() << "[win-helper] Failed to write ducking journal: " << journalPathText(path)
-                      << " error=" << error;
+        if (!failureReported_) {
+            failureReported_ = true;
+            LogLine() << kJournalWriteFailedPrefix << journalPathText(path) << " error=" << error;
         }
     }
 }
@@ -79,9 +76,8 @@ void rewriteJournal(const StoredJournal& stored) {
     }
 }
 
-void forEachEndedRunJournal(const std::function<void(StoredJournal&)>& recover) {
+void forEachEndedRunJournal(const ProcessIdentity& self, const std::function<void(StoredJournal&)>& recover) {
     const JournalRecoveryLock lock;
-    const ProcessIdentity self = currentProcessIdentity();
     for (StoredJournal& stored : readJournals()) {
         if (!(stored.journal.owner == self) && !isProcessAlive(stored.journal.owner)) {
             recover(stored);

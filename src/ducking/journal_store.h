@@ -15,14 +15,26 @@
 // folder of the user's passwd entry), each replaced whole by a rename, so that a reader never
 // sees half a journal.
 
-// Writes the ledger's journal for this program, or removes it when nothing is left to put back.
-// Does nothing when the ledger has not changed since the last call. A durable write reaches the
-// disk before it returns, so that even a power loss keeps it: the one before a session is first
-// lowered. Other changes (a new ratio, a restore) only need to outlive the program, which any
-// write does; a power loss that takes one of those back leaves a journal whose sessions are no
-// longer at the volume it lists, and those are left alone.
+class DuckingLedger;
+
+// This program's own journal, written from its ledger, or removed when nothing is left to put
+// back. A write does nothing when the ledger has not changed since the last one. A durable
+// write reaches the disk before it returns, so that even a power loss keeps it: the one before
+// a session is first lowered. Other changes (a new ratio, a restore) only need to outlive the
+// program, which any write does; a power loss that takes one of those back leaves a journal
+// whose sessions are no longer at the volume it lists, and those are left alone. A failed write
+// is reported once: "[win-helper] Failed to write ducking journal: <path> error=<n>".
 enum class JournalWrite { Durable, Ordinary };
-void persistLedgerJournal(JournalWrite write = JournalWrite::Ordinary);
+class OwnJournal {
+public:
+    explicit OwnJournal(const ProcessIdentity& self) : self_(self) {}
+    void persist(const DuckingLedger& ledger, JournalWrite write = JournalWrite::Ordinary);
+
+private:
+    ProcessIdentity self_;
+    std::uint64_t written_ = 0;
+    bool failureReported_ = false;
+};
 
 // A journal file's path as the system spells it: UTF-16 on Windows, bytes elsewhere.
 #ifdef _WIN32
@@ -43,10 +55,10 @@ std::optional<StoredJournal> readJournalOf(const ProcessIdentity& owner);
 // Replaces a journal with what is left of it, or removes it when nothing is.
 void rewriteJournal(const StoredJournal& stored);
 
-// Under the recovery lock, hands `recover` every journal of a program that has ended (never this
-// one's), or the journal of that owner if there is a readable one. `recover` puts back what it
+// Under the recovery lock, hands `recover` every journal of a program that has ended (never
+// self's), or the journal of that owner if there is a readable one. `recover` puts back what it
 // can and rewrites the journal with what is left.
-void forEachEndedRunJournal(const std::function<void(StoredJournal&)>& recover);
+void forEachEndedRunJournal(const ProcessIdentity& self, const std::function<void(StoredJournal&)>& recover);
 void forJournalOf(const ProcessIdentity& owner, const std::function<void(StoredJournal&)>& recover);
 
 // Held while a journal of an ended program is recovered, so that two processes (a guardian, a

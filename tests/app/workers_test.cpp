@@ -10,6 +10,8 @@
 #include "app/console_control.h"
 #include "common/run_state.h"
 #include "app/workers.h"
+#include "common/process_identity.h"
+#include "ducking/session_volumes_windows.h"
 #include "support/audio_engine_double.h"
 
 namespace {
@@ -18,8 +20,15 @@ namespace {
 // the whole suite shares one script.
 class DuckingControl : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { engine_ = new AudioEngineDouble("session speakers pid=3999996 id=a volume=0.8\n"); }
+    static void SetUpTestSuite() {
+        engine_ = new AudioEngineDouble("session speakers pid=3999996 id=a volume=0.8\n");
+        // As in the program: the run's ducking side outlives every handler.
+        auto* sessions = new WindowsSessionVolumes;
+        worker_ = new DuckingWorker(*new DuckingEngine(*sessions, currentProcessIdentity()));
+        g_duckingWorker.store(worker_);
+    }
     static void TearDownTestSuite() {
+        g_duckingWorker.store(nullptr);
         delete engine_;
         engine_ = nullptr;
     }
@@ -34,9 +43,11 @@ protected:
     }
 
     static AudioEngineDouble* engine_;
+    static DuckingWorker* worker_;
 };
 
 AudioEngineDouble* DuckingControl::engine_ = nullptr;
+DuckingWorker* DuckingControl::worker_ = nullptr;
 
 TEST_F(DuckingControl, SignalsWithoutAnEventAreDeclinedUntouched) {
     for (DWORD value : {3u, 4u, 7u, 100u}) {
@@ -64,13 +75,13 @@ TEST_F(DuckingControl, BothStopPathsAtOnceEndJoinedAndRestored) {
     for (int round = 0; round < 20; ++round) {
         g_captureRunning.store(true);
         ::testing::internal::CaptureStderr();
-        ASSERT_TRUE(startDuckingThread(1234));
+        ASSERT_TRUE(worker_->start(1234));
         Sleep(static_cast<DWORD>(round % 4) * 5);
         std::thread signal([] { consoleCtrlHandler(CTRL_C_EVENT); });
-        stopDuckingAndRestore();
+        worker_->stopAndRestore();
         signal.join();
         ::testing::internal::GetCapturedStderr();
-        EXPECT_FALSE(g_duckThread.joinable()) << round;
+        EXPECT_FALSE(worker_->threadRunning()) << round;
         EXPECT_FALSE(g_captureRunning.load()) << round;
     }
     // Whatever the interleaving, the session ends at its own volume.

@@ -90,30 +90,6 @@ TEST(DuckingEndToEnd, IncludeModeLowersTheTargetTreeOnly) {
                      "[win-helper] Restored session volume to: 0.9", "[win-helper] Restored session volume to: 0.9"}));
 }
 
-TEST(DuckingEndToEnd, RatioChangesApplyToTheSavedVolumeAndOneRestoresAll) {
-    ProcessTree target(0);
-    ProcessTree other(0);
-    AudioEngineDouble engine(session(other.root(), "id=a volume=0.8"));
-    HostProcess host({{target.rootText(), "0.5"}});
-    const std::string label = helperLabel(other.root());
-    ASSERT_TRUE(host.waitForLog("[win-helper] Ducking session " + label + ": 0.8 -> 0.4"));
-    host.write("0.3\n");
-    ASSERT_TRUE(host.waitForLog("[win-helper] Updating ducking session " + label + ": 0.8 -> 0.24"));
-    host.write("1\n");
-    ASSERT_TRUE(host.waitForLog("[win-helper] Restored session volume to: 0.8"));
-    host.write("0.5\n");
-    ASSERT_TRUE(host.waitForLog("updated to 0.5\r\n[win-helper] Ducking session " + label + ": 0.8 -> 0.4"));
-    host.write("exit\n");
-    EXPECT_EQ(host.waitForExit(), 0u);
-    EXPECT_EQ(duckingLines(host.logLines()), (Lines{"[win-helper] Ducking session " + label + ": 0.8 -> 0.4",
-                                                    "[win-helper] Updating ducking session " + label + ": 0.8 -> 0.24",
-                                                    kRestoring, "[win-helper] Restored session volume to: 0.8",
-                                                    "[win-helper] Ducking session " + label + ": 0.8 -> 0.4",
-                                                    kRestoring, "[win-helper] Restored session volume to: 0.8"}));
-    EXPECT_EQ(engine.recorded("set_volume "), (Lines{"set_volume a 0.4", "set_volume a 0.24", "set_volume a 0.8",
-                                                     "set_volume a 0.4", "set_volume a 0.8"}));
-}
-
 TEST(DuckingEndToEnd, RatioOneOnlyRestoresAndRatioZeroSilences) {
     ProcessTree target(0);
     ProcessTree other(0);

@@ -261,25 +261,6 @@ TEST_F(JournalEndToEnd, TwoProgramsOnOneSessionLeaveTheUsersVolumeWhicheverEndsF
     }
 }
 
-TEST_F(JournalEndToEnd, ASessionAwayDuringARestoreKeepsItsOriginal) {
-    AudioEngineDouble engine(
-        script("session speakers pid=3999996 id=a volume=0.8 absent_from_ms=1500 "
-               "absent_until_ms=3000\n"));
-    const ULONGLONG started = GetTickCount64();
-    HostProcess host({{"1234", "0.5"}});
-    const std::string ducked = "[win-helper] Ducking session pid 3999996: 0.8 -> 0.4";
-    ASSERT_TRUE(host.waitForLog(ducked));
-    Sleep(static_cast<DWORD>(1700 - (GetTickCount64() - started)));  // the session is away
-    host.write("1\n");
-    ASSERT_TRUE(host.waitForLog(kRestoring));
-    Sleep(static_cast<DWORD>(3300 - (GetTickCount64() - started)));  // back, still at 0.4
-    host.write("0.5\n");
-    ASSERT_TRUE(host.waitForLog("updated to 0.5\r\n" + ducked)) << host.log();
-    host.write("exit\n");
-    EXPECT_EQ(host.waitForExit(), 0u);
-    EXPECT_EQ(volume("a"), 0.8f);
-}
-
 TEST_F(JournalEndToEnd, AFailedReadIsNotLoweredAndAFailedRestoreIsLeftForTheGuardian) {
     AudioEngineDouble engine(
         script("session speakers pid=3999996 id=r volume=0.8 read_fail=0x80070005\n"

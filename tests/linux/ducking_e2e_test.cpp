@@ -120,4 +120,27 @@ TEST(LinuxDucking, TheNextStartPutsBackWhatAKilledRunAndItsGuardianLeftLowered) 
     EXPECT_EQ(next.wait(), 0);
 }
 
+TEST(LinuxDucking, TwoCapturesOnOneStreamLeaveItAtItsOwnVolumeWhicheverEndsFirst) {
+    LinuxProcess player({tonePlayerProgram(), "440", "0.3", "60"});
+    ASSERT_TRUE(player.waitForOutput(8));
+    const std::string index = reportedStream(player.pid()).index;
+    const std::string ducked =
+        "[win-helper] Ducking session tone_player (pid " + std::to_string(player.pid()) + "): 0.7071 -> 0.35355";
+    for (const bool firstEndsFirst : {true, false}) {
+        run("pactl set-sink-input-volume " + index + " 0.7071");
+        ASSERT_EQ(reportedStream(player.pid()).decibels, "-3.01 dB");
+        LinuxProcess first({quillmereProgram(), "999999", "0.5"});
+        ASSERT_TRUE(first.waitForLog(ducked));
+        LinuxProcess second({quillmereProgram(), "999998", "0.5"});
+        ASSERT_TRUE(second.waitForLog(ducked)) << "the second keeps the first one's original, not the lowered level";
+        LinuxProcess& early = firstEndsFirst ? first : second;
+        LinuxProcess& late = firstEndsFirst ? second : first;
+        early.write("exit\n");
+        EXPECT_EQ(early.wait(), 0);
+        late.write("exit\n");
+        EXPECT_EQ(late.wait(), 0);
+        EXPECT_EQ(reportedStream(player.pid()).decibels, "-3.01 dB") << firstEndsFirst;
+    }
+}
+
 }  // namespace

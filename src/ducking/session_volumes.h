@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/process_table.h"
+#include "ducking/ducking_journal.h"
+
+// What the ducking engine sees of the default playback device's audio sessions, and the only
+// way it changes their volumes. One implementation per platform (the audio session API on
+// Windows, the sound server's sink inputs on Linux), and a fake one in the tests. Levels are
+// linear: 0..1 on Windows, up to the sound server's maximum on Linux.
+
+struct AudioSession {
+    std::wstring identifier;  // its key in the ledger and the journal; empty: it cannot be kept
+    std::uint32_t pid = 0;    // 0: no process
+    bool active = false;      // playing now
+};
+
+// A failed call's number as the log writes it: an HRESULT on Windows, libpulse's PA_ERR_... on
+// Linux.
+using PlatformError = long;
+
+class SessionVolumes {
+public:
+    virtual ~SessionVolumes() = default;
+
+    // One walk over the default device's sessions, in the platform's order; false when the
+    // device cannot be reached. A session's index in `sessions` names it in the calls below,
+    // until the next walk.
+    virtual bool walk(std::vector<AudioSession>& sessions) = 0;
+    // The session as log lines name it: "player.exe (pid 4242)".
+    virtual std::string label(std::size_t session, const ProcessTable& table) const = 0;
+    // Finds the session's volume control; false, with the error, when it has none.
+    virtual bool openVolume(std::size_t session, PlatformError& error) = 0;
+    // After openVolume: the level now; nothing, with the error, when it cannot be read.
+    virtual std::optional<float> readLevel(std::size_t session, PlatformError& error) = 0;
+    // After openVolume: false, with the error, when the level could not be set.
+    virtual bool setLevel(std::size_t session, float level, PlatformError& error) = 0;
+    // How far a level read back may lie from the one set and still be it.
+    virtual LevelMatch levelMatch() const = 0;
+    // Lets go of what the last walk holds, before the calling thread leaves the platform's API.
+    virtual void endWalk() {}
+
+    // What only a platform keeps beside the volume (the Linux server's memory of each
+    // application's volume): told after a session was lowered, or set to a new ratio, from
+    // `before`; and after an orderly restore, of each session it did not put back.
+    virtual void lowered(std::size_t /*session*/, float /*before*/) {}
+    virtual void notRestored(const std::wstring& /*identifier*/, float /*before*/) {}
+};

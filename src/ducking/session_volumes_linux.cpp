@@ -1,0 +1,102 @@
+#include "ducking/session_volumes_linux.h"
+
+#include <cmath>
+
+namespace {
+
+std::wstring identifierOf(std::uint32_t index) {
+    return L"sink-input:" + std::to_wstring(index);
+}
+
+// A level as the server gives it back: volumes are kept in steps, so four decimals are all a
+// level read back has.
+float levelOf(const pa_cvolume& volume) {
+    return static_cast<float>(std::round(pa_sw_volume_to_linear(pa_cvolume_max(&volume)) * 10000.0) / 10000.0);
+}
+
+}  // namespace
+
+bool PulseSessionVolumes::walk(std::vector<AudioSession>& sessions) {
+    inputs_ = pulse_.sinkInputs();
+    sessions.clear();
+    for (const PulseConnection::SinkInput& input : inputs_) {
+        sessions.push_back({identifierOf(input.index), input.pid, !input.corked});
+    }
+    return true;
+}
+
+std::string PulseSessionVolumes::label(std::size_t session, const ProcessTable&) const {
+    const PulseConnection::SinkInput& input = inputs_[session];
+    return input.binary.empty() ? "pid " + std::to_string(input.pid)
+                                : input.binary + " (pid " + std::to_string(input.pid) + ")";
+}
+
+bool PulseSessionVolumes::openVolume(std::size_t session, PlatformError& error) {
+    error = PA_ERR_NOTSUPPORTED;
+    return inputs_[session].hasVolume;
+}
+
+std::optional<float> PulseSessionVolumes::readLevel(std::size_t session, PlatformError&) {
+    const PulseConnection::SinkInput& input = inputs_[session];
+    const float level = levelOf(input.volume);
+    reads_[identifierOf(input.index)] = {input.volume, level, input.restoreKey, input.map, input.muted};
+    return level;
+}
+
+pa_cvolume PulseSessionVolumes::channelsAt(const Read& read, float level) const {
+    if (level == read.level) {
+        return read.volume;
+    }
+    pa_cvolume result = read.volume;
+    if (read.level <= 0.0f) {
+        // From silence, every channel at the level.
+        pa_cvolume_set(&result, read.volume.channels, pa_sw_volume_from_linear(level));
+        return result;
+    }
+    const double ratio = static_cast<double>(level) / read.level;
+    for (unsigned channel = 0; channel < result.channels; ++channel) {
+        result.values[channel] = pa_sw_volume_from_linear(ratio * pa_sw_volume_to_linear(read.volume.values[channel]));
+    }
+    return result;
+}
+
+bool PulseSessionVolumes::setLevel(std::size_t session, float level, PlatformError& error) {
+    const PulseConnection::SinkInput& input = inputs_[session];
+    const auto read = reads_.find(identifierOf(input.index));
+    const Read current{input.volume, levelOf(input.volume), input.restoreKey, input.map, input.muted};
+    if (!pulse_.setSinkInputVolume(input.index, channelsAt(read == reads_.end() ? current : read->second, level))) {
+        error = pulse_.lastError();
+        return false;
+    }
+    return true;
+}
+
+LevelMatch PulseSessionVolumes::levelMatch() const {
+    // Half a step of the four decimals a level reads back with, and float rounding.
+    return {0.00005f, 1e-6f};
+}
+
+void PulseSessionVolumes::remember(const Read& read, float level) const {
+    if (!read.restoreKey.empty()) {
+        pulse_.rememberVolume(read.restoreKey, read.map, channelsAt(read, level), read.muted);
+    }
+}
+
+void PulseSessionVolumes::lowered(std::size_t session, float before) {
+    // The server remembers the volume just set as the application's own, for its next stream: it
+    // is told the volume from before instead.
+    const auto read = reads_.find(identifierOf(inputs_[session].index));
+    if (read != reads_.end()) {
+        remember(read->second, before);
+    }
+}
+
+void PulseSessionVolumes::notRestored(const std::wstring& identifier, float before) {
+    // A stream that ended while lowered may have left the lowered volume as its application's
+    // memory (PipeWire's session manager stores the volume set a moment after the program's
+    // word at the lowering): the volume from before is told again.
+    const auto read = reads_.find(identifier);
+    if (read != reads_.end()) {
+        remember(read->second, before);
+    }
+}

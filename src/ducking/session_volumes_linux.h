@@ -1,0 +1,46 @@
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "common/pulse_connection.h"
+#include "ducking/session_volumes.h"
+
+// The sink inputs of the sound server as the ducking engine's sessions: identifier
+// "sink-input:<index>", the owning process (streamOwner), active while not corked. A level is
+// the stream's linear volume, its loudest channel's; a level is set by scaling every channel of
+// the volume last read alike, so that a stream's balance survives, and the level read is set
+// back channel for channel. The server keeps volumes in steps, so a level read back lies within
+// half a step of the one set. The server's memory of each application's volume (stream-restore)
+// is kept at the volume from before, so that a stream that ends while lowered does not lower the
+// application's next one.
+class PulseSessionVolumes final : public SessionVolumes {
+public:
+    explicit PulseSessionVolumes(const PulseConnection& pulse) : pulse_(pulse) {}
+
+    bool walk(std::vector<AudioSession>& sessions) override;
+    std::string label(std::size_t session, const ProcessTable& table) const override;
+    bool openVolume(std::size_t session, PlatformError& error) override;
+    std::optional<float> readLevel(std::size_t session, PlatformError& error) override;
+    bool setLevel(std::size_t session, float level, PlatformError& error) override;
+    LevelMatch levelMatch() const override;
+    void lowered(std::size_t session, float before) override;
+    void notRestored(const std::wstring& identifier, float before) override;
+
+private:
+    // A stream's channels when its level was last read, with what the server's memory needs.
+    struct Read {
+        pa_cvolume volume;
+        float level;
+        std::string restoreKey;
+        pa_channel_map map;
+        bool muted;
+    };
+    pa_cvolume channelsAt(const Read& read, float level) const;
+    void remember(const Read& read, float level) const;
+
+    const PulseConnection& pulse_;
+    std::vector<PulseConnection::SinkInput> inputs_;
+    std::map<std::wstring, Read> reads_;
+};

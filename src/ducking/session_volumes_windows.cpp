@@ -1,0 +1,58 @@
+#include "ducking/session_volumes_windows.h"
+
+bool WindowsSessionVolumes::walk(std::vector<AudioSession>& sessions) {
+    sessions.clear();
+    endWalk();
+    device_ = std::make_unique<DefaultDeviceSessions>();
+    if (!device_->open().ok()) {
+        return false;
+    }
+    device_->forEachSession([&](IAudioSessionControl* control) {
+        ComRef<IAudioSessionControl2> control2;
+        if (FAILED(control->QueryInterface(__uuidof(IAudioSessionControl2), control2.putVoid()))) {
+            return;
+        }
+        AudioSessionState state = AudioSessionStateInactive;
+        AudioSession session;
+        session.active = SUCCEEDED(control->GetState(&state)) && state == AudioSessionStateActive;
+        DWORD pid = 0;
+        control2->GetProcessId(&pid);
+        session.pid = pid;
+        session.identifier = sessionIdentifier(control2.get());
+        found_.push_back({ComRef<IAudioSessionControl>::share(control), pid, {}});
+        sessions.push_back(std::move(session));
+    });
+    return true;
+}
+
+std::string WindowsSessionVolumes::label(std::size_t session, const ProcessTable& table) const {
+    return processLabel(found_[session].pid, table);
+}
+
+bool WindowsSessionVolumes::openVolume(std::size_t session, PlatformError& error) {
+    Found& entry = found_[session];
+    if (entry.volume) {
+        return true;
+    }
+    const HRESULT hr = entry.control->QueryInterface(__uuidof(ISimpleAudioVolume), entry.volume.putVoid());
+    error = hr;
+    return SUCCEEDED(hr);
+}
+
+std::optional<float> WindowsSessionVolumes::readLevel(std::size_t session, PlatformError& error) {
+    float level = 0.0f;
+    const HRESULT hr = found_[session].volume->GetMasterVolume(&level);
+    error = hr;
+    return SUCCEEDED(hr) ? std::optional<float>(level) : std::nullopt;
+}
+
+bool WindowsSessionVolumes::setLevel(std::size_t session, float level, PlatformError& error) {
+    const HRESULT hr = found_[session].volume->SetMasterVolume(level, nullptr);
+    error = hr;
+    return SUCCEEDED(hr);
+}
+
+void WindowsSessionVolumes::endWalk() {
+    found_.clear();
+    device_.reset();
+}

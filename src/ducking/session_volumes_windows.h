@@ -1,0 +1,36 @@
+#pragma once
+
+#include <windows.h>
+#include <audiopolicy.h>
+
+#include <memory>
+#include <vector>
+
+#include "common/audio_endpoints.h"
+#include "common/com_ref.h"
+#include "ducking/session_volumes.h"
+
+// The audio sessions of the default playback device (the console role) through the audio
+// session API: each session's instance identifier, its process id and whether it is active; its
+// ISimpleAudioVolume's master volume. Levels read back exactly. The calling thread must be able
+// to make COM calls in the multithreaded apartment.
+class WindowsSessionVolumes final : public SessionVolumes {
+public:
+    bool walk(std::vector<AudioSession>& sessions) override;
+    std::string label(std::size_t session, const ProcessTable& table) const override;
+    bool openVolume(std::size_t session, PlatformError& error) override;
+    std::optional<float> readLevel(std::size_t session, PlatformError& error) override;
+    bool setLevel(std::size_t session, float level, PlatformError& error) override;
+    LevelMatch levelMatch() const override { return {}; }
+    void endWalk() override;
+
+private:
+    struct Found {
+        ComRef<IAudioSessionControl> control;
+        std::uint32_t pid = 0;
+        ComRef<ISimpleAudioVolume> volume;
+    };
+    // Released in reverse order: the sessions, then the device's enumerator.
+    std::unique_ptr<DefaultDeviceSessions> device_;
+    std::vector<Found> found_;
+};

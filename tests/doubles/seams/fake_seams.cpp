@@ -1,0 +1,135 @@
+#include "doubles/seams/fake_seams.h"
+
+#include <stdexcept>
+
+#include "ducking/journal_files.h"
+
+FakeJournalWorld& fakeJournalWorld() {
+    static FakeJournalWorld world;
+    return world;
+}
+
+void resetFakeSeams() {
+    fakeJournalWorld() = FakeJournalWorld{};
+    fakeJournalWorld().running.insert({fakeJournalWorld().self.pid, fakeJournalWorld().self.creationTime});
+}
+
+namespace {
+
+std::string nameOf(const JournalPath& path) {
+    return std::string(path.begin(), path.end());
+}
+
+}  // namespace
+
+// The journal files' seam, over the fake folder.
+
+bool journalFolderReady() {
+    return true;
+}
+JournalPath journalPathOf(const ProcessIdentity& owner) {
+    const std::string name = "journal-" + std::to_string(owner.pid) + "-" + std::to_string(owner.creationTime) + ".txt";
+    return JournalPath(name.begin(), name.end());
+}
+std::vector<JournalPath> journalPaths() {
+    std::vector<JournalPath> paths;
+    for (const auto& [name, text] : fakeJournalWorld().files) {
+        if (name.rfind("journal-", 0) == 0 && name.size() > 4 && name.compare(name.size() - 4, 4, ".txt") == 0) {
+            paths.emplace_back(name.begin(), name.end());
+        }
+    }
+    return paths;
+}
+std::optional<std::string> readJournalFile(const JournalPath& path) {
+    const auto file = fakeJournalWorld().files.find(nameOf(path));
+    return file == fakeJournalWorld().files.end() ? std::nullopt : std::optional<std::string>(file->second);
+}
+bool replaceJournalFile(const JournalPath& path, const std::string& text, JournalWrite) {
+    fakeJournalWorld().files[nameOf(path)] = text;
+    return true;
+}
+void removeJournalFile(const JournalPath& path) {
+    fakeJournalWorld().files.erase(nameOf(path));
+}
+void setJournalFileAside(const JournalPath& path) {
+    auto& files = fakeJournalWorld().files;
+    files[nameOf(path) + ".unreadable"] = files[nameOf(path)];
+    files.erase(nameOf(path));
+}
+unsigned long lastJournalFileError() {
+    return 0;
+}
+std::string journalPathText(const JournalPath& path) {
+    return nameOf(path);
+}
+JournalRecoveryLock::JournalRecoveryLock() : lock_(0), owned_(true) {}
+JournalRecoveryLock::~JournalRecoveryLock() = default;
+
+// The process identity seam: the processes the fake world runs.
+
+std::uint64_t processCreationTime(void*) {
+    return 0;
+}
+ProcessIdentity currentProcessIdentity() {
+    return fakeJournalWorld().self;
+}
+bool isProcessAlive(const ProcessIdentity& identity) {
+    return fakeJournalWorld().running.count({identity.pid, identity.creationTime}) > 0;
+}
+ProcessTable snapshotProcesses() {
+    return {};
+}
+
+// The sessions.
+
+FakeSession& FakeSessionVolumes::operator[](const std::wstring& identifier) {
+    for (FakeSession& session : sessions_) {
+        if (session.identifier == identifier) {
+            return session;
+        }
+    }
+    throw std::out_of_range("no such fake session");
+}
+
+bool FakeSessionVolumes::walk(std::vector<AudioSession>& sessions) {
+    sessions.clear();
+    walked_.clear();
+    if (walkFails) {
+        return false;
+    }
+    for (FakeSession& session : sessions_) {
+        if (session.present) {
+            sessions.push_back({session.identifier, session.pid, session.active});
+            walked_.push_back(&session);
+        }
+    }
+    return true;
+}
+
+std::string FakeSessionVolumes::label(std::size_t session, const ProcessTable& table) const {
+    return processLabel(walked_[session]->pid, table);
+}
+
+bool FakeSessionVolumes::openVolume(std::size_t session, PlatformError& error) {
+    error = walked_[session]->volumeFails.value_or(0);
+    return !walked_[session]->volumeFails;
+}
+
+std::optional<float> FakeSessionVolumes::readLevel(std::size_t session, PlatformError& error) {
+    const FakeSession& found = *walked_[session];
+    error = found.readFails.value_or(0);
+    return found.readFails ? std::nullopt : std::optional<float>(found.level);
+}
+
+bool FakeSessionVolumes::setLevel(std::size_t session, float level, PlatformError& error) {
+    FakeSession& found = *walked_[session];
+    const auto own = fakeJournalWorld().files.find(nameOf(journalPathOf(fakeJournalWorld().self)));
+    found.journalAtSet.push_back(own == fakeJournalWorld().files.end() ? "" : own->second);
+    error = found.setFails.value_or(0);
+    if (found.setFails) {
+        return false;
+    }
+    found.level = level;
+    found.sets.push_back(level);
+    return true;
+}

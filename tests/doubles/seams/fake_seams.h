@@ -1,0 +1,65 @@
+#pragma once
+
+// In-memory stand-ins for the platform seams beneath the neutral ducking code: the sessions of
+// the default device, the journal folder, and which processes run. The journal folder and the
+// process set are what the link-time seams (journal_files.h, process_identity.h) see in the unit
+// tests; each test starts them afresh with resetFakeSeams().
+
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "common/process_identity.h"
+#include "ducking/journal_store.h"
+#include "ducking/session_volumes.h"
+
+// The journal folder's files by name ("journal-7-8.txt"), and the processes that run.
+struct FakeJournalWorld {
+    std::map<std::string, std::string> files;
+    std::set<std::pair<std::uint32_t, std::uint64_t>> running;
+    ProcessIdentity self{100, 1};
+};
+FakeJournalWorld& fakeJournalWorld();
+void resetFakeSeams();
+
+// A session of the fake device: what it answers, and every level set on it.
+struct FakeSession {
+    std::wstring identifier;
+    std::uint32_t pid = 0;
+    float level = 1.0f;
+    bool active = true;
+    bool present = true;  // false: away from the device, no walk finds it
+    std::optional<PlatformError> volumeFails;
+    std::optional<PlatformError> readFails;
+    std::optional<PlatformError> setFails;
+    std::vector<float> sets;
+    // The journal's text at the moment of each set.
+    std::vector<std::string> journalAtSet;
+};
+
+class FakeSessionVolumes final : public SessionVolumes {
+public:
+    explicit FakeSessionVolumes(std::vector<FakeSession> sessions, LevelMatch match = {})
+        : sessions_(std::move(sessions)), match_(match) {}
+
+    FakeSession& operator[](const std::wstring& identifier);
+    bool walkFails = false;
+    std::vector<std::pair<std::wstring, float>> notRestoredCalls;
+
+    bool walk(std::vector<AudioSession>& sessions) override;
+    std::string label(std::size_t session, const ProcessTable& table) const override;
+    bool openVolume(std::size_t session, PlatformError& error) override;
+    std::optional<float> readLevel(std::size_t session, PlatformError& error) override;
+    bool setLevel(std::size_t session, float level, PlatformError& error) override;
+    LevelMatch levelMatch() const override { return match_; }
+    void notRestored(const std::wstring& identifier, float before) override {
+        notRestoredCalls.emplace_back(identifier, before);
+    }
+
+private:
+    std::vector<FakeSession> sessions_;
+    std::vector<FakeSession*> walked_;
+    LevelMatch match_;
+};

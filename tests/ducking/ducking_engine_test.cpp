@@ -1,0 +1,222 @@
+// The ducking engine's rules over a fake device and a fake journal folder: which sessions a pass
+// lowers, what it saves and writes first, what a restore and a recovery put back.
+
+#include "ducking/ducking_engine.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "doubles/seams/fake_seams.h"
+#include "ducking/ducking_journal.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+Lines linesOf(const std::string& text) {
+    Lines lines;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// Runs `step` and returns the lines it logged.
+template <class Step>
+Lines logged(Step step) {
+    ::testing::internal::CaptureStderr();
+    step();
+    return linesOf(::testing::internal::GetCapturedStderr());
+}
+
+FakeSession session(const wchar_t* identifier, std::uint32_t pid, float level) {
+    FakeSession fake;
+    fake.identifier = identifier;
+    fake.pid = pid;
+    fake.level = level;
+    return fake;
+}
+
+// The target 10 with its child 11, the program itself (100), others.
+const ProcessTable kTable = {{10, {1, L"target.exe"}}, {11, {10, L"child.exe"}}, {100, {1, L"host.exe"}},
+                             {20, {1, L"player.exe"}}, {21, {1, L"paused.exe"}}, {30, {1, L"Electron.exe"}},
+                             {40, {1, L"refused.exe"}}};
+
+class DuckingEngineTest : public ::testing::Test {
+protected:
+    void SetUp() override { resetFakeSeams(); }
+    const std::map<std::string, std::string>& files() { return fakeJournalWorld().files; }
+};
+
+TEST_F(DuckingEngineTest, APassLowersWhatTheModeSelects) {
+    struct Case {
+        const char* name;
+        bool includeMode;
+        std::vector<std::wstring> lowered;
+    };
+    for (const Case& c : {Case{"exclude: everything outside both trees", false, {L"other"}},
+                          Case{"include: the target's and the program's trees", true, {L"target", L"child", L"own"}}}) {
+        resetFakeSeams();
+        FakeSession paused = session(L"paused", 21, 0.5f);
+        paused.active = false;
+        FakeSessionVolumes sessions({session(L"target", 10, 0.5f), session(L"child", 11, 0.5f),
+                                     session(L"own", 100, 0.5f), session(L"other", 20, 0.5f), paused,
+                                     session(L"electron", 30, 0.5f), session(L"no process", 0, 0.5f),
+                                     session(L"", 20, 0.5f)});
+        DuckingEngine engine(sessions, fakeJournalWorld().self);
+        engine.pass(10, c.includeMode, 0.5f, false, kTable);
+        for (const wchar_t* name : {L"target", L"child", L"own", L"other", L"paused", L"electron", L"no process"}) {
+            const bool expected = std::find(c.lowered.begin(), c.lowered.end(), name) != c.lowered.end();
+            EXPECT_EQ(sessions[name].sets, expected ? std::vector<float>{0.25f} : std::vector<float>{}) << c.name;
+        }
+        EXPECT_TRUE(sessions[L""].sets.empty()) << "a session without identifier cannot be kept";
+    }
+}
+
+TEST_F(DuckingEngineTest, FirstLoweringSavesANewRatioStartsFromItAndTheRestorePutsItBack) {
+    FakeSessionVolumes sessions({session(L"a", 20, 0.8f)});
+    DuckingEngine engine(sessions, fakeJournalWorld().self);
+    EXPECT_EQ(logged([&] { engine.pass(10, false, 0.2f, false, kTable); }),
+              Lines{"[win-helper] Ducking session player.exe (pid 20): 0.8 -> 0.16"});
+    ASSERT_EQ(sessions[L"a"].journalAtSet.size(), 1u);
+    EXPECT_NE(sessions[L"a"].journalAtSet[0].find("\nlowered 0.800000012 0.160000011 a\n"), std::string::npos)
+        << "the journal lists the session before its volume is set";
+
+    sessions[L"a"].level = 0.9f;  // the user raises it: no new ratio, no change
+    EXPECT_EQ(logged([&] { engine.pass(10, false, 0.2f, false, kTable); }), Lines{});
+    EXPECT_EQ(logged([&] { engine.pass(10, false, 0.5f, true, kTable); }),
+              Lines{"[win-helper] Updating ducking session player.exe (pid 20): 0.8 -> 0.4"});
+    EXPECT_NE(sessions[L"a"].journalAtSet[1].find("\nlowered 0.800000012 0.400000006,0.160000011 a\n"),
+              std::string::npos)
+        << "both volumes while the new one is set";
+
+    sessions[L"a"].level = 0.7f;  // the orderly restore puts the volume from before back regardless
+    EXPECT_EQ(logged([&] { engine.restore(); }), (Lines{"[win-helper] Restoring audio session volumes...",
+                                                        "[win-helper] Restored session volume to: 0.8"}));
+    EXPECT_EQ(sessions[L"a"].level, 0.8f);
+    EXPECT_TRUE(files().empty()) << "nothing left to put back: no journal";
+}
+
+TEST_F(DuckingEngineTest, FailuresAreReportedOnceAndNothingUnjournaledStaysLowered) {
+    FakeSession noVolume = session(L"v", 20, 0.8f);
+    noVolume.volumeFails = -2147467262;
+    FakeSession unreadable = session(L"r", 21, 0.8f);
+    unreadable.readFails = -2147024891;
+    FakeSession refused = session(L"s", 40, 0.8f);
+    refused.setFails = -2147024809;
+    FakeSessionVolumes sessions({noVolume, unreadable, refused});
+    DuckingEngine engine(sessions, fakeJournalWorld().self);
+    const Lines failures = {"[win-helper] Failed to access session volume for player.exe (pid 20) hr=-2147467262",
+                            "[win-helper] Failed to read session volume for paused.exe (pid 21) hr=-2147024891",
+                            "[win-helper] Failed to duck session refused.exe (pid 40) hr=-2147024809"};
+    EXPECT_EQ(logged([&] { engine.pass(10, false, 0.2f, false, kTable); }), failures);
+    EXPECT_TRUE(engine.ledger().empty()) << "the refused lowering is taken back";
+    EXPECT_TRUE(files().empty());
+    EXPECT_EQ(logged([&] { engine.pass(10, false, 0.2f, false, kTable); }), Lines{failures[2]})
+        << "a refused set is tried again each pass; the other two were said once";
+}
+
+TEST_F(DuckingEngineTest, ASessionAnotherRunningProgramLoweredKeepsThatProgramsOriginal) {
+    struct Case {
+        const char* name;
+        float current;
+        const char* otherSet;
+        LevelMatch match;
+        const char* line;
+    };
+    const Case cases[] = {
+        {"exact levels", 0.16f, "0.159999996", {}, "0.8 -> 0.16"},
+        {"a level another program did not set", 0.5f, "0.159999996", {}, "0.5 -> 0.1"},
+        {"levels in steps: within half a step", 0.3536f, "0.353553385", {0.00005f, 1e-6f}, "0.8 -> 0.16"},
+        {"levels in steps, read exactly", 0.3536f, "0.353553385", {}, "0.3536 -> 0.07072"},
+    };
+    for (const Case& c : cases) {
+        resetFakeSeams();
+        fakeJournalWorld().running.insert({7, 8});
+        fakeJournalWorld().files["journal-7-8.txt"] =
+            std::string("quillmere ducking journal 1\nowner 7 8\nlowered 0.800000012 ") + c.otherSet + " a\nend\n";
+        FakeSessionVolumes sessions({session(L"a", 20, c.current)}, c.match);
+        DuckingEngine engine(sessions, fakeJournalWorld().self);
+        EXPECT_EQ(logged([&] { engine.pass(10, false, 0.2f, false, kTable); }),
+                  Lines{std::string("[win-helper] Ducking session player.exe (pid 20): ") + c.line})
+            << c.name;
+    }
+}
+
+TEST_F(DuckingEngineTest, ARestoreKeepsWhatItCannotPutBackPendingAndPutsItBackWhileStillAtTheVolumeSet) {
+    FakeSessionVolumes sessions({session(L"away", 20, 0.8f), session(L"refused", 21, 0.6f)});
+    DuckingEngine engine(sessions, fakeJournalWorld().self);
+    engine.pass(10, false, 0.5f, false, kTable);
+    sessions[L"away"].present = false;
+    sessions[L"refused"].setFails = -2147467259;
+    EXPECT_EQ(logged([&] { engine.restore(); }),
+              (Lines{"[win-helper] Restoring audio session volumes...",
+                     "[win-helper] Failed to restore session volume hr=-2147467259"}));
+    EXPECT_EQ(sessions.notRestoredCalls,
+              (std::vector<std::pair<std::wstring, float>>{{L"away", 0.8f}, {L"refused", 0.6f}}));
+    EXPECT_TRUE(engine.ledger().nothingLowered());
+    ASSERT_EQ(files().size(), 1u) << "both still listed, pending";
+    EXPECT_NE(files().begin()->second.find("pending 0.800000012 0.400000006 away"), std::string::npos);
+
+    // Back at the volume set, a pending session keeps its original when lowered again...
+    sessions[L"away"].present = true;
+    sessions[L"refused"].setFails.reset();
+    EXPECT_EQ(logged([&] { engine.pass(10, false, 0.5f, false, kTable); }),
+              (Lines{"[win-helper] Ducking session player.exe (pid 20): 0.8 -> 0.4",
+                     "[win-helper] Ducking session paused.exe (pid 21): 0.6 -> 0.3"}));
+    // ...and a pending session the user changed meanwhile is left as the user set it.
+    engine.restore();
+    sessions[L"away"].present = false;
+    engine.pass(10, false, 0.5f, false, kTable);
+    engine.restore();
+    sessions[L"away"].present = true;
+    sessions[L"away"].level = 0.9f;
+    EXPECT_EQ(logged([&] { engine.restore(); }), Lines{"[win-helper] Restoring audio session volumes..."});
+    EXPECT_EQ(sessions[L"away"].level, 0.9f);
+    EXPECT_TRUE(files().empty());
+}
+
+TEST_F(DuckingEngineTest, RecoveryPutsBackWhatAnEndedRunLeftAtTheVolumeItSet) {
+    const std::string journal =
+        "quillmere ducking journal 1\nowner 7 8\n"
+        "lowered 0.800000012 0.159999996 at-set\n"
+        "lowered 0.800000012 0.400000006,0.159999996 mid-ratio\n"
+        "lowered 0.5 0.100000001 changed\n"
+        "lowered 0.5 0.100000001 away\n"
+        "pending 0.5 0.100000001 refused\n"
+        "end\n";
+    FakeSession refused = session(L"refused", 21, 0.1f);
+    refused.setFails = -1;
+    FakeSessionVolumes sessions(
+        {session(L"at-set", 20, 0.16f), session(L"mid-ratio", 20, 0.16f), session(L"changed", 20, 0.3f), refused});
+    fakeJournalWorld().files["journal-7-8.txt"] = journal;
+    fakeJournalWorld().running.insert({7, 8});
+    EXPECT_EQ(logged([&] { recoverEndedRunsJournals(sessions, fakeJournalWorld().self); }), Lines{})
+        << "a running program's journal is its own";
+
+    fakeJournalWorld().running.erase({7, 8});
+    EXPECT_EQ(logged([&] { recoverEndedRunsJournals(sessions, fakeJournalWorld().self); }),
+              (Lines{"[win-helper] Restored session volume left lowered by an earlier run to: 0.8",
+                     "[win-helper] Restored session volume left lowered by an earlier run to: 0.8"}));
+    EXPECT_EQ(sessions[L"at-set"].level, 0.8f);
+    EXPECT_EQ(sessions[L"mid-ratio"].level, 0.8f);
+    EXPECT_EQ(sessions[L"changed"].level, 0.3f);
+    EXPECT_EQ(files().at("journal-7-8.txt"),
+              "quillmere ducking journal 1\nowner 7 8\nlowered 0.5 0.100000001 away\npending 0.5 0.100000001 "
+              "refused\nend\n")
+        << "what was not found or not set stays for a later try";
+
+    // The guardian's recovery of its own program: the same rule, no line; levels in steps.
+    FakeSessionVolumes stepped({session(L"away", 20, 0.1f)}, {0.00005f, 1e-6f});
+    stepped[L"away"].level = 0.10004f;
+    EXPECT_EQ(logged([&] { recoverJournalOf(stepped, {7, 8}); }), Lines{});
+    EXPECT_EQ(stepped[L"away"].level, 0.5f);
+    EXPECT_EQ(files().at("journal-7-8.txt"),
+              "quillmere ducking journal 1\nowner 7 8\npending 0.5 0.100000001 refused\nend\n");
+}
+
+}  // namespace
