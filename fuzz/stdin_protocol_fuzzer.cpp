@@ -23,18 +23,18 @@ bool isStopWord(const std::string& line) {
     return line == "exit" || line == "quit" || line == "stop";
 }
 
-void checkedLine(const std::string& line) {
-    const float before = g_duckRatio.load();
-    const bool running = g_captureRunning.load();
-    executeStdinLine(line);
-    const float after = g_duckRatio.load();
+void checkedLine(const std::string& line, RunState& state) {
+    const float before = state.duckRatio.load();
+    const bool running = state.running.load();
+    executeStdinLine(line, state);
+    const float after = state.duckRatio.load();
     if (!(after >= 0.0f && after <= 1.0f)) {
         std::abort();  // only ratios within 0..1 are ever stored
     }
-    if (g_captureRunning.load() != g_captureLoopActive.load()) {
+    if (state.running.load() != state.loopActive.load()) {
         std::abort();  // a stop clears both flags together
     }
-    if (!isStopWord(line) && !hasNumericPrefix(line) && (after != before || g_captureRunning.load() != running)) {
+    if (!isStopWord(line) && !hasNumericPrefix(line) && (after != before || state.running.load() != running)) {
         std::abort();  // a refused line changes nothing
     }
 }
@@ -45,33 +45,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) {
         return 0;
     }
-    g_captureRunning.store(true);
-    g_captureLoopActive.store(true);
-    g_duckRatio.store(0.2f);
+    RunState lines(false);
+    const auto checked = [&lines](const std::string& line) { checkedLine(line, lines); };
     const std::size_t chunk = 1 + data[0] % kStdinReadSize;
     StdinLineSplitter splitter;
     for (std::size_t offset = 1; offset < size; offset += chunk) {
         const std::size_t count = std::min(chunk, size - offset);
-        splitter.feed(reinterpret_cast<const char*>(data + offset), count, checkedLine);
+        splitter.feed(reinterpret_cast<const char*>(data + offset), count, checked);
     }
-    splitter.finish(checkedLine);
+    splitter.finish(checked);
 
     // The reader itself over the same reads: it ends at end of input, or at a stop.
-    g_captureRunning.store(true);
-    g_captureLoopActive.store(true);
-    g_duckRatio.store(0.2f);
+    RunState state(false);
     std::size_t offset = 1;
-    runStdinReader([&](char* buffer, std::size_t capacity) -> std::size_t {
-        if (offset >= size) {
-            return 0;
-        }
-        const std::size_t count = std::min({chunk, capacity, size - offset});
-        std::copy(data + offset, data + offset + count, buffer);
-        offset += count;
-        return count;
-    });
-    const float ratio = g_duckRatio.load();
-    if (!(ratio >= 0.0f && ratio <= 1.0f) || g_captureRunning.load() != g_captureLoopActive.load()) {
+    runStdinReader(
+        [&](char* buffer, std::size_t capacity) -> std::size_t {
+            if (offset >= size) {
+                return 0;
+            }
+            const std::size_t count = std::min({chunk, capacity, size - offset});
+            std::copy(data + offset, data + offset + count, buffer);
+            offset += count;
+            return count;
+        },
+        state);
+    const float ratio = state.duckRatio.load();
+    if (!(ratio >= 0.0f && ratio <= 1.0f) || state.running.load() != state.loopActive.load()) {
         std::abort();
     }
     return 0;

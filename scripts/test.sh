@@ -8,6 +8,7 @@ set -eu
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 scripts/check-layers.sh
+scripts/check-texts.sh
 
 cmake --preset linux
 cmake --build --preset linux

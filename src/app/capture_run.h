@@ -1,13 +1,97 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
+#include <mutex>
+#include <thread>
 
-#include "app/workers.h"
+#include "capture/capture_format.h"
 #include "capture/pcm_downconverter.h"
+#include "capture/sample_sink.h"
+#include "common/process_identity.h"
+#include "common/run_state.h"
+#include "ducking/ducking_engine.h"
+#include "ducking/session_volumes.h"
 
-// One capture from activation to its end, inside the COM apartment that the caller entered:
-// activates and initialises the client, starts it and the two workers, runs the capture loop
-// into standard output, and on every way out stops the ducking, restores the volumes and
-// releases the clients. Returns the exit status: 1 when the capture could not start, 0 once
-// it ran. The quality chooses how packets become 16 kHz samples.
-int runCapture(std::uint32_t pid, bool includeMode, ResampleQuality quality, DuckingWorker& ducking);
+// What a capture run needs of its platform: the capture itself, and the platform's part of the
+// workers. One implementation per platform (capture_platform_windows.cpp, capture_platform_linux.cpp).
+class CapturePlatform {
+public:
+    virtual ~CapturePlatform() = default;
+
+    // Readies the capture of the target's tree (include) or of all but it: false, having said
+    // why, when it cannot. The platform may start capturing here already.
+    virtual bool open(std::uint32_t pid, bool includeMode) = 0;
+    // After open: the format the "Format:" line names, and the one the samples arrive in.
+    virtual FormatSummary reportedFormat() const = 0;
+    virtual FormatSummary deliveredFormat() const = 0;
+    // Captures into the sink through the converter while state.loopActive holds; ends the loop
+    // itself (with a line) when the output closes or a capture call fails.
+    virtual void capture(RunState& state, PcmDownconverter& converter) = 0;
+    // Stops and releases the capture; called once, whether open succeeded or not.
+    virtual void close() = 0;
+
+    // The stdin reader thread's body: the host's commands into the state, until it ends.
+    virtual void readCommands(RunState& state) = 0;
+    // The volume guardian (see guardian.h); and the host watch, which ends the capture loop
+    // in order when the host that started the program ends.
+    virtual void startGuardian() = 0;
+    virtual void startHostWatch(RunState& state) = 0;
+    // Runs the ducking thread's body inside whatever the platform's audio API needs around it.
+    virtual void runDuckingThread(const std::function<void()>& body) { body(); }
+    // The default device's sessions, for the ducking engine.
+    virtual SessionVolumes& sessions() = 0;
+};
+
+// One capture from start to end, the same on every platform:
+//   open the capture (1 when it cannot) → the stdin reader, the guardian, the ducking thread →
+//   the host watch → the start lines → the capture loop → stop and join the ducking thread,
+//   restore the volumes → close the capture → 0 (1 when a worker could not be started).
+// The run's state lives here; the object is made once by main and never destroyed, because a
+// console handler or a signal thread may still be stopping it while the process ends.
+class CaptureRun;
+// The run of this process, for the stop paths that come from outside it (the Windows console
+// handler, the Linux signal thread); null outside a capture. Set once by main: the one piece of
+// state a console handler can reach, since the system calls it with nothing of ours.
+extern std::atomic<CaptureRun*> g_activeRun;
+
+class CaptureRun {
+public:
+    CaptureRun(CapturePlatform& platform, std::uint32_t pid, bool includeMode, ResampleQuality quality,
+               const ProcessIdentity& self);
+    CaptureRun(const CaptureRun&) = delete;
+    CaptureRun& operator=(const CaptureRun&) = delete;
+
+    int run();
+
+    RunState& state() { return state_; }
+    // Either stop path's end of the ducking: clears the workers' flag, joins the ducking thread
+    // exactly once, however the stop paths overlap, and puts the saved volumes back. Nothing
+    // once the run has ended.
+    void stopDuckingAndRestore();
+    bool duckingThreadRunning() const { return ducking_.joinable(); }
+    // The signal that stopped the run from outside (Linux), 0 when none did.
+    std::atomic<int> receivedSignal{0};
+
+    // Runs the ducking thread. False, with a line, when no thread could be made.
+    bool startDucking();
+
+private:
+    void stopDucking(bool forGood);
+
+    CapturePlatform& platform_;
+    const std::uint32_t pid_;
+    const ResampleQuality quality_;
+    RunState state_;
+    DuckingEngine engine_;
+    // Guards the start and the join of the ducking thread and every restoration of the stop
+    // paths: a second stop path waits until the first has joined and restored, so neither
+    // restores while the thread still writes the ledger, and the main thread never leaves the
+    // platform's audio API under a console handler's restoration.
+    std::mutex duckingMutex_;
+    std::thread ducking_;
+    // Set by the main thread's last restoration; a stop path that comes later has nothing left
+    // to do (and the apartment it would need is going).
+    bool duckingEnded_ = false;
+};

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "common/log.h"
+#include "common/protocol_text.h"
 #include "common/run_state.h"
 
 namespace {
@@ -108,14 +109,14 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
     return result;
 }
 
-void applyCaptureArguments(const CommandLine& commandLine) {
+void applyCaptureArguments(const CommandLine& commandLine, RunState& state) {
     if (commandLine.duckRatio) {
-        g_duckRatio.exchange(*commandLine.duckRatio);
+        state.duckRatio.exchange(*commandLine.duckRatio);
     }
     if (commandLine.invalidDuckRatio) {
-        LogLine() << "[win-helper] Ignoring invalid duck ratio argument: " << *commandLine.invalidDuckRatio;
+        LogLine() << kRatioArgumentRefusedPrefix << *commandLine.invalidDuckRatio;
     }
     for (const std::string& option : commandLine.unknownOptions) {
-        LogLine() << "[win-helper] Ignoring unknown option: " << option;
+        LogLine() << kUnknownOptionPrefix << option;
     }
 }

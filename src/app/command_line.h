@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "capture/pcm_downconverter.h"
+#include "common/run_state.h"
 
 enum class RunMode { ListSessions, ListApps, Capture, Guardian, Usage };
 
@@ -29,9 +30,9 @@ struct CommandLine {
 
 CommandLine parseCommandLine(int argc, const char* const* argv);
 
-// A capture's start: takes the ratio argument (g_duckRatio), and logs an argument that was no
-// ratio and each unknown option.
-void applyCaptureArguments(const CommandLine& commandLine);
+// A capture's start: takes the ratio argument into the run's state, and logs an argument that
+// was no ratio and each unknown option.
+void applyCaptureArguments(const CommandLine& commandLine, RunState& state);
 
 // The value C's atof gives for the text (leading white space skipped, the longest numeric
 // prefix used, including inf, nan and hexadecimal forms), or nothing when the text has no

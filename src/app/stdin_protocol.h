@@ -4,6 +4,8 @@
 #include <functional>
 #include <string>
 
+#include "common/run_state.h"
+
 // The host's line protocol on standard input: "exit", "quit" or "stop" ends the capture;
 // any other line is a new duck ratio read as atof reads its numeric prefix, accepted only
 // within 0..1; a line with no numeric prefix is refused.
@@ -43,10 +45,10 @@ private:
     std::string line_;
 };
 
-// Runs one line: stops the capture or updates g_duckRatio, and logs what it did.
-void executeStdinLine(const std::string& line);
+// Runs one line: stops the capture or updates the duck ratio, and logs what it did.
+void executeStdinLine(const std::string& line, RunState& state);
 
-// Reads standard input until it ends, a read fails, or g_captureRunning is cleared (tested
-// before the first read and after each read is processed). `read` fills the buffer and
-// returns the byte count, 0 at end of input or on failure.
-void runStdinReader(const std::function<std::size_t(char* buffer, std::size_t capacity)>& read);
+// Reads standard input until it ends, a read fails, or the workers stop (tested before the first
+// read and after each read is processed). `read` fills the buffer and returns the byte count, 0
+// at end of input or on failure.
+void runStdinReader(const std::function<std::size_t(char* buffer, std::size_t capacity)>& read, RunState& state);

@@ -1,4 +1,5 @@
 #include "capture/capture_format.h"
+#include "common/protocol_text.h"
 
 bool decideFloatFlag(std::uint16_t formatTag, bool extensibleSubFormatIsPcm) {
     if (formatTag == kWaveFormatPcm) {
@@ -11,6 +12,6 @@ bool decideFloatFlag(std::uint16_t formatTag, bool extensibleSubFormatIsPcm) {
 }
 
 std::string formatLineText(const FormatSummary& format) {
-    return "[win-helper] Format: " + std::to_string(format.sampleRate) + "Hz, " + std::to_string(format.channels) +
+    return kFormatLinePrefix + std::to_string(format.sampleRate) + "Hz, " + std::to_string(format.channels) +
            " channels, " + std::to_string(format.bitsPerSample) + " bits, " + (format.isFloat ? "float" : "integer");
 }

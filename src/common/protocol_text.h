@@ -15,11 +15,24 @@ inline constexpr char kBuildLine[] = "[win-helper] build v3-mingw-uuid-fix";
 // --list-apps is accepted all the same.
 inline constexpr char kUsageLine[] =
     "Usage: Quillmere.exe <pid> [duck_ratio] [include/exclude] (or Quillmere.exe --list-sessions)";
+// The Linux program's usage line names itself.
+inline constexpr char kLinuxUsageLine[] =
+    "Usage: quillmere <pid> [duck_ratio] [include/exclude] (or quillmere --list-sessions)";
+
+// The command line's words that are no capture argument.
+inline constexpr char kRatioArgumentRefusedPrefix[] = "[win-helper] Ignoring invalid duck ratio argument: ";
+inline constexpr char kUnknownOptionPrefix[] = "[win-helper] Ignoring unknown option: ";
+
+// Activation: the mode and the target (Windows writes it as it activates; Linux as it connects).
+inline constexpr char kIncludingPidPrefix[] = "[win-helper] Including PID: ";
+inline constexpr char kExcludingPidPrefix[] = "[win-helper] Excluding PID: ";
 
 // The start lines say "excluded" in include mode too: hosts wait for these exact lines before
 // they read audio, and the activation's own line already names the mode.
 inline constexpr char kCaptureStartedLine[] = "[win-helper] Windows WASAPI process-excluded loopback capture started.";
-inline constexpr char kTargetPidLinePrefix[] = "[win-helper] Excluding PID: ";
+inline constexpr const char* kTargetPidLinePrefix = kExcludingPidPrefix;
+// Followed by "48000Hz, 2 channels, 32 bits, float" (formatLineText).
+inline constexpr char kFormatLinePrefix[] = "[win-helper] Format: ";
 
 // Failure lines without the "[win-helper] " tag: hosts have matched them untagged from the
 // start, so the tag is not added.
@@ -46,3 +59,69 @@ inline constexpr char kRestoreFailedPrefix[] = "[win-helper] Failed to restore s
 inline constexpr char kRecoveredPrefix[] = "[win-helper] Restored session volume left lowered by an earlier run to: ";
 inline constexpr char kJournalUnreadablePrefix[] = "[win-helper] Ignoring unreadable ducking journal: ";
 inline constexpr char kJournalWriteFailedPrefix[] = "[win-helper] Failed to write ducking journal: ";
+
+// Process-loopback activation and format negotiation (Windows), in the order they can come.
+inline constexpr char kRoInitializeAttemptLine[] =
+    "[win-helper] Attempting WinRT initialization (RoInitialize) fallback...";
+inline constexpr char kRoInitializeResultPrefix[] = "[win-helper] RoInitialize returned: ";
+inline constexpr char kActivationRetryLine[] = "[win-helper] Retrying ActivateAudioInterfaceAsync...";
+inline constexpr char kQueryInterfacePrefix[] = "[win-helper] QueryInterface IID: ";
+inline constexpr char kMarshalerResultPrefix[] = "[win-helper] CoCreateFreeThreadedMarshaler returned: ";
+inline constexpr char kActivationCallLine[] = "[win-helper] Calling ActivateAudioInterfaceAsync...";
+inline constexpr char kParamsSizePrefix[] = "[win-helper] Params size: ";
+inline constexpr char kActivationFailedPrefix[] = "[win-helper] ActivateAudioInterfaceAsync failed (hr=";
+inline constexpr char kActivationFailedForGoodPrefix[] = "[win-helper] Activation failed permanently: ";
+inline constexpr char kActivationTimeoutLine[] = "[win-helper] ActivateAudioInterfaceAsync did not complete in time";
+inline constexpr char kEnumeratorFailedPrefix[] = "[win-helper] Failed to create device enumerator: ";
+inline constexpr char kDefaultEndpointFailedPrefix[] = "[win-helper] Failed to get default render endpoint: ";
+inline constexpr char kDefaultClientFailedPrefix[] = "[win-helper] Failed to activate default client: ";
+inline constexpr char kDefaultMixFormatFailedPrefix[] = "[win-helper] GetMixFormat on default client failed: ";
+inline constexpr char kDefaultMixFormatLine[] =
+    "[win-helper] Successfully retrieved mix format from default render endpoint.";
+inline constexpr char kVirtualMixFormatFailedPrefix[] = "[win-helper] GetMixFormat on virtual device failed (hr=";
+inline constexpr char kFallbackFormatLine[] =
+    "[win-helper] Using hardcoded 32-bit float stereo 48kHz fallback format...";
+inline constexpr char kPrimaryInitializeFailedPrefix[] = "[win-helper] Primary Initialize failed (hr=";
+inline constexpr char kInitializeFailedPrefix[] = "[win-helper] IAudioClient::Initialize failed: ";
+
+// The sound server (Linux).
+inline constexpr char kServerUnreachablePrefix[] = "[win-helper] Failed to connect to the sound server: ";
+inline constexpr char kNoDefaultSinkLine[] = "[win-helper] The sound server has no default sink";
+
+// The capture loop's ends.
+inline constexpr char kStdoutClosedLine[] = "[win-helper] Write to stdout failed (pipe closed)";
+inline constexpr char kPacketSizeFailedPrefix[] = "[win-helper] GetNextPacketSize failed: ";
+inline constexpr char kPacketSizeFailedInLoopPrefix[] = "[win-helper] GetNextPacketSize failed in loop: ";
+inline constexpr char kGetBufferFailedPrefix[] = "[win-helper] GetBuffer failed: ";
+inline constexpr char kHostEndedLine[] = "[win-helper] Host process ended; stopping capture.";
+
+// Standard input: each command is logged before it takes effect.
+inline constexpr char kStdinExitLine[] = "[win-helper] Received exit command via stdin. Stopping capture gracefully...";
+inline constexpr char kRatioUpdatedPrefix[] = "[win-helper] Real-time duck ratio updated to ";
+inline constexpr char kRatioCommandRefusedPrefix[] = "[win-helper] Ignoring invalid duck ratio command: ";
+inline constexpr char kStdinReaderStoppedLine[] = "[win-helper] Stdin duck ratio reader stopped.";
+inline constexpr char kNoStdinLine[] = "[win-helper] No stdin handle available for live ducking updates.";
+
+// Signals: a console control event (Windows), SIGINT, SIGTERM or SIGHUP (Linux, followed by "SIGINT" and so on).
+inline constexpr char kConsoleSignalPrefix[] = "[win-helper] Received console control signal: ";
+inline constexpr char kReceivedSignalPrefix[] = "[win-helper] Received signal: ";
+
+// Workers that could not be started.
+inline constexpr char kStdinReaderNotStartedPrefix[] = "[win-helper] Failed to start the stdin reader thread: ";
+inline constexpr char kDuckingThreadNotStartedPrefix[] = "[win-helper] Failed to start the ducking thread: ";
+inline constexpr char kGuardianNotStartedPrefix[] = "[win-helper] Failed to start the volume guardian: error ";
+inline constexpr char kHostWatchNotStartedPrefix[] = "[win-helper] Failed to start the host watch thread: ";
+inline constexpr char kSignalThreadNotStartedPrefix[] = "[win-helper] Failed to start the signal thread: ";
+
+// --list-sessions diagnostics (Windows), each followed by the values it names.
+inline constexpr char kListingDeviceCountPrefix[] = "[win-helper] Active playback devices found: ";
+inline constexpr char kListingEnumFailedPrefix[] = "[win-helper] EnumAudioEndpoints failed: 0x";
+inline constexpr char kListingItemPrefix[] = "[win-helper] Item(";
+inline constexpr char kListingDevicePrefix[] = "[win-helper] Device ";
+inline constexpr char kListingSessionPrefix[] = "[win-helper] Session on dev ";
+inline constexpr char kListingParsedNamePrefix[] = "[win-helper]   Parsed fallback Name='";
+inline constexpr char kListingResolvedPidPrefix[] = "[win-helper]   Resolved PID ";
+
+// --list-apps without an X display (Linux).
+inline constexpr char kNoX11WaylandLine[] = "[win-helper] No X11 display (a Wayland-only session): no windows to list";
+inline constexpr char kNoX11Line[] = "[win-helper] No X11 display: no windows to list";

@@ -5,14 +5,7 @@
 #include <condition_variable>
 #include <mutex>
 
-// Process-wide run state shared by the main thread, the console control handler, the stdin
-// reader and the ducking thread. Flags and the ratio are written by exchange, read by load.
-extern std::atomic<bool> g_captureRunning;     // run flag of the ducking thread and stdin reader
-extern std::atomic<bool> g_captureLoopActive;  // condition of the capture loop
-extern std::atomic<float> g_duckRatio;         // fraction other sessions are lowered to
-extern std::atomic<bool> g_includeMode;        // capture includes (true) or excludes the target tree
-
-constexpr float kDefaultDuckRatio = 0.2f;
+inline constexpr float kDefaultDuckRatio = 0.2f;
 
 // Wakes the threads that wait for the run to stop or the duck ratio to change, so that neither
 // waits out a sleep. Whoever changes a flag or the ratio calls notify() afterwards; a waiter
@@ -38,12 +31,39 @@ private:
     std::condition_variable changed_;
 };
 
-// Signalled after every stop request and every new duck ratio.
-extern RunSignal g_runSignal;
+// What the threads of one capture run share: the main thread's capture loop, the stdin reader,
+// the ducking thread, the host watch and the stop paths (a console handler, a signal thread).
+// Flags and the ratio are written by exchange (through the calls below), read by load.
+struct RunState {
+    explicit RunState(bool include) : includeMode(include) {}
+    RunState(const RunState&) = delete;
+    RunState& operator=(const RunState&) = delete;
 
-// Each of these changes the state, then wakes the waiting threads.
-// A stop of the whole capture (the host's stop command): the capture loop ends, then the workers.
-void requestCaptureStop();
-// The workers' stop (the end of the capture, a console signal): the loop is left alone.
-void requestWorkersStop();
-void publishDuckRatio(float ratio);
+    std::atomic<bool> running{true};     // the ducking thread and the stdin reader go on
+    std::atomic<bool> loopActive{true};  // the capture loop goes on
+    std::atomic<float> duckRatio{kDefaultDuckRatio};
+    const bool includeMode;  // the capture takes the target's tree (true) or all but it
+    RunSignal signal;        // after every stop request and every new ratio
+
+    // Each of these changes the state, then wakes the waiting threads.
+    // A stop of the whole capture (the host's stop command): the loop ends, then the workers.
+    void requestCaptureStop() {
+        loopActive.exchange(false);
+        running.exchange(false);
+        signal.notify();
+    }
+    // The workers' stop (the end of the capture, a console signal): the loop is left alone.
+    void requestWorkersStop() {
+        running.exchange(false);
+        signal.notify();
+    }
+    // The capture loop's own end (a closed output, a failed call, the host gone).
+    void endLoop() {
+        loopActive.exchange(false);
+        signal.notify();
+    }
+    void publishDuckRatio(float ratio) {
+        duckRatio.exchange(ratio);
+        signal.notify();
+    }
+};

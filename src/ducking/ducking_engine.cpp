@@ -149,25 +149,25 @@ void DuckingEngine::restore() {
     journal_.persist(ledger_);
 }
 
-void DuckingEngine::run(std::uint32_t targetPid) {
+void DuckingEngine::run(std::uint32_t targetPid, RunState& state) {
     recoverEndedRunsJournals(sessions_, self_);
     float lastRatio = -1.0f;
     // Waits up to one pass interval; a stop, or `done`, ends the wait at once.
-    const auto waitUntil = [](auto done) {
-        g_runSignal.waitFor(kPassInterval, [&] { return !g_captureRunning.load() || done(); });
+    const auto waitUntil = [&state](auto done) {
+        state.signal.waitFor(kPassInterval, [&] { return !state.running.load() || done(); });
     };
-    while (g_captureRunning.load()) {
-        const float ratio = g_duckRatio.load();
+    while (state.running.load()) {
+        const float ratio = state.duckRatio.load();
         const PassPlan plan = planPass(ratio, lastRatio, ledger_.nothingLowered());
         lastRatio = ratio;
         switch (plan.kind) {
             // What a restore cannot put back stays pending, not lowered.
             case PassKind::RestoreAndClear: restore(); break;
-            case PassKind::Idle: waitUntil([] { return g_duckRatio.load() < kDuckOffThreshold; }); break;
+            case PassKind::Idle: waitUntil([&state] { return state.duckRatio.load() < kDuckOffThreshold; }); break;
             case PassKind::Enumerate:
-                pass(targetPid, g_includeMode.load(), ratio, plan.reapply, snapshotProcesses());
+                pass(targetPid, state.includeMode, ratio, plan.reapply, snapshotProcesses());
                 // A not-a-number ratio differs from itself: the wait ends at once, as it did.
-                waitUntil([ratio] { return g_duckRatio.load() != ratio; });
+                waitUntil([&state, ratio] { return state.duckRatio.load() != ratio; });
                 break;
         }
     }

@@ -4,6 +4,7 @@
 
 #include "common/process_identity.h"
 #include "common/process_table.h"
+#include "common/run_state.h"
 #include "ducking/ducking_ledger.h"
 #include "ducking/journal_store.h"
 #include "ducking/session_volumes.h"
@@ -32,11 +33,11 @@ public:
 
     // The ducking thread: first puts back what ended runs left lowered, then a pass about once a
     // second, and at once after a new ratio; a ratio of "no ducking" restores everything.
-    // Returns once g_captureRunning is cleared.
-    void run(std::uint32_t targetPid);
+    // Returns once the run's workers stop.
+    void run(std::uint32_t targetPid, RunState& state);
     // One pass with this ratio; `reapply`: the ratio is new, saved sessions are set to it.
     void pass(std::uint32_t targetPid, bool includeMode, float ratio, bool reapply, const ProcessTable& table);
-    // Logs "[win-helper] Restoring audio session volumes..." and puts the saved volumes back.
+    // Logs kRestoringLine and puts the saved volumes back.
     void restore();
 
     const DuckingLedger& ledger() const { return ledger_; }
@@ -58,7 +59,7 @@ private:
 // the journal for a later try.
 
 // At a capture's start: every journal whose owner is gone, each session put back logged with
-// "[win-helper] Restored session volume left lowered by an earlier run to: " and its volume.
+// kRecoveredPrefix and its volume.
 void recoverEndedRunsJournals(SessionVolumes& sessions, const ProcessIdentity& self);
 // The guardian, once its program has ended: that program's journal only, without a line.
 void recoverJournalOf(SessionVolumes& sessions, const ProcessIdentity& owner);

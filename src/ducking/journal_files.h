@@ -1,13 +1,21 @@
 #pragma once
 
+#include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "common/process_identity.h"
-#include "ducking/journal_store.h"
 
-// The file operations beneath the journal store, one implementation per platform.
+// The file operations beneath the journal store, one implementation per platform
+// (journal_files_windows.cpp, journal_files_linux.cpp).
+
+// A journal file's path as the system spells it: UTF-16 on Windows, bytes elsewhere.
+using JournalPath = std::filesystem::path;
+
+// A durable write reaches the disk before it returns, so that even a power loss keeps it.
+enum class JournalWrite { Durable, Ordinary };
 
 // False when the user has no folder for such state; the folder is created on first use.
 bool journalFolderReady();
@@ -25,3 +33,17 @@ void setJournalFileAside(const JournalPath& path);
 unsigned long lastJournalFileError();
 // The path as UTF-8, for the log.
 std::string journalPathText(const JournalPath& path);
+
+// Held while a journal of an ended program is recovered, so that two processes (a guardian, a
+// starting capture) never recover the same one at once.
+class JournalRecoveryLock {
+public:
+    JournalRecoveryLock();
+    ~JournalRecoveryLock();
+    JournalRecoveryLock(const JournalRecoveryLock&) = delete;
+    JournalRecoveryLock& operator=(const JournalRecoveryLock&) = delete;
+
+private:
+    std::intptr_t lock_;  // a mutex handle (Windows), a locked file's descriptor (Linux)
+    bool owned_;
+};

@@ -16,6 +16,8 @@
 #include <cstring>
 #include <string>
 
+#include "ducking/ducking_journal.h"
+
 namespace {
 
 void makeFolder(const std::string& path) {
@@ -50,13 +52,13 @@ bool journalFolderReady() {
     return !journalFolder().empty();
 }
 
-std::string journalPathOf(const ProcessIdentity& owner) {
+JournalPath journalPathOf(const ProcessIdentity& owner) {
     return journalFolder() + "/journal-" + std::to_string(owner.pid) + "-" + std::to_string(owner.creationTime) +
            ".txt";
 }
 
-std::vector<std::string> journalPaths() {
-    std::vector<std::string> paths;
+std::vector<JournalPath> journalPaths() {
+    std::vector<JournalPath> paths;
     DIR* folder = opendir(journalFolder().c_str());
     if (folder == nullptr) {
         return paths;
@@ -71,7 +73,8 @@ std::vector<std::string> journalPaths() {
     return paths;
 }
 
-std::optional<std::string> readJournalFile(const std::string& path) {
+std::optional<std::string> readJournalFile(const JournalPath& journal) {
+    const std::string& path = journal.native();
     const int file = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (file < 0) {
         return std::nullopt;
@@ -91,7 +94,8 @@ std::optional<std::string> readJournalFile(const std::string& path) {
     }
 }
 
-bool replaceJournalFile(const std::string& path, const std::string& text, JournalWrite write) {
+bool replaceJournalFile(const JournalPath& journal, const std::string& text, JournalWrite write) {
+    const std::string& path = journal.native();
     const std::string temporary = path.substr(0, path.size() - 4) + ".tmp";
     const int file = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (file < 0) {
@@ -114,11 +118,13 @@ bool replaceJournalFile(const std::string& path, const std::string& text, Journa
     return true;
 }
 
-void removeJournalFile(const std::string& path) {
+void removeJournalFile(const JournalPath& journal) {
+    const std::string& path = journal.native();
     unlink(path.c_str());
 }
 
-void setJournalFileAside(const std::string& path) {
+void setJournalFileAside(const JournalPath& journal) {
+    const std::string& path = journal.native();
     rename(path.c_str(), (path + ".unreadable").c_str());
 }
 
@@ -126,7 +132,8 @@ unsigned long lastJournalFileError() {
     return static_cast<unsigned long>(errno);
 }
 
-std::string journalPathText(const std::string& path) {
+std::string journalPathText(const JournalPath& journal) {
+    const std::string& path = journal.native();
     return path;
 }
 

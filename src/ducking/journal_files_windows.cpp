@@ -9,8 +9,9 @@
 
 #include <cstdint>
 
+#include "ducking/ducking_journal.h"
 #include "common/text.h"
-#include "common/win_resources.h"
+#include "common/handles_windows.h"
 
 namespace {
 
@@ -39,13 +40,13 @@ bool journalFolderReady() {
     return !journalFolder().empty();
 }
 
-std::wstring journalPathOf(const ProcessIdentity& owner) {
+JournalPath journalPathOf(const ProcessIdentity& owner) {
     return journalFolder() + L"\\journal-" + std::to_wstring(owner.pid) + L"-" + std::to_wstring(owner.creationTime) +
            L".txt";
 }
 
-std::vector<std::wstring> journalPaths() {
-    std::vector<std::wstring> paths;
+std::vector<JournalPath> journalPaths() {
+    std::vector<JournalPath> paths;
     WIN32_FIND_DATAW found;
     const HANDLE search = FindFirstFileW((journalFolder() + L"\\journal-*.txt").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) {
@@ -58,7 +59,8 @@ std::vector<std::wstring> journalPaths() {
     return paths;
 }
 
-std::optional<std::string> readJournalFile(const std::wstring& path) {
+std::optional<std::string> readJournalFile(const JournalPath& journal) {
+    const std::wstring& path = journal.native();
     const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                         FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -82,7 +84,8 @@ std::optional<std::string> readJournalFile(const std::wstring& path) {
     }
 }
 
-bool replaceJournalFile(const std::wstring& path, const std::string& text, JournalWrite write) {
+bool replaceJournalFile(const JournalPath& journal, const std::string& text, JournalWrite write) {
+    const std::wstring& path = journal.native();
     const std::wstring temporary = path.substr(0, path.size() - 4) + L".tmp";
     {
         const UniqueHandle file(
@@ -100,11 +103,13 @@ bool replaceJournalFile(const std::wstring& path, const std::string& text, Journ
     return MoveFileExW(temporary.c_str(), path.c_str(), flags) != 0;
 }
 
-void removeJournalFile(const std::wstring& path) {
+void removeJournalFile(const JournalPath& journal) {
+    const std::wstring& path = journal.native();
     DeleteFileW(path.c_str());
 }
 
-void setJournalFileAside(const std::wstring& path) {
+void setJournalFileAside(const JournalPath& journal) {
+    const std::wstring& path = journal.native();
     MoveFileExW(path.c_str(), (path + L".unreadable").c_str(), MOVEFILE_REPLACE_EXISTING);
 }
 
@@ -112,7 +117,8 @@ unsigned long lastJournalFileError() {
     return GetLastError();
 }
 
-std::string journalPathText(const std::wstring& path) {
+std::string journalPathText(const JournalPath& journal) {
+    const std::wstring& path = journal.native();
     return wideToUtf8(path);
 }
 

@@ -8,6 +8,7 @@
 
 #include "common/process_identity.h"
 #include "ducking/ducking_journal.h"
+#include "ducking/journal_files.h"
 
 // The journals on disk: one file per running program in the user's own folder for such state
 // (Windows: SHGetKnownFolderPath(FOLDERID_LocalAppData)\Quillmere\ducking; Linux:
@@ -23,8 +24,7 @@ class DuckingLedger;
 // a session is first lowered. Other changes (a new ratio, a restore) only need to outlive the
 // program, which any write does; a power loss that takes one of those back leaves a journal
 // whose sessions are no longer at the volume it lists, and those are left alone. A failed write
-// is reported once: "[win-helper] Failed to write ducking journal: <path> error=<n>".
-enum class JournalWrite { Durable, Ordinary };
+// is reported once: kJournalWriteFailedPrefix, the path, " error=" and the system's number.
 class OwnJournal {
 public:
     explicit OwnJournal(const ProcessIdentity& self) : self_(self) {}
@@ -36,19 +36,12 @@ private:
     bool failureReported_ = false;
 };
 
-// A journal file's path as the system spells it: UTF-16 on Windows, bytes elsewhere.
-#ifdef _WIN32
-using JournalPath = std::wstring;
-#else
-using JournalPath = std::string;
-#endif
-
 struct StoredJournal {
     JournalPath path;
     Journal journal;
 };
 // Every readable journal. An unreadable one is set aside (renamed, kept for a person to read)
-// with the line "[win-helper] Ignoring unreadable ducking journal: " and its path.
+// with the line kJournalUnreadablePrefix and its path.
 std::vector<StoredJournal> readJournals();
 // The journal of that owner, if there is a readable one.
 std::optional<StoredJournal> readJournalOf(const ProcessIdentity& owner);
@@ -60,17 +53,3 @@ void rewriteJournal(const StoredJournal& stored);
 // can and rewrites the journal with what is left.
 void forEachEndedRunJournal(const ProcessIdentity& self, const std::function<void(StoredJournal&)>& recover);
 void forJournalOf(const ProcessIdentity& owner, const std::function<void(StoredJournal&)>& recover);
-
-// Held while a journal of an ended program is recovered, so that two processes (a guardian, a
-// starting capture) never recover the same one at once.
-class JournalRecoveryLock {
-public:
-    JournalRecoveryLock();
-    ~JournalRecoveryLock();
-    JournalRecoveryLock(const JournalRecoveryLock&) = delete;
-    JournalRecoveryLock& operator=(const JournalRecoveryLock&) = delete;
-
-private:
-    std::intptr_t lock_;  // a mutex handle (Windows), a locked file's descriptor (Linux)
-    bool owned_;
-};

@@ -17,8 +17,11 @@ float levelOf(const pa_cvolume& volume) {
 }  // namespace
 
 bool PulseSessionVolumes::walk(std::vector<AudioSession>& sessions) {
-    inputs_ = pulse_.sinkInputs();
     sessions.clear();
+    if (pulse_ == nullptr) {
+        return false;
+    }
+    inputs_ = pulse_->sinkInputs();
     for (const PulseConnection::SinkInput& input : inputs_) {
         sessions.push_back({identifierOf(input.index), input.pid, !input.corked});
     }
@@ -64,8 +67,8 @@ bool PulseSessionVolumes::setLevel(std::size_t session, float level, PlatformErr
     const PulseConnection::SinkInput& input = inputs_[session];
     const auto read = reads_.find(identifierOf(input.index));
     const Read current{input.volume, levelOf(input.volume), input.restoreKey, input.map, input.muted};
-    if (!pulse_.setSinkInputVolume(input.index, channelsAt(read == reads_.end() ? current : read->second, level))) {
-        error = pulse_.lastError();
+    if (!pulse_->setSinkInputVolume(input.index, channelsAt(read == reads_.end() ? current : read->second, level))) {
+        error = pulse_->lastError();
         return false;
     }
     return true;
@@ -78,7 +81,7 @@ LevelMatch PulseSessionVolumes::levelMatch() const {
 
 void PulseSessionVolumes::remember(const Read& read, float level) const {
     if (!read.restoreKey.empty()) {
-        pulse_.rememberVolume(read.restoreKey, read.map, channelsAt(read, level), read.muted);
+        pulse_->rememberVolume(read.restoreKey, read.map, channelsAt(read, level), read.muted);
     }
 }
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "common/pulse_connection.h"
+#include "common/pulse_connection_linux.h"
 #include "ducking/session_volumes.h"
 
 // The sink inputs of the sound server as the ducking engine's sessions: identifier
@@ -17,7 +17,10 @@
 // application's next one.
 class PulseSessionVolumes final : public SessionVolumes {
 public:
-    explicit PulseSessionVolumes(const PulseConnection& pulse) : pulse_(pulse) {}
+    PulseSessionVolumes() = default;
+    explicit PulseSessionVolumes(const PulseConnection& pulse) : pulse_(&pulse) {}
+    // The connection to walk; until it is attached, no walk finds the server.
+    void attach(const PulseConnection& pulse) { pulse_ = &pulse; }
 
     bool walk(std::vector<AudioSession>& sessions) override;
     std::string label(std::size_t session, const ProcessTable& table) const override;
@@ -40,7 +43,7 @@ private:
     pa_cvolume channelsAt(const Read& read, float level) const;
     void remember(const Read& read, float level) const;
 
-    const PulseConnection& pulse_;
+    const PulseConnection* pulse_ = nullptr;
     std::vector<PulseConnection::SinkInput> inputs_;
     std::map<std::wstring, Read> reads_;
 };

@@ -6,8 +6,8 @@
 #include <memory>
 #include <vector>
 
-#include "common/audio_endpoints.h"
-#include "common/com_ref.h"
+#include "common/audio_endpoints_windows.h"
+#include "common/com_ref_windows.h"
 #include "ducking/session_volumes.h"
 
 // The audio sessions of the default playback device (the console role) through the audio

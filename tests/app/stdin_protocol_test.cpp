@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,28 +13,28 @@ namespace {
 
 class StdinProtocol : public ::testing::Test {
 protected:
-    void SetUp() override {
-        g_captureRunning.store(true);
-        g_captureLoopActive.store(true);
-        g_duckRatio.store(0.2f);
-    }
-    void TearDown() override { SetUp(); }
+    // A fresh run's state for each case.
+    void SetUp() override { state_ = std::make_unique<RunState>(false); }
 
     // Runs the reader over these reads and returns what it logged.
     std::string run(std::vector<std::string> reads) {
         std::size_t next = 0;
         ::testing::internal::CaptureStderr();
-        runStdinReader([&](char* buffer, std::size_t capacity) -> std::size_t {
-            if (next == reads.size()) {
-                return 0;
-            }
-            const std::string& chunk = reads[next++];
-            EXPECT_LE(chunk.size(), capacity);
-            chunk.copy(buffer, chunk.size());
-            return chunk.size();
-        });
+        runStdinReader(
+            [&](char* buffer, std::size_t capacity) -> std::size_t {
+                if (next == reads.size()) {
+                    return 0;
+                }
+                const std::string& chunk = reads[next++];
+                EXPECT_LE(chunk.size(), capacity);
+                chunk.copy(buffer, chunk.size());
+                return chunk.size();
+            },
+            *state_);
         return ::testing::internal::GetCapturedStderr();
     }
+
+    std::unique_ptr<RunState> state_;
 };
 
 constexpr char kStop[] = "[win-helper] Received exit command via stdin. Stopping capture gracefully...\n";
@@ -43,22 +44,22 @@ TEST_F(StdinProtocol, StopWordsEndTheCaptureAndTheReader) {
     for (const char* word : {"exit\n", "quit\n", "stop\n", "exit\r\n"}) {
         SetUp();
         EXPECT_EQ(run({word, "0.5\n"}), std::string(kStop) + kClosed) << word;
-        EXPECT_FALSE(g_captureLoopActive.load()) << word;
-        EXPECT_FALSE(g_captureRunning.load()) << word;
-        EXPECT_EQ(g_duckRatio.load(), 0.2f) << "the second read is never made";
+        EXPECT_FALSE(state_->loopActive.load()) << word;
+        EXPECT_FALSE(state_->running.load()) << word;
+        EXPECT_EQ(state_->duckRatio.load(), 0.2f) << "the second read is never made";
     }
 }
 
 TEST_F(StdinProtocol, StopAsTheLastUnterminatedBytesStillStops) {
     EXPECT_EQ(run({"0.4\nst", "op"}),
               "[win-helper] Real-time duck ratio updated to 0.4\n" + std::string(kStop) + kClosed);
-    EXPECT_FALSE(g_captureRunning.load());
+    EXPECT_FALSE(state_->running.load());
 }
 
 TEST_F(StdinProtocol, LinesAfterAStopInTheSameReadStillRun) {
     EXPECT_EQ(run({"stop\n0.3\n", "0.9\n"}),
               std::string(kStop) + "[win-helper] Real-time duck ratio updated to 0.3\n" + kClosed);
-    EXPECT_EQ(g_duckRatio.load(), 0.3f);
+    EXPECT_EQ(state_->duckRatio.load(), 0.3f);
 }
 
 TEST_F(StdinProtocol, RatioLinesAreAcceptedWithinZeroToOneAndLoggedInShortForm) {
@@ -92,9 +93,9 @@ TEST_F(StdinProtocol, RatioLinesAreAcceptedWithinZeroToOneAndLoggedInShortForm) 
     for (const auto& c : cases) {
         SetUp();
         EXPECT_EQ(run({c.input}), std::string(c.logged) + kClosed) << c.input;
-        EXPECT_EQ(g_duckRatio.load(), c.ratio) << c.input;
-        EXPECT_TRUE(g_captureRunning.load()) << "end of input is no stop";
-        EXPECT_TRUE(g_captureLoopActive.load());
+        EXPECT_EQ(state_->duckRatio.load(), c.ratio) << c.input;
+        EXPECT_TRUE(state_->running.load()) << "end of input is no stop";
+        EXPECT_TRUE(state_->loopActive.load());
     }
 }
 
@@ -112,9 +113,9 @@ TEST_F(StdinProtocol, LinesAreCutAtLineEndsAcrossReadsAndKeepSixtyFourBytes) {
 }
 
 TEST_F(StdinProtocol, ReaderStopsAtItsNextTestOnceTheRunFlagIsCleared) {
-    g_captureRunning.store(false);
+    state_->running.store(false);
     EXPECT_EQ(run({"0.5\n"}), kClosed);
-    EXPECT_EQ(g_duckRatio.load(), 0.2f);
+    EXPECT_EQ(state_->duckRatio.load(), 0.2f);
 }
 
 }  // namespace

@@ -153,6 +153,15 @@ TEST(LinuxCapture, EveryEndOfTheRunIsOrderly) {
         EXPECT_NE(std::find(lines.begin(), lines.end(), "[win-helper] Received signal: SIGTERM"), lines.end());
     }
     {
+        // The host ends while the program still captures into the host's pipe.
+        LinuxProcess host({"/bin/sh", "-c", "\"$0\" 999999 1 & sleep 1", quillmereProgram()});
+        ASSERT_TRUE(host.waitForLog(kStarted));
+        EXPECT_TRUE(host.waitForLog("[win-helper] Host process ended; stopping capture."));
+        host.waitForEnd();  // the program's end closes the pipes
+        const std::vector<std::string> lines = host.logLines();
+        EXPECT_EQ(lines.back(), "[win-helper] Restoring audio session volumes...") << "an orderly end";
+    }
+    {
         LinuxProcess capture({quillmereProgram(), "999999"}, {"PULSE_SERVER=unix:/nonexistent/socket"});
         const int status = capture.wait();
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);

@@ -17,7 +17,7 @@ void resetFakeSeams() {
 namespace {
 
 std::string nameOf(const JournalPath& path) {
-    return std::string(path.begin(), path.end());
+    return path.string();
 }
 
 }  // namespace
@@ -28,14 +28,13 @@ bool journalFolderReady() {
     return true;
 }
 JournalPath journalPathOf(const ProcessIdentity& owner) {
-    const std::string name = "journal-" + std::to_string(owner.pid) + "-" + std::to_string(owner.creationTime) + ".txt";
-    return JournalPath(name.begin(), name.end());
+    return JournalPath("journal-" + std::to_string(owner.pid) + "-" + std::to_string(owner.creationTime) + ".txt");
 }
 std::vector<JournalPath> journalPaths() {
     std::vector<JournalPath> paths;
     for (const auto& [name, text] : fakeJournalWorld().files) {
         if (name.rfind("journal-", 0) == 0 && name.size() > 4 && name.compare(name.size() - 4, 4, ".txt") == 0) {
-            paths.emplace_back(name.begin(), name.end());
+            paths.emplace_back(name);
         }
     }
     return paths;

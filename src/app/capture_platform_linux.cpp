@@ -1,0 +1,127 @@
+#include "app/capture_platform_linux.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "app/guardian.h"
+#include "app/host_watch.h"
+#include "app/stdin_protocol.h"
+#include "capture/pulse_capture_linux.h"
+#include "capture/stream_mixer.h"
+#include "common/log.h"
+#include "common/protocol_text.h"
+
+namespace {
+
+constexpr auto kTick = std::chrono::milliseconds(10);
+constexpr std::size_t kTickFrames = PulseCapture::kRate / 100;
+// A stream may run this far ahead of the clock before its oldest frames are dropped.
+constexpr std::size_t kMaxQueuedFrames = PulseCapture::kRate / 2;
+
+class StdoutSink final : public SampleSink {
+public:
+    bool write(const std::uint8_t* data, std::size_t size) override {
+        while (size > 0) {
+            const ssize_t written = ::write(STDOUT_FILENO, data, size);
+            if (written < 0 && errno == EINTR) {
+                continue;
+            }
+            if (written <= 0) {
+                LogLine() << kStdoutClosedLine;
+                return false;
+            }
+            data += written;
+            size -= static_cast<std::size_t>(written);
+        }
+        return true;
+    }
+};
+
+// Mixes a tick from every stream on a steady clock and writes it, until the capture stops.
+// A clock that fell behind (a suspended process) catches up with the ticks it owes, so the
+// stream's length follows the time that passed.
+void runMixingLoop(StreamMixer& mixer, PcmDownconverter& converter, SampleSink& sink, RunState& state) {
+    std::vector<float> mix(mixer.tickFrames());
+    const auto stopped = [&state] { return !state.loopActive.load(); };
+    auto next = std::chrono::steady_clock::now();
+    while (!stopped()) {
+        next += kTick;
+        state.signal.waitFor(next - std::chrono::steady_clock::now(), stopped);
+        if (stopped()) {
+            return;
+        }
+        mixer.mix(mix.data());
+        const auto& bytes = converter.convert(reinterpret_cast<const std::uint8_t*>(mix.data()),
+                                              static_cast<std::uint32_t>(mix.size()), 0);
+        if (!sink.write(bytes.data(), bytes.size())) {
+            state.endLoop();
+            return;
+        }
+    }
+}
+
+}  // namespace
+
+bool LinuxCapturePlatform::open(std::uint32_t pid, bool includeMode) {
+    std::string error;
+    pulse_ = PulseConnection::open("Quillmere", error);
+    if (!pulse_) {
+        LogLine() << kServerUnreachablePrefix << error;
+        return false;
+    }
+    // The line the Windows program writes when it activates the capture for the target.
+    LogLine() << (includeMode ? kIncludingPidPrefix : kExcludingPidPrefix) << pid;
+    sink_ = pulse_->defaultSink();
+    if (!sink_) {
+        LogLine() << kNoDefaultSinkLine;
+        return false;
+    }
+    pid_ = pid;
+    includeMode_ = includeMode;
+    sessions_.attach(*pulse_);
+    return true;
+}
+
+FormatSummary LinuxCapturePlatform::reportedFormat() const {
+    return {PulseCapture::kRate, sink_->format.channels, 32, true};
+}
+
+FormatSummary LinuxCapturePlatform::deliveredFormat() const {
+    // The streams are averaged to mono before the mix.
+    return {PulseCapture::kRate, 1, 32, true};
+}
+
+void LinuxCapturePlatform::capture(RunState& state, PcmDownconverter& converter) {
+    StreamMixer mixer(kTickFrames, kMaxQueuedFrames);
+    PulseCapture capture(*pulse_, mixer, pid_, includeMode_);
+    capture.start();
+    StdoutSink sink;
+    runMixingLoop(mixer, converter, sink, state);
+    capture.stop();
+}
+
+void LinuxCapturePlatform::readCommands(RunState& state) {
+    runStdinReader(
+        [](char* buffer, std::size_t capacity) -> std::size_t {
+            for (;;) {
+                const ssize_t got = read(STDIN_FILENO, buffer, capacity);
+                if (got < 0 && errno == EINTR) {
+                    continue;
+                }
+                return got > 0 ? static_cast<std::size_t>(got) : 0;
+            }
+        },
+        state);
+}
+
+void LinuxCapturePlatform::startGuardian() {
+    ::startGuardian();
+}
+
+void LinuxCapturePlatform::startHostWatch(RunState& state) {
+    ::startHostWatch(state);
+}

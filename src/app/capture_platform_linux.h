@@ -1,0 +1,31 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+
+#include "app/capture_run.h"
+#include "common/pulse_connection_linux.h"
+#include "ducking/session_volumes_linux.h"
+
+// The run on the sound server: one connection for the capture and the ducking; the selected
+// applications' sink inputs recorded and mixed on a steady 10 ms clock (pulse_capture_linux.h);
+// the host's commands from standard input.
+class LinuxCapturePlatform final : public CapturePlatform {
+public:
+    bool open(std::uint32_t pid, bool includeMode) override;
+    FormatSummary reportedFormat() const override;
+    FormatSummary deliveredFormat() const override;
+    void capture(RunState& state, PcmDownconverter& converter) override;
+    void close() override {}
+    void readCommands(RunState& state) override;
+    void startGuardian() override;
+    void startHostWatch(RunState& state) override;
+    SessionVolumes& sessions() override { return sessions_; }
+
+private:
+    std::unique_ptr<PulseConnection> pulse_;
+    std::optional<PulseConnection::Sink> sink_;
+    std::uint32_t pid_ = 0;
+    bool includeMode_ = false;
+    PulseSessionVolumes sessions_;
+};

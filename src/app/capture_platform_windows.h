@@ -1,0 +1,36 @@
+#pragma once
+
+#include <windows.h>
+#include <audioclient.h>
+
+#include <optional>
+
+#include "app/capture_run.h"
+#include "capture/format_negotiation_windows.h"
+#include "common/com_ref_windows.h"
+#include "ducking/session_volumes_windows.h"
+
+// The run on Windows: process-loopback capture of the target's tree (or of all but it) through
+// an activated audio client, polled every 10 ms; the host's commands from the standard input
+// handle; the ducking thread in COM's multithreaded apartment. The calling thread has entered
+// that apartment.
+class WindowsCapturePlatform final : public CapturePlatform {
+public:
+    bool open(std::uint32_t pid, bool includeMode) override;
+    FormatSummary reportedFormat() const override { return capture_->format.summary(); }
+    FormatSummary deliveredFormat() const override { return capture_->format.summary(); }
+    void capture(RunState& state, PcmDownconverter& converter) override;
+    void close() override;
+    void readCommands(RunState& state) override;
+    void startGuardian() override;
+    void startHostWatch(RunState& state) override;
+    void runDuckingThread(const std::function<void()>& body) override;
+    SessionVolumes& sessions() override { return sessions_; }
+
+private:
+    // Released in reverse order of acquisition: capture client, then client.
+    ComRef<IAudioClient> audioClient_;
+    std::optional<InitializedCapture> capture_;
+    bool started_ = false;
+    WindowsSessionVolumes sessions_;
+};

@@ -1,0 +1,102 @@
+#include "app/guardian.h"
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "common/log.h"
+#include "common/protocol_text.h"
+#include "common/handles_windows.h"
+#include "ducking/ducking_engine.h"
+#include "ducking/journal_store.h"
+#include "ducking/session_volumes_windows.h"
+
+namespace {
+
+std::wstring ownExecutablePath() {
+    std::wstring path(32768, L'\0');
+    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    path.resize(length);
+    return path;
+}
+
+}  // namespace
+
+void startGuardian() {
+    const ProcessIdentity self = currentProcessIdentity();
+    const std::wstring program = ownExecutablePath();
+    std::wstring commandLine =
+        L"\"" + program + L"\" --guardian " + std::to_wstring(self.pid) + L" " + std::to_wstring(self.creationTime);
+
+    // The guardian's standard handles are the null device, and they are all it inherits: the
+    // host's pipes must end when this program ends. (Wine gives a child without standard
+    // handles its parent's descriptors; our own standard handles stop being inheritable too.)
+    for (const DWORD which : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+        SetHandleInformation(GetStdHandle(which), HANDLE_FLAG_INHERIT, 0);
+    }
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    const UniqueHandle nul(CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                       &inheritable, OPEN_EXISTING, 0, nullptr));
+    HANDLE inherited = nul.get();
+    SIZE_T attributesSize = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &attributesSize);
+    std::vector<unsigned char> attributes(attributesSize);
+    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributes.data());
+    if (nul.get() == INVALID_HANDLE_VALUE || !InitializeProcThreadAttributeList(list, 1, 0, &attributesSize) ||
+        !UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &inherited, sizeof inherited, nullptr,
+                                   nullptr)) {
+        LogLine() << kGuardianNotStartedPrefix << GetLastError();
+        return;
+    }
+    STARTUPINFOEXW startup = {};
+    startup.StartupInfo.cb = sizeof startup;
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+    startup.StartupInfo.hStdInput = nul.get();
+    startup.StartupInfo.hStdOutput = nul.get();
+    startup.StartupInfo.hStdError = nul.get();
+    startup.lpAttributeList = list;
+    PROCESS_INFORMATION process = {};
+    // Out of the job first: a job that kills its processes when the host goes must not take the
+    // guardian with it. A job that forbids breaking away refuses that; then inside it.
+    constexpr DWORD kFlags = DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP | EXTENDED_STARTUPINFO_PRESENT;
+    const auto start = [&](DWORD flags) {
+        return CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr,
+                              &startup.StartupInfo, &process);
+    };
+    BOOL started = start(kFlags | CREATE_BREAKAWAY_FROM_JOB);
+    if (!started && GetLastError() == ERROR_ACCESS_DENIED) {
+        started = start(kFlags);
+    }
+    const DWORD error = GetLastError();
+    DeleteProcThreadAttributeList(list);
+    if (!started) {
+        LogLine() << kGuardianNotStartedPrefix << error;
+        return;
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+}
+
+int runGuardian(const ProcessIdentity& owner) {
+    {
+        // Opened while the program runs; if it has ended already (or the id is another
+        // process's now), there is nothing to wait for.
+        const UniqueHandle program(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, owner.pid));
+        if (program && processCreationTime(program.get()) == owner.creationTime) {
+            WaitForSingleObject(program.get(), INFINITE);
+        }
+    }
+    if (!readJournalOf(owner)) {
+        return 0;  // ended in order: nothing left to put back
+    }
+    if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
+        return 1;
+    }
+    {
+        WindowsSessionVolumes sessions;
+        recoverJournalOf(sessions, owner);
+    }
+    CoUninitialize();
+    return 0;
+}

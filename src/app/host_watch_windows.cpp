@@ -1,0 +1,54 @@
+#include "app/host_watch.h"
+
+#include <windows.h>
+
+#include <exception>
+#include <thread>
+
+#include "common/log.h"
+#include "common/protocol_text.h"
+#include "common/process_identity.h"
+#include "common/process_table.h"
+#include "common/handles_windows.h"
+
+namespace {
+
+// The parent, opened only if it is still the process that started this one: it must have been
+// created before this process (a later one reuses the id of a parent that is gone).
+UniqueHandle openParent() {
+    const ProcessTable table = snapshotProcesses();
+    const auto self = table.find(GetCurrentProcessId());
+    if (self == table.end() || self->second.parentPid == 0) {
+        return UniqueHandle();
+    }
+    UniqueHandle parent(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, self->second.parentPid));
+    if (!parent || processCreationTime(parent.get()) > currentProcessIdentity().creationTime ||
+        WaitForSingleObject(parent.get(), 0) != WAIT_TIMEOUT) {
+        return UniqueHandle();
+    }
+    return parent;
+}
+
+}  // namespace
+
+void startHostWatch(RunState& state) {
+    if (GetFileType(GetStdHandle(STD_OUTPUT_HANDLE)) != FILE_TYPE_PIPE) {
+        return;
+    }
+    UniqueHandle parent = openParent();
+    if (!parent) {
+        return;
+    }
+    try {
+        // Detached like the stdin reader: it waits for the host, and ends with the process.
+        std::thread([host = std::move(parent), &state] {
+            WaitForSingleObject(host.get(), INFINITE);
+            if (state.loopActive.load()) {
+                LogLine() << kHostEndedLine;
+                state.endLoop();
+            }
+        }).detach();
+    } catch (const std::exception& error) {
+        LogLine() << kHostWatchNotStartedPrefix << error.what();
+    }
+}

@@ -1,0 +1,333 @@
+#include "common/pulse_connection_linux.h"
+
+#include <pulse/ext-stream-restore.h>
+
+namespace {
+
+std::string property(const pa_proplist* properties, const char* key) {
+    const char* value = pa_proplist_gets(properties, key);
+    return value == nullptr ? std::string() : std::string(value);
+}
+
+OwnerProperties ownerPropertiesOf(const pa_proplist* properties) {
+    return {property(properties, PA_PROP_APPLICATION_PROCESS_ID),
+            property(properties, PA_PROP_APPLICATION_PROCESS_BINARY), property(properties, "pipewire.sec.pid")};
+}
+
+// The name module-stream-restore files a stream's volume under, by its own rules.
+std::string restoreKeyOf(const pa_proplist* properties) {
+    for (const auto& [key, prefix] :
+         {std::pair{"module-stream-restore.id", ""}, std::pair{PA_PROP_MEDIA_ROLE, "sink-input-by-media-role:"},
+          std::pair{PA_PROP_APPLICATION_ID, "sink-input-by-application-id:"},
+          std::pair{PA_PROP_APPLICATION_NAME, "sink-input-by-application-name:"},
+          std::pair{PA_PROP_MEDIA_NAME, "sink-input-by-media-name:"}}) {
+        const std::string value = property(properties, key);
+        if (!value.empty()) {
+            return prefix + value;
+        }
+    }
+    return {};
+}
+
+// `volume` moved by 2e-5 of full scale per channel (at least one step; down from the upper half,
+// else up): inaudible, and different in the six decimals PipeWire's pulse server keeps.
+pa_cvolume offByAHair(const pa_cvolume& volume) {
+    pa_cvolume moved = volume;
+    for (unsigned channel = 0; channel < moved.channels; ++channel) {
+        const pa_volume_t value = moved.values[channel];
+        const bool down = pa_sw_volume_to_linear(value) >= 0.5;
+        pa_volume_t other = pa_sw_volume_from_linear(pa_sw_volume_to_linear(value) + (down ? -2e-5 : 2e-5));
+        if (other == value) {
+            other = down ? value - 1 : value + 1;
+        }
+        moved.values[channel] = other;
+    }
+    return moved;
+}
+
+void contextStateChanged(pa_context*, void* user) {
+    static_cast<PulseConnection*>(user)->signal();
+}
+
+}  // namespace
+
+std::unique_ptr<PulseConnection> PulseConnection::open(const char* clientName, std::string& error) {
+    std::unique_ptr<PulseConnection> connection(new PulseConnection);
+    connection->loop_ = pa_threaded_mainloop_new();
+    if (connection->loop_ == nullptr) {
+        error = "no main loop";
+        return nullptr;
+    }
+    connection->context_ = pa_context_new(pa_threaded_mainloop_get_api(connection->loop_), clientName);
+    if (connection->context_ == nullptr) {
+        error = "no context";
+        return nullptr;
+    }
+    pa_context_set_state_callback(connection->context_, contextStateChanged, connection.get());
+    if (pa_context_connect(connection->context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
+        pa_threaded_mainloop_start(connection->loop_) < 0) {
+        error = pa_strerror(pa_context_errno(connection->context_));
+        return nullptr;
+    }
+    const Lock lock(*connection);
+    for (;;) {
+        const pa_context_state_t state = pa_context_get_state(connection->context_);
+        if (state == PA_CONTEXT_READY) {
+            return connection;
+        }
+        if (!PA_CONTEXT_IS_GOOD(state)) {
+            error = pa_strerror(pa_context_errno(connection->context_));
+            return nullptr;
+        }
+        pa_threaded_mainloop_wait(connection->loop_);
+    }
+}
+
+PulseConnection::~PulseConnection() {
+    if (loop_ != nullptr) {
+        pa_threaded_mainloop_stop(loop_);
+    }
+    if (context_ != nullptr) {
+        pa_context_set_state_callback(context_, nullptr, nullptr);
+        pa_context_disconnect(context_);
+        pa_context_unref(context_);
+    }
+    if (loop_ != nullptr) {
+        pa_threaded_mainloop_free(loop_);
+    }
+}
+
+bool PulseConnection::wait(pa_operation* operation) const {
+    if (operation == nullptr) {
+        return false;
+    }
+    while (pa_operation_get_state(operation) == PA_OPERATION_RUNNING) {
+        pa_threaded_mainloop_wait(loop_);
+    }
+    pa_operation_unref(operation);
+    return true;
+}
+
+PulseConnection::SinkInput PulseConnection::describe(const pa_sink_input_info& info) {
+    SinkInput input;
+    input.index = info.index;
+    input.sink = info.sink;
+    input.client = info.client;
+    input.properties = ownerPropertiesOf(info.proplist);
+    const StreamOwner owner = streamOwner(input.properties, nullptr);
+    input.pid = owner.pid;
+    input.binary = owner.binary;
+    input.volume = info.volume;
+    input.map = info.channel_map;
+    input.hasVolume = info.has_volume != 0 && info.volume_writable != 0;
+    input.corked = info.corked != 0;
+    input.muted = info.mute != 0;
+    input.restoreKey = restoreKeyOf(info.proplist);
+    return input;
+}
+
+PulseConnection::Sink PulseConnection::describe(const pa_sink_info& info) {
+    Sink sink;
+    sink.index = info.index;
+    sink.name = info.name == nullptr ? "" : info.name;
+    sink.monitorSource = info.monitor_source_name == nullptr ? "" : info.monitor_source_name;
+    sink.format = info.sample_spec;
+    sink.map = info.channel_map;
+    return sink;
+}
+
+std::vector<PulseConnection::SinkInput> PulseConnection::sinkInputs() const {
+    struct Request {
+        const PulseConnection* connection;
+        std::vector<SinkInput> inputs;
+    } request{this, {}};
+    const Lock lock(*this);
+    wait(pa_context_get_sink_input_info_list(
+        context_,
+        [](pa_context*, const pa_sink_input_info* info, int last, void* user) {
+            auto* answer = static_cast<Request*>(user);
+            if (last == 0 && info != nullptr) {
+                answer->inputs.push_back(describe(*info));
+            }
+            answer->connection->signal();
+        },
+        &request));
+    for (SinkInput& input : request.inputs) {
+        if (!resolveOwner(input)) {
+            wait(askClient(input.client, nullptr, nullptr));
+            resolveOwner(input);
+        }
+    }
+    return request.inputs;
+}
+
+bool PulseConnection::resolveOwner(SinkInput& input) const {
+    const StreamOwner own = streamOwner(input.properties, nullptr);
+    if (input.client == PA_INVALID_INDEX || (own.pid != 0 && !own.binary.empty())) {
+        return true;
+    }
+    const auto client = clients_.find(input.client);
+    if (client == clients_.end()) {
+        return false;
+    }
+    const StreamOwner owner = streamOwner(input.properties, &client->second);
+    input.pid = owner.pid;
+    input.binary = owner.binary;
+    return true;
+}
+
+pa_operation* PulseConnection::askClient(std::uint32_t client, void (*done)(void* user), void* user) const {
+    struct Request {
+        const PulseConnection* connection;
+        std::uint32_t client;
+        void (*done)(void*);
+        void* user;
+    };
+    auto* request = new Request{this, client, done, user};
+    pa_operation* operation = pa_context_get_client_info(
+        context_, client,
+        [](pa_context*, const pa_client_info* info, int last, void* data) {
+            auto* pending = static_cast<Request*>(data);
+            if (last == 0 && info != nullptr) {
+                pending->connection->clients_[pending->client] = ownerPropertiesOf(info->proplist);
+                return;
+            }
+            // The end of the answer; a client that is already gone names no process.
+            pending->connection->clients_.emplace(pending->client, OwnerProperties{});
+            pending->connection->signal();
+            if (pending->done != nullptr) {
+                pending->done(pending->user);
+            }
+            delete pending;
+        },
+        request);
+    if (operation == nullptr) {
+        clients_.emplace(client, OwnerProperties{});
+        delete request;
+    }
+    return operation;
+}
+
+bool PulseConnection::requestClient(std::uint32_t client, void (*done)(void* user), void* user) const {
+    pa_operation* operation = askClient(client, done, user);
+    if (operation == nullptr) {
+        return false;
+    }
+    pa_operation_unref(operation);
+    return true;
+}
+
+void PulseConnection::watchSinkInputs(SinkInputEvent event, void* user) {
+    sinkInputEvent_ = event;
+    sinkInputUser_ = user;
+    if (event == nullptr) {
+        return;
+    }
+    pa_context_set_subscribe_callback(
+        context_,
+        [](pa_context*, pa_subscription_event_type_t type, std::uint32_t index, void* connection) {
+            auto* self = static_cast<PulseConnection*>(connection);
+            const auto facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
+            if (facility == PA_SUBSCRIPTION_EVENT_CLIENT &&
+                (type & PA_SUBSCRIPTION_EVENT_TYPE_MASK) == PA_SUBSCRIPTION_EVENT_REMOVE) {
+                self->clients_.erase(index);
+            } else if (facility == PA_SUBSCRIPTION_EVENT_SINK_INPUT && self->sinkInputEvent_ != nullptr) {
+                self->sinkInputEvent_(type, index, self->sinkInputUser_);
+            }
+        },
+        this);
+    pa_operation_unref(pa_context_subscribe(
+        context_, static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK_INPUT | PA_SUBSCRIPTION_MASK_CLIENT),
+        nullptr, nullptr));
+}
+
+std::optional<PulseConnection::Sink> PulseConnection::defaultSink() const {
+    struct Request {
+        const PulseConnection* connection;
+        std::optional<Sink> sink;
+    } request{this, {}};
+    const Lock lock(*this);
+    // "@DEFAULT_SINK@" names whatever sink the server uses by default.
+    wait(pa_context_get_sink_info_by_name(
+        context_, "@DEFAULT_SINK@",
+        [](pa_context*, const pa_sink_info* info, int last, void* user) {
+            auto* answer = static_cast<Request*>(user);
+            if (last == 0 && info != nullptr) {
+                answer->sink = describe(*info);
+            }
+            answer->connection->signal();
+        },
+        &request));
+    return request.sink;
+}
+
+bool PulseConnection::setSinkInputVolume(std::uint32_t index, const pa_cvolume& volume) const {
+    struct Request {
+        const PulseConnection* connection;
+        bool done = false;
+    } request{this};
+    const Lock lock(*this);
+    return wait(pa_context_set_sink_input_volume(
+               context_, index, &volume,
+               [](pa_context*, int success, void* user) {
+                   auto* answer = static_cast<Request*>(user);
+                   answer->done = success != 0;
+                   answer->connection->signal();
+               },
+               &request)) &&
+           request.done;
+}
+
+int PulseConnection::lastError() const {
+    const Lock lock(*this);
+    return pa_context_errno(context_);
+}
+
+bool PulseConnection::rememberVolume(const std::string& key, const pa_channel_map& map, const pa_cvolume& volume,
+                                     bool mute) const {
+    struct Request {
+        const PulseConnection* connection;
+        const std::string& key;
+        std::optional<std::string> device;
+        int mute = 0;
+        bool done = false;
+    } request{this, key, std::nullopt};
+    const Lock lock(*this);
+    wait(pa_ext_stream_restore_read(
+        context_,
+        [](pa_context*, const pa_ext_stream_restore_info* info, int last, void* user) {
+            auto* answer = static_cast<Request*>(user);
+            if (last == 0 && info != nullptr && info->name != nullptr && answer->key == info->name) {
+                answer->device = info->device == nullptr ? "" : info->device;
+                answer->mute = info->mute;
+            }
+            answer->connection->signal();
+        },
+        &request));
+    // No entry read back: PipeWire's pulse server lists none (its session manager keeps them),
+    // but takes a written one; on PulseAudio the server would make one from the volume just set.
+    pa_ext_stream_restore_info entry{};
+    entry.name = key.c_str();
+    entry.channel_map = map;
+    entry.device = request.device && !request.device->empty() ? request.device->c_str() : nullptr;
+    entry.mute = request.device ? request.mute : mute;
+    // PipeWire's session manager hears only a write that changes what its pulse server was told
+    // last, and may have stored the volume just set meanwhile: the entry is written a hair off
+    // first, so that the true one always counts.
+    for (const pa_cvolume& written : {offByAHair(volume), volume}) {
+        entry.volume = written;
+        request.done = false;
+        if (!wait(pa_ext_stream_restore_write(
+                context_, PA_UPDATE_REPLACE, &entry, 1, 0,
+                [](pa_context*, int success, void* user) {
+                    auto* answer = static_cast<Request*>(user);
+                    answer->done = success != 0;
+                    answer->connection->signal();
+                },
+                &request)) ||
+            !request.done) {
+            return false;
+        }
+    }
+    return true;
+}

@@ -1,0 +1,133 @@
+#include "listing/session_listing.h"
+
+#include <windows.h>
+#include <audiopolicy.h>
+#include <mmdeviceapi.h>
+
+#include <map>
+#include <vector>
+
+#include "common/audio_endpoints_windows.h"
+#include "common/com_ref_windows.h"
+#include "common/log.h"
+#include "common/protocol_text.h"
+#include "common/process_table.h"
+#include "common/text.h"
+#include "common/handles_windows.h"
+#include "listing/json_line.h"
+#include "listing/listing_rules.h"
+
+namespace {
+
+using SessionNames = std::map<std::uint32_t, std::wstring>;
+
+LogLine::Hex hex(HRESULT hr) {
+    return {static_cast<std::uint32_t>(hr)};
+}
+
+void listSession(UINT deviceIndex, int sessionIndex, const DeviceSessions& sessions, const ProcessTable& table,
+                 std::uint32_t ownPid, SessionNames& names) {
+    ComRef<IAudioSessionControl> control;
+    HRESULT hr = sessions.session(sessionIndex, control);
+    if (FAILED(hr)) {
+        LogLine() << kListingDevicePrefix << deviceIndex << " GetSession(" << sessionIndex << ") failed: 0x" << hex(hr);
+        return;
+    }
+    ComRef<IAudioSessionControl2> control2;
+    hr = control->QueryInterface(__uuidof(IAudioSessionControl2), control2.putVoid());
+    if (FAILED(hr)) {
+        LogLine() << kListingDevicePrefix << deviceIndex << " Session " << sessionIndex
+                  << " QueryInterface IAudioSessionControl2 failed: 0x" << hex(hr);
+        return;
+    }
+
+    DWORD pid = 0;
+    const bool pidKnown = SUCCEEDED(control2->GetProcessId(&pid));
+    wchar_t* rawInstanceId = nullptr;
+    const HRESULT instanceResult = control2->GetSessionInstanceIdentifier(&rawInstanceId);
+    std::wstring instanceId = takeTaskMemString(rawInstanceId);
+    if (FAILED(instanceResult)) {
+        instanceId.clear();
+    }
+    const SessionNaming naming = nameSession(pid, pidKnown, instanceId, table, ownPid);
+    LogLine() << kListingSessionPrefix << deviceIndex << ": PID=" << pid << ", Name='" << wideToUtf8(naming.tableName)
+              << "', InstanceID='" << wideToUtf8(instanceId) << "'";
+    if (naming.parsedName) {
+        LogLine() << kListingParsedNamePrefix << wideToUtf8(*naming.parsedName) << "' from InstanceID";
+    }
+    if (naming.resolvedPid) {
+        LogLine() << kListingResolvedPidPrefix << pid << " -> " << *naming.resolvedPid << " for '"
+                  << wideToUtf8(naming.name) << "'";
+    }
+    if (naming.record) {
+        names[naming.record->pid] = naming.record->name;
+    }
+}
+
+void listDevice(UINT deviceIndex, IMMDeviceCollection* devices, const ProcessTable& table, std::uint32_t ownPid,
+                SessionNames& names) {
+    ComRef<IMMDevice> device;
+    const HRESULT hr = devices->Item(deviceIndex, device.put());
+    if (FAILED(hr)) {
+        LogLine() << kListingItemPrefix << deviceIndex << ") failed: 0x" << hex(hr);
+        return;
+    }
+    DeviceSessions sessions;
+    const StepResult opened = sessions.open(device.get());
+    if (opened.failedStep == EndpointStep::ActivateSessionManager) {
+        LogLine() << kListingDevicePrefix << deviceIndex << " Activate IAudioSessionManager2 failed: 0x"
+                  << hex(opened.hr);
+        return;
+    }
+    if (!opened.ok()) {
+        LogLine() << kListingDevicePrefix << deviceIndex << " GetSessionEnumerator failed: 0x" << hex(opened.hr);
+        return;
+    }
+    const int sessionCount = sessions.count();
+    LogLine() << kListingDevicePrefix << deviceIndex << " sessionCount: " << sessionCount;
+    for (int j = 0; j < sessionCount; ++j) {
+        listSession(deviceIndex, j, sessions, table, ownPid, names);
+    }
+}
+
+// Everything that needs COM, so that it is all released before the apartment is left.
+void listWithCom() {
+    ComRef<IMMDeviceEnumerator> enumerator;
+    if (FAILED(createDeviceEnumerator(enumerator))) {
+        writeJsonListLine({});
+        return;
+    }
+    ComRef<IMMDeviceCollection> devices;
+    const HRESULT hr = enumerator->EnumAudioEndpoints(eRender, DEVICE_STATE_ACTIVE, devices.put());
+    if (FAILED(hr)) {
+        LogLine() << kListingEnumFailedPrefix << hex(hr);
+        writeJsonListLine({});
+        return;
+    }
+    UINT deviceCount = 0;
+    devices->GetCount(&deviceCount);
+    LogLine() << kListingDeviceCountPrefix << deviceCount;
+
+    const ProcessTable table = snapshotProcesses();
+    const std::uint32_t ownPid = GetCurrentProcessId();
+    SessionNames names;
+    for (UINT i = 0; i < deviceCount; ++i) {
+        listDevice(i, devices.get(), table, ownPid, names);
+    }
+    std::vector<std::string> records;
+    for (const auto& [pid, name] : names) {
+        records.push_back(sessionRecord(pid, name));
+    }
+    writeJsonListLine(records);
+}
+
+}  // namespace
+
+void listAudioSessions() {
+    if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
+        writeJsonListLine({});
+        return;
+    }
+    listWithCom();
+    CoUninitialize();
+}
