@@ -62,6 +62,7 @@ int main(int argc, char** argv) {
         case RunMode::ListSessions: listPulseSessions(); return 0;
         case RunMode::Guardian: return runLinuxGuardian({commandLine.guardedPid, commandLine.guardedCreationTime});
         case RunMode::ListApps: listX11Apps(); return 0;
+        case RunMode::GuardianStarter:  // the guardian's double fork needs no starter here
         case RunMode::Usage: LogLine() << kLinuxUsageLine; return 1;
     }
     applyCaptureArguments(commandLine);
