@@ -66,11 +66,12 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
         result.mode = RunMode::ListApps;
         return result;
     }
-    if (std::strcmp(first, "--guardian") == 0) {
+    const bool starter = std::strcmp(first, "--start-guardian") == 0;
+    if (starter || std::strcmp(first, "--guardian") == 0) {
         const auto pid = argc == 4 ? parseDigits<std::uint32_t>(argv[2]) : std::nullopt;
         const auto creationTime = argc == 4 ? parseDigits<std::uint64_t>(argv[3]) : std::nullopt;
         if (pid && creationTime && *pid != 0) {
-            result.mode = RunMode::Guardian;
+            result.mode = starter ? RunMode::GuardianStarter : RunMode::Guardian;
             result.guardedPid = *pid;
             result.guardedCreationTime = *creationTime;
         }

@@ -8,7 +8,7 @@
 #include "capture/pcm_downconverter.h"
 #include "common/run_state.h"
 
-enum class RunMode { ListSessions, ListApps, Capture, Guardian, Usage };
+enum class RunMode { ListSessions, ListApps, Capture, Guardian, GuardianStarter, Usage };
 
 struct CommandLine {
     RunMode mode = RunMode::Usage;
@@ -23,7 +23,8 @@ struct CommandLine {
     // the ratio or the mode, wherever they stand.
     ResampleQuality quality = ResampleQuality::Linear;
     std::vector<std::string> unknownOptions;
-    // Guardian (internal): "--guardian <pid> <creation time>", both in plain decimal digits.
+    // Guardian and its starter (internal, the starter on Windows only): "--guardian <pid> <creation
+    // time>" and "--start-guardian <pid> <creation time>", both numbers in plain decimal digits.
     std::uint32_t guardedPid = 0;
     std::uint64_t guardedCreationTime = 0;
 };

@@ -48,7 +48,8 @@ void startGuardian() {
         LogLine() << kGuardianNotStartedPrefix << errno;
         return;
     }
-    // Two forks: the guardian is nobody's child here, so it never waits to be reaped by us.
+    // Two forks: the guardian is nobody's child here, so it never waits to be reaped by us, and no
+    // walk down the process tree from the host by parent id reaches it.
     const pid_t child = fork();
     if (child < 0) {
         LogLine() << kGuardianNotStartedPrefix << errno;
@@ -57,10 +58,12 @@ void startGuardian() {
         return;
     }
     if (child == 0) {
+        // The session comes first, so that the guardian is born in it: once the wait below
+        // returns, a signal to the host's process group or session can no longer reach it.
+        setsid();
         if (fork() != 0) {
             _exit(0);
         }
-        setsid();
         const int null = open("/dev/null", O_RDWR);
         if (null >= 0) {
             dup2(null, STDIN_FILENO);

@@ -21,15 +21,15 @@ std::wstring ownExecutablePath() {
     return path;
 }
 
-}  // namespace
-
-void startGuardian() {
-    const ProcessIdentity self = currentProcessIdentity();
+// Starts a copy of this program with these arguments, the way both hops to the guardian are
+// started: no console, the null device as its only inherited handle (it never holds the host's
+// pipes open), out of the program's job when the job allows it. Returns its process, or null
+// with the reason in `error`.
+UniqueHandle startDetachedCopy(const std::wstring& arguments, DWORD& error) {
     const std::wstring program = ownExecutablePath();
-    std::wstring commandLine =
-        L"\"" + program + L"\" --guardian " + std::to_wstring(self.pid) + L" " + std::to_wstring(self.creationTime);
+    std::wstring commandLine = L"\"" + program + L"\" " + arguments;
 
-    // The guardian's standard handles are the null device, and they are all it inherits: the
+    // The child's standard handles are the null device, and they are all it inherits: the
     // host's pipes must end when this program ends. (Wine gives a child without standard
     // handles its parent's descriptors; our own standard handles stop being inheritable too.)
     for (const DWORD which : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
@@ -46,8 +46,8 @@ void startGuardian() {
     if (nul.get() == INVALID_HANDLE_VALUE || !InitializeProcThreadAttributeList(list, 1, 0, &attributesSize) ||
         !UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &inherited, sizeof inherited, nullptr,
                                    nullptr)) {
-        LogLine() << kGuardianNotStartedPrefix << GetLastError();
-        return;
+        error = GetLastError();
+        return nullptr;
     }
     STARTUPINFOEXW startup = {};
     startup.StartupInfo.cb = sizeof startup;
@@ -68,14 +68,45 @@ void startGuardian() {
     if (!started && GetLastError() == ERROR_ACCESS_DENIED) {
         started = start(kFlags);
     }
-    const DWORD error = GetLastError();
+    error = started ? 0 : GetLastError();
     DeleteProcThreadAttributeList(list);
     if (!started) {
-        LogLine() << kGuardianNotStartedPrefix << error;
-        return;
+        return nullptr;
     }
     CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    return UniqueHandle(process.hProcess);
+}
+
+std::wstring identityArguments(const ProcessIdentity& owner) {
+    return std::to_wstring(owner.pid) + L" " + std::to_wstring(owner.creationTime);
+}
+
+}  // namespace
+
+void startGuardian() {
+    DWORD error = 0;
+    const UniqueHandle starter =
+        startDetachedCopy(L"--start-guardian " + identityArguments(currentProcessIdentity()), error);
+    if (starter) {
+        // Nothing is lowered before the starter has gone: from then on no walk down the
+        // process tree from the host reaches the guardian. It says how the start went.
+        constexpr DWORD kStarterWaitMs = 5000;
+        const DWORD waited = WaitForSingleObject(starter.get(), kStarterWaitMs);
+        if (waited == WAIT_TIMEOUT) {
+            error = WAIT_TIMEOUT;
+        } else if (waited != WAIT_OBJECT_0 || !GetExitCodeProcess(starter.get(), &error)) {
+            error = GetLastError();
+        }
+    }
+    if (error != 0) {
+        LogLine() << kGuardianNotStartedPrefix << error;
+    }
+}
+
+int startGuardianFor(const ProcessIdentity& owner) {
+    DWORD error = 0;
+    startDetachedCopy(L"--guardian " + identityArguments(owner), error);
+    return static_cast<int>(error);
 }
 
 int runGuardian(const ProcessIdentity& owner) {

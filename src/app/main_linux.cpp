@@ -58,6 +58,7 @@ int main(int argc, char** argv) {
         case RunMode::ListSessions: listAudioSessions(); return 0;
         case RunMode::Guardian: return runGuardian({commandLine.guardedPid, commandLine.guardedCreationTime});
         case RunMode::ListApps: listApps(); return 0;
+        case RunMode::GuardianStarter:  // the guardian's double fork needs no starter here
         case RunMode::Usage: LogLine() << kLinuxUsageLine; return 1;
     }
     // Never destroyed: the signal thread may still be stopping the run while the process ends.

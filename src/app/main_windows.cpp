@@ -20,6 +20,8 @@ int main(int argc, char** argv) {
         case RunMode::ListSessions: listAudioSessions(); return 0;
         case RunMode::ListApps: listApps(); return 0;
         case RunMode::Guardian: return runGuardian({commandLine.guardedPid, commandLine.guardedCreationTime});
+        case RunMode::GuardianStarter:
+            return startGuardianFor({commandLine.guardedPid, commandLine.guardedCreationTime});
         case RunMode::Usage: LogLine() << kUsageLine; return 1;
         case RunMode::Capture: break;
     }

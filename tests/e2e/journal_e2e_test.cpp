@@ -69,19 +69,19 @@ std::size_t runningPrograms() {
     return count;
 }
 
-// The program's own processes started from it: its guardian.
-std::vector<DWORD> childrenOf(DWORD parent) {
-    std::vector<DWORD> children;
+// The copies of the program in this prefix other than `program`: its guardian, nobody's child.
+std::vector<DWORD> programsOtherThan(DWORD program) {
+    std::vector<DWORD> others;
     const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     PROCESSENTRY32 entry = {};
     entry.dwSize = sizeof entry;
     for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
-        if (entry.th32ParentProcessID == parent) {
-            children.push_back(entry.th32ProcessID);
+        if (lstrcmpiW(entry.szExeFile, L"Quillmere.exe") == 0 && entry.th32ProcessID != program) {
+            others.push_back(entry.th32ProcessID);
         }
     }
     CloseHandle(snapshot);
-    return children;
+    return others;
 }
 
 void kill(DWORD pid) {
@@ -155,6 +155,15 @@ TEST_F(JournalEndToEnd, AKilledProgramsGuardianPutsTheVolumeBack) {
     EXPECT_TRUE(waitFor([&] { return journalFiles().empty(); }));
 }
 
+TEST_F(JournalEndToEnd, AnEndOfTheHostsWholeProcessTreeLeavesTheGuardianToPutTheVolumeBack) {
+    AudioEngineDouble engine(script(kSessionA));
+    HostProcess host({{"1234"}});
+    ASSERT_TRUE(host.waitForLog(kDuckedA));
+    EXPECT_GE(terminateEverythingBelow(GetCurrentProcessId()), 1);
+    EXPECT_EQ(WaitForSingleObject(host.handle(), 0), WAIT_OBJECT_0);
+    EXPECT_TRUE(waitFor([&] { return volume("a") == 0.8f; }));
+}
+
 TEST_F(JournalEndToEnd, AKillOnCloseJobThatAllowsBreakawayKillsTheProgramNotItsGuardian) {
     AudioEngineDouble engine(script(kSessionA));
     const HANDLE job = CreateJobObjectA(nullptr, nullptr);
@@ -176,7 +185,7 @@ TEST_F(JournalEndToEnd, WhenTheGuardianDiesTooTheNextStartPutsTheVolumeBack) {
         HostProcess host({{"1234"}});
         ASSERT_TRUE(host.waitForLog(kDuckedA));
         ASSERT_TRUE(waitFor([&] { return journalFiles().size() == 1; }));
-        for (const DWORD guardian : childrenOf(host.pid())) {
+        for (const DWORD guardian : programsOtherThan(host.pid())) {
             kill(guardian);
         }
         TerminateProcess(host.handle(), 1);

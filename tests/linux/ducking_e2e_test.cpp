@@ -1,6 +1,7 @@
 // Ducking on a real sound server, seen through the server's own volume report (pactl), on
 // every way the run can end.
 
+#include <dirent.h>
 #include <signal.h>
 #include <sys/wait.h>
 
@@ -8,6 +9,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <thread>
 #include <string>
@@ -21,6 +25,42 @@ namespace {
 std::string atEightTenths(const LinuxProcess& player) {
     run("pactl set-sink-input-volume " + reportedStream(player.pid()).index + " 0.8");
     return "[win-helper] Ducking session tone_player (pid " + std::to_string(player.pid()) + "): 0.8 -> 0.16";
+}
+
+// The player's volume once it is back at 0.8, or as it still is after two seconds.
+std::string decibelsOnceBack(const LinuxProcess& player) {
+    std::string decibels;
+    for (int poll = 0; poll < 100 && decibels != "-1.94 dB"; ++poll) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        decibels = reportedStream(player.pid()).decibels;
+    }
+    return decibels;
+}
+
+struct ProcessEntry {
+    pid_t pid;
+    pid_t parent;
+    pid_t session;
+};
+
+// Every process, as /proc shows it now.
+std::vector<ProcessEntry> processes() {
+    std::vector<ProcessEntry> entries;
+    DIR* proc = opendir("/proc");
+    while (const dirent* item = readdir(proc)) {
+        const pid_t pid = static_cast<pid_t>(std::atoi(item->d_name));
+        std::ifstream file(std::string("/proc/") + item->d_name + "/stat");
+        std::string stat;
+        std::getline(file, stat);
+        ProcessEntry entry = {pid, 0, 0};
+        const std::size_t end = stat.rfind(')');  // after the command name, which may hold anything
+        if (pid > 0 && end != std::string::npos &&
+            std::sscanf(stat.c_str() + end + 1, " %*c %d %*d %d", &entry.parent, &entry.session) == 2) {
+            entries.push_back(entry);
+        }
+    }
+    closedir(proc);
+    return entries;
 }
 
 TEST(LinuxDucking, LowersOthersAndPutsThemBackOnEveryEnd) {
@@ -88,12 +128,47 @@ TEST(LinuxDucking, AKilledRunsVolumesComeBackThroughItsGuardian) {
     capture.signal(SIGKILL);
     capture.wait();
     // The guardian notices at once; a second is plenty.
-    std::string decibels;
-    for (int poll = 0; poll < 100 && decibels != "-1.94 dB"; ++poll) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        decibels = reportedStream(player.pid()).decibels;
+    EXPECT_EQ(decibelsOnceBack(player), "-1.94 dB");
+}
+
+TEST(LinuxDucking, AHostsWholeTreeProcessGroupOrSessionKilledLeavesTheGuardianToPutTheVolumeBack) {
+    LinuxProcess player({tonePlayerProgram(), "440", "0.3", "60"});
+    ASSERT_TRUE(player.waitForOutput(8));
+    for (const char* end : {"every descendant by parent id", "process group", "session"}) {
+        const std::string ducked = atEightTenths(player);
+        // A host in a session and process group of its own (setsid execs it in place), with
+        // the program as its child.
+        LinuxProcess host(
+            {"/usr/bin/setsid", "/bin/sh", "-c", "\"$@\"; exit", "host", quillmereProgram(), "999999", "0.2"});
+        ASSERT_TRUE(host.waitForLog(ducked)) << end;
+        const std::vector<ProcessEntry> all = processes();
+        std::vector<pid_t> doomed;
+        if (end[0] == 'e') {
+            std::vector<pid_t> below = {host.pid()};
+            for (std::size_t next = 0; next < below.size(); ++next) {
+                for (const ProcessEntry& entry : all) {
+                    if (entry.parent == below[next]) {
+                        below.push_back(entry.pid);
+                        doomed.push_back(entry.pid);
+                    }
+                }
+            }
+        } else if (end[0] == 'p') {
+            doomed.push_back(-host.pid());
+        } else {
+            for (const ProcessEntry& entry : all) {
+                if (entry.session == host.pid()) {
+                    doomed.push_back(entry.pid);
+                }
+            }
+        }
+        ASSERT_FALSE(doomed.empty()) << end;
+        for (const pid_t pid : doomed) {
+            kill(pid, SIGKILL);
+        }
+        host.wait();
+        EXPECT_EQ(decibelsOnceBack(player), "-1.94 dB") << end;
     }
-    EXPECT_EQ(decibels, "-1.94 dB");
 }
 
 TEST(LinuxDucking, TheNextStartPutsBackWhatAKilledRunAndItsGuardianLeftLowered) {

@@ -2,7 +2,9 @@
 
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <stdexcept>
+#include <vector>
 
 #include "support/host_process.h"
 
@@ -68,4 +70,38 @@ ProcessTree::~ProcessTree() {
             CloseHandle(process);
         }
     }
+}
+
+int terminateEverythingBelow(DWORD host) {
+    std::vector<PROCESSENTRY32W> entries;
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        entries.push_back(entry);
+    }
+    CloseHandle(snapshot);
+    std::vector<DWORD> below = {host};
+    for (std::size_t next = 0; next < below.size(); ++next) {
+        for (const PROCESSENTRY32W& candidate : entries) {
+            if (candidate.th32ParentProcessID == below[next] &&
+                std::find(below.begin(), below.end(), candidate.th32ProcessID) == below.end()) {
+                below.push_back(candidate.th32ProcessID);
+            }
+        }
+    }
+    std::vector<HANDLE> opened;
+    for (std::size_t i = 1; i < below.size(); ++i) {
+        if (const HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, below[i])) {
+            opened.push_back(process);
+        }
+    }
+    for (const HANDLE process : opened) {
+        TerminateProcess(process, 1);
+    }
+    for (const HANDLE process : opened) {
+        WaitForSingleObject(process, 5000);
+        CloseHandle(process);
+    }
+    return static_cast<int>(opened.size());
 }

@@ -24,3 +24,8 @@ public:
 private:
     std::vector<DWORD> pids_;
 };
+
+// What `taskkill /T /F`, Task Manager's "End process tree" and npm's tree-kill do: every process
+// below `host` by parent id, from one snapshot, all opened first and then all terminated.
+// Returns how many it terminated.
+int terminateEverythingBelow(DWORD host);
