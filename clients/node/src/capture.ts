@@ -101,6 +101,7 @@ export class Capture extends EventEmitter {
   readonly exited: Promise<CaptureResult>;
 
   private readonly child: ChildProcess;
+  private readonly output: Readable;
   private readonly log: string[] = [];
   private readonly pendingRatios: PendingRatio[] = [];
   private captureStarted = false;
@@ -108,6 +109,7 @@ export class Capture extends EventEmitter {
   private result: CaptureResult | undefined;
   private stopping: Promise<CaptureResult> | undefined;
   private killed = false;
+  private draining = false;
   private resolveReady!: (event: StartedEvent) => void;
   private rejectReady!: (error: QuillmereError) => void;
   private resolveExited!: (result: CaptureResult) => void;
@@ -143,8 +145,18 @@ export class Capture extends EventEmitter {
 
     const aligner = new SampleAligner();
     this.pcm = aligner;
+    this.output = stdout;
     stdout.on('error', () => undefined);
-    stdout.pipe(aligner);
+    // Backpressure as pipe() does it, until the program is ending: from then on everything it
+    // writes is taken into pcm whether or not the host reads, so that its writes complete and it
+    // reaches its restoration and its end.
+    stdout.on('data', (chunk: Buffer) => {
+      if (!aligner.write(chunk) && !this.draining) {
+        stdout.pause();
+      }
+    });
+    aligner.on('drain', () => stdout.resume());
+    stdout.on('end', () => aligner.end());
     // Destroying pcm closes the program's standard output, which stops the capture in order.
     aligner.on('close', () => stdout.destroy());
 
@@ -157,11 +169,11 @@ export class Capture extends EventEmitter {
         this.finish({ exitCode: null, signal: null }, error);
       }
     });
+    this.child.once('exit', () => this.drain());
     whenEnded(
       this.child,
       (exitCode, signal) => this.finish({ exitCode, signal }),
       () => {
-        stdout.unpipe(aligner);
         stdout.destroy();
         stderr.destroy();
         aligner.end();
@@ -205,6 +217,7 @@ export class Capture extends EventEmitter {
     }
     const timeoutMs = options.timeoutMs ?? 2000;
     if (!this.result) {
+      this.drain();
       this.child.stdin?.write('exit\n');
       const timer = setTimeout(() => {
         if (!this.result) {
@@ -252,10 +265,19 @@ export class Capture extends EventEmitter {
         this.emit('warning', parsed.event);
         return;
       case 'stopping':
+        this.drain();
         this.emit('stopping', parsed.cause);
         return;
       default:
         return;
+    }
+  }
+
+  // Takes everything the program still writes into pcm, read or not.
+  private drain(): void {
+    if (!this.draining) {
+      this.draining = true;
+      this.output.resume();
     }
   }
 

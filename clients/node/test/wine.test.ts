@@ -95,6 +95,34 @@ test('a ducking run reports its volumes, confirms ratios, refuses bad ones unwri
   await assert.rejects(capture.setDuckRatio(0.5), QuillmereError);
 });
 
+// As fast as the double can deliver it, without end: the pipe is full as soon as nobody reads it.
+const UNPACED_TONE = `mix_format ext-float 48000 2 32
+packet 480 tone 440 0.5
+repeat
+session speakers pid=3999996 id=ghost volume=0.5
+`;
+
+test('stop() ends in order when the host has stopped reading pcm', TIMEOUT, async () => {
+  const capture = startCapture({ ...withScript(UNPACED_TONE), pid: 4242, quality: 'linear' });
+  const volumes: Array<[string, unknown]> = [];
+  capture.on('ducked', (event) => volumes.push(['ducked', event.after]));
+  capture.on('restored', (event) => volumes.push(['restored', event]));
+  await capture.ready;
+  await until(() => volumes.length === 1);
+  await delay(1000);
+  assert.ok(capture.pcm.readableLength >= capture.pcm.readableHighWaterMark, 'nobody has read pcm');
+  assert.deepEqual(await capture.stop(), { exitCode: 0, signal: null, killed: false, reason: 'stopped' });
+  assert.deepEqual(volumes, [
+    ['ducked', 0.1],
+    ['restored', { volume: 0.5, earlierRun: false }],
+  ]);
+  let bytes = 0;
+  for await (const chunk of capture.pcm) {
+    bytes += (chunk as Buffer).length;
+  }
+  assert.ok(bytes > 64 * 1024, `the tail is the host's to read (${bytes} bytes)`);
+});
+
 test('stop() kills a program that does not answer within the timeout', TIMEOUT, async () => {
   // The activation never completes, so the program reads no command yet.
   const capture = startCapture({ ...withScript('completion_later_ms never\n'), pid: 4242 });
