@@ -1,7 +1,7 @@
 export { Capture, startCapture } from './capture';
 export type { CaptureEvents, CaptureOptions, CaptureResult, StartedEvent, StopOptions } from './capture';
 export { QuillmereError } from './errors';
-export type { ExitStatus } from './errors';
+export type { ExitStatus, QuillmereErrorCode } from './errors';
 export { parseLine } from './lines';
 export type {
   AudioFormat,

@@ -6,13 +6,13 @@ import { join } from 'node:path';
 /** How to start the program: shared by captures and listings. */
 export interface ProgramOptions {
   /** The program. Defaults to the package's own build in its bin folder: Quillmere.exe on Windows, quillmere elsewhere. */
-  exePath?: string;
+  exePath?: string | undefined;
   /** A command that runs the program, placed before it: ['wine'] runs it on Linux. */
-  launcher?: readonly string[];
+  launcher?: readonly string[] | undefined;
   /** The child's whole environment, passed as given (default: this process's). */
-  env?: NodeJS.ProcessEnv;
+  env?: NodeJS.ProcessEnv | undefined;
   /** The child's working folder, passed as given. */
-  cwd?: string;
+  cwd?: string | undefined;
 }
 
 export function defaultExePath(platform: NodeJS.Platform = process.platform): string {
@@ -32,6 +32,10 @@ export function startProgram(options: ProgramOptions, args: readonly string[], s
     ...(options.cwd === undefined ? {} : { cwd: options.cwd }),
   });
 }
+
+// On Windows kill() is TerminateProcess whatever the signal; elsewhere the program may run under
+// a launcher such as Wine, where SIGKILL ends it the same way.
+export const KILL_SIGNAL: NodeJS.Signals = 'SIGKILL';
 
 const CLOSE_GRACE_MS = 1000;
 

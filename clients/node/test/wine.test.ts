@@ -134,15 +134,22 @@ test('stop() kills a program that does not answer within the timeout', TIMEOUT, 
   await assert.rejects(capture.ready, QuillmereError);
 });
 
-test('a start failure rejects ready with the failure line and status 1', TIMEOUT, async () => {
+test('a start failure rejects ready, and ends a loop over samples(), with the failure line and status 1', TIMEOUT, async () => {
   const capture = startCapture({ ...withScript('completion 0x80070005\n'), pid: 4242 });
+  const loop = (async () => {
+    for await (const samples of capture.samples()) {
+      assert.fail(`${samples.length} samples from a capture that never started`);
+    }
+  })();
   const error = await capture.ready.then(
     () => assert.fail('the capture started'),
     (e: unknown) => e,
   );
   assert.ok(error instanceof QuillmereError);
+  assert.equal(error.code, 'START_FAILED');
   assert.deepEqual(error.lines, ['Activation completed with error: -2147024891']);
   assert.equal(error.exitCode, 1);
+  await assert.rejects(loop, (thrown) => thrown === error);
   assert.deepEqual(await capture.exited, { exitCode: 1, signal: null, killed: false, reason: 'ended' });
 });
 
@@ -164,12 +171,15 @@ test('both listings come back as typed records; anything but one JSON array is r
     app.kill('SIGKILL');
   }
 
-  const notJson = { launcher: ['sh', '-c', 'echo "[{]"; echo "a line of stderr" >&2'] };
-  await assert.rejects(listSessions(notJson), (e: unknown) => e instanceof QuillmereError && e.lines[0] === 'a line of stderr');
-  const twoLines = { launcher: ['sh', '-c', 'printf "[]\\r\\n[]\\r\\n"'] };
-  await assert.rejects(listApps(twoLines), QuillmereError);
-  const wrongShape = { launcher: ['sh', '-c', 'printf \'[{"pid":"1","name":"a"}]\\r\\n\''] };
-  await assert.rejects(listSessions(wrongShape), QuillmereError);
+  const notJson = { exePath, launcher: ['sh', '-c', 'echo "[{]"; echo "a line of stderr" >&2'] };
+  await assert.rejects(
+    listSessions(notJson),
+    (e: unknown) => e instanceof QuillmereError && e.code === 'BAD_OUTPUT' && e.lines[0] === 'a line of stderr',
+  );
+  const twoLines = { exePath, launcher: ['sh', '-c', 'printf "[]\\r\\n[]\\r\\n"'] };
+  await assert.rejects(listApps(twoLines), { name: 'QuillmereError', code: 'BAD_OUTPUT' });
+  const wrongShape = { exePath, launcher: ['sh', '-c', 'printf \'[{"pid":"1","name":"a"}]\\r\\n\''] };
+  await assert.rejects(listSessions(wrongShape), { name: 'QuillmereError', code: 'BAD_OUTPUT' });
 });
 
 test('quillmere-record writes a WAV file of the seconds asked for', TIMEOUT, async () => {
