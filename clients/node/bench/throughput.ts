@@ -1,7 +1,8 @@
 // Throughput of the capture stream read through the client (pcm, and samples()) against the
 // child's standard output read directly, for one capture the audio engine double delivers as
 // fast as it can. Rounds alternate the three readers, so that a busy machine slows each alike;
-// the figures that count are the ratios to the direct reader within this one run.
+// the figures that count are the ratios to the direct reader within this one run. Both ask for
+// the same stream, quality given explicitly (the client's default differs from the program's).
 //
 //   npm run bench [-- ROUNDS PACKETS]
 
@@ -42,7 +43,7 @@ function timer() {
 }
 
 async function direct(): Promise<Run> {
-  const child = spawn(runUnderWine, [exePath, '4242'], { env: withScript(script).env, stdio: ['pipe', 'pipe', 'ignore'] });
+  const child = spawn(runUnderWine, [exePath, '4242', '--quality=linear'], { env: withScript(script).env, stdio: ['pipe', 'pipe', 'ignore'] });
   const clock = timer();
   for await (const chunk of child.stdout) {
     clock.add((chunk as Buffer).length);
@@ -51,7 +52,7 @@ async function direct(): Promise<Run> {
 }
 
 async function client(): Promise<Run> {
-  const capture = startCapture({ ...withScript(script), pid: 4242 });
+  const capture = startCapture({ ...withScript(script), pid: 4242, quality: 'linear' });
   const clock = timer();
   for await (const chunk of capture.pcm) {
     clock.add((chunk as Buffer).length);
@@ -60,7 +61,7 @@ async function client(): Promise<Run> {
 }
 
 async function clientSamples(): Promise<Run> {
-  const capture = startCapture({ ...withScript(script), pid: 4242 });
+  const capture = startCapture({ ...withScript(script), pid: 4242, quality: 'linear' });
   const clock = timer();
   for await (const samples of capture.samples()) {
     clock.add(samples.byteLength);

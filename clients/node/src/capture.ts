@@ -22,6 +22,8 @@ import {
 import { KILL_SIGNAL, startProgram, whenEnded, type ProgramOptions } from './program';
 import { CHANNELS, SAMPLE_RATE, SampleAligner, toSamples } from './samples';
 
+export type Quality = 'linear' | 'high';
+
 export interface CaptureOptions extends ProgramOptions {
   /** The target process: captured alone (include) or left out with its descendants (exclude). */
   pid: number;
@@ -34,10 +36,11 @@ export interface CaptureOptions extends ProgramOptions {
   /** Default 'exclude'. */
   mode?: CaptureMode | undefined;
   /**
-   * 'high' low-pass filters the stream before 16 kHz, so that nothing above 8 kHz folds into
-   * it (the stream then starts with the filter's delay, about 2.4 ms); 'linear' is the default.
+   * 'high' (the default here) low-pass filters the stream before 16 kHz, so that nothing above
+   * 8 kHz folds into the speech band (the stream then starts with the filter's delay, about
+   * 2.4 ms); 'linear' is the program's own default, plain linear interpolation.
    */
-  quality?: 'linear' | 'high' | undefined;
+  quality?: Quality | undefined;
   /**
    * Before the capture has started, an abort rejects ready (and ends samples()) with an
    * AbortError and stops the program; after, it is stop().
@@ -99,7 +102,7 @@ type Settings = ProgramOptions & {
   pid: number;
   duckRatio: number;
   mode: CaptureMode;
-  quality: 'linear' | 'high' | undefined;
+  quality: Quality;
   signal: AbortSignal | undefined;
 };
 
@@ -144,10 +147,7 @@ export class Capture extends EventEmitter {
       this.resolveExited = resolve;
     });
 
-    const args = [pidArgument(options.pid), String(options.duckRatio), options.mode];
-    if (options.quality !== undefined) {
-      args.push(`--quality=${options.quality}`);
-    }
+    const args = [pidArgument(options.pid), String(options.duckRatio), options.mode, `--quality=${options.quality}`];
     this.child = startProgram(options, args, ['pipe', 'pipe', 'pipe']);
     const { stdin, stdout, stderr } = this.child;
     if (!stdin || !stdout || !stderr) {
@@ -377,7 +377,7 @@ function pidArgument(pid: number): string {
  * would misread, and an AbortError when the signal is already aborted.
  */
 export function startCapture(options: CaptureOptions): Capture {
-  const { pid, duckRatio = 0.2, mode = 'exclude', quality, signal } = options;
+  const { pid, duckRatio = 0.2, mode = 'exclude', quality = 'high', signal } = options;
   if (!Number.isInteger(pid) || pid <= 0 || pid > 0xffffffff) {
     throw new RangeError(`pid must be a whole number from 1 to 4294967295, not ${String(pid)}`);
   }
@@ -387,7 +387,7 @@ export function startCapture(options: CaptureOptions): Capture {
   if (mode !== 'include' && mode !== 'exclude') {
     throw new RangeError(`mode must be 'include' or 'exclude', not ${String(mode)}`);
   }
-  if (quality !== undefined && quality !== 'linear' && quality !== 'high') {
+  if (quality !== 'linear' && quality !== 'high') {
     throw new RangeError(`quality must be 'linear' or 'high', not ${String(quality)}`);
   }
   if (signal?.aborted) {

@@ -18,7 +18,7 @@ const USAGE = `Usage:
   quillmere-record --list sessions|apps
 Common options: --exe PATH (default: the package's Quillmere.exe), --launcher CMD (repeatable,
 e.g. --launcher wine), --verbose (print the program's log).
-Without --seconds the recording runs until Ctrl+C.`;
+Without --seconds the recording runs until Ctrl+C. --quality is high unless given.`;
 
 // A WAV file counts its data in 32 bits.
 const MAX_DATA_BYTES = 0xffffffff - 36;

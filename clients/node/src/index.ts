@@ -1,5 +1,5 @@
 export { Capture, startCapture } from './capture';
-export type { CaptureEvents, CaptureOptions, CaptureResult, StartedEvent, StopOptions } from './capture';
+export type { CaptureEvents, CaptureOptions, CaptureResult, Quality, StartedEvent, StopOptions } from './capture';
 export { QuillmereError } from './errors';
 export type { ExitStatus, QuillmereErrorCode } from './errors';
 export { parseLine } from './lines';

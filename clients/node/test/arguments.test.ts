@@ -10,7 +10,7 @@ const echo = ['sh', '-c', 'for a in "$@"; do echo "$a" >&2; done; exit 1', 'echo
 
 test('the program gets an argument array it reads as the host meant', async () => {
   const cases: Array<[Parameters<typeof startCapture>[0], string[]]> = [
-    [{ pid: 4242 }, ['4242', '0.2', 'exclude']],
+    [{ pid: 4242 }, ['4242', '0.2', 'exclude', '--quality=high']],
     [{ pid: 7, duckRatio: 0, mode: 'include', quality: 'high' }, ['7', '0', 'include', '--quality=high']],
     [{ pid: 4294967291, duckRatio: 1e-7, quality: 'linear' }, ['-5', '1e-7', 'exclude', '--quality=linear']],
   ];

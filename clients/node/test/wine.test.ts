@@ -41,7 +41,7 @@ test('the stream is the bytes the program writes, garbage on standard error notw
 
   // A launcher that writes bytes that are no UTF-8 and a garbled line before the program starts.
   const garbage = `printf '\\377\\376 not a line of ours\\r\\n[win-helper] Ducking session : ->\\r\\n' >&2; exec "$0" "$@"`;
-  const capture = startCapture({ ...withScript(FINITE_TONE, ['sh', '-c', garbage, runUnderWine]), pid: 4242 });
+  const capture = startCapture({ ...withScript(FINITE_TONE, ['sh', '-c', garbage, runUnderWine]), pid: 4242, quality: 'linear' });
   const log: string[] = [];
   capture.on('log', (line) => log.push(line));
   const chunks: Buffer[] = [];
@@ -103,7 +103,7 @@ session speakers pid=3999996 id=ghost volume=0.5
 `;
 
 test('stop() ends in order when the host has stopped reading pcm', TIMEOUT, async () => {
-  const capture = startCapture({ ...withScript(UNPACED_TONE), pid: 4242, quality: 'linear' });
+  const capture = startCapture({ ...withScript(UNPACED_TONE), pid: 4242 });
   const volumes: Array<[string, unknown]> = [];
   capture.on('ducked', (event) => volumes.push(['ducked', event.after]));
   capture.on('restored', (event) => volumes.push(['restored', event]));
