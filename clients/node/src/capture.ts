@@ -374,7 +374,8 @@ function pidArgument(pid: number): string {
 
 /**
  * Starts a capture. Throws, before anything starts, a RangeError for a pid or ratio the program
- * would misread, and an AbortError when the signal is already aborted.
+ * would misread, a QuillmereError with code 'NO_PROGRAM' when there is no program to start, and
+ * an AbortError when the signal is already aborted.
  */
 export function startCapture(options: CaptureOptions): Capture {
   const { pid, duckRatio = 0.2, mode = 'exclude', quality = 'high', signal } = options;

@@ -17,7 +17,7 @@ export type {
 } from './lines';
 export { listApps, listSessions } from './listing';
 export type { AppRecord, ListingOptions, SessionRecord } from './listing';
-export { defaultExePath } from './program';
+export { resolveExePath } from './program';
 export type { ProgramOptions } from './program';
 export { BYTES_PER_SAMPLE, CHANNELS, SAMPLE_RATE } from './samples';
 export { wavHeader } from './wav';
