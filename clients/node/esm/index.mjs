@@ -8,10 +8,10 @@ export const {
   Capture,
   QuillmereError,
   SAMPLE_RATE,
-  defaultExePath,
   listApps,
   listSessions,
   parseLine,
+  resolveExePath,
   startCapture,
   wavHeader,
 } = quillmere;

@@ -5,7 +5,7 @@ import type { ChildProcess } from 'node:child_process';
 import { EventEmitter } from 'node:events';
 import type { Readable } from 'node:stream';
 
-import { QuillmereError, describeStatus, type ExitStatus } from './errors';
+import { AbortError, QuillmereError, describeStatus, type ExitStatus } from './errors';
 import {
   LineSplitter,
   isFailureLine,
@@ -19,21 +19,33 @@ import {
   type StopCause,
   type WarningEvent,
 } from './lines';
-import { startProgram, whenEnded, type ProgramOptions } from './program';
+import { KILL_SIGNAL, startProgram, whenEnded, type ProgramOptions } from './program';
 import { CHANNELS, SAMPLE_RATE, SampleAligner, toSamples } from './samples';
+
+export type Quality = 'linear' | 'high';
 
 export interface CaptureOptions extends ProgramOptions {
   /** The target process: captured alone (include) or left out with its descendants (exclude). */
   pid: number;
-  /** The fraction other applications are lowered to, 0..1 (default 0.2; 0.999 or more: none). */
-  duckRatio?: number;
-  /** Default 'exclude'. */
-  mode?: CaptureMode;
   /**
-   * 'high' low-pass filters the stream before 16 kHz, so that nothing above 8 kHz folds into
-   * it (the stream then starts with the filter's delay, about 2.4 ms); 'linear' is the default.
+   * The fraction of their own volume the lowered sessions are set to, 0..1 (default 0.2; 0.999
+   * or more: none). Exclude mode lowers every session outside the target's process tree,
+   * include mode the target's tree: in both modes, the sessions the capture records.
    */
-  quality?: 'linear' | 'high';
+  duckRatio?: number | undefined;
+  /** Default 'exclude'. */
+  mode?: CaptureMode | undefined;
+  /**
+   * 'high' (the default here) low-pass filters the stream before 16 kHz, so that nothing above
+   * 8 kHz folds into the speech band (the stream then starts with the filter's delay, about
+   * 2.4 ms); 'linear' is the program's own default, plain linear interpolation.
+   */
+  quality?: Quality | undefined;
+  /**
+   * Before the capture has started, an abort rejects ready (and ends samples()) with an
+   * AbortError and stops the program; after, it is stop().
+   */
+  signal?: AbortSignal | undefined;
 }
 
 /** The capture has started: what was asked for, and the format the engine delivers. */
@@ -56,7 +68,7 @@ export interface CaptureResult extends ExitStatus {
 
 export interface StopOptions {
   /** How long to wait for the orderly end before killing the process (default 2000 ms). */
-  timeoutMs?: number;
+  timeoutMs?: number | undefined;
 }
 
 export interface CaptureEvents {
@@ -81,26 +93,34 @@ export interface Capture {
   emit<E extends keyof CaptureEvents>(event: E, ...args: CaptureEvents[E]): boolean;
 }
 
-// On Windows kill() is TerminateProcess whatever the signal; elsewhere the program runs under a
-// launcher such as Wine, where SIGKILL ends it the same way.
-const KILL_SIGNAL: NodeJS.Signals = 'SIGKILL';
-
 interface PendingRatio {
   resolve: (ratio: number) => void;
   reject: (error: Error) => void;
 }
 
+type Settings = ProgramOptions & {
+  pid: number;
+  duckRatio: number;
+  mode: CaptureMode;
+  quality: Quality;
+  signal: AbortSignal | undefined;
+};
+
 export class Capture extends EventEmitter {
   readonly sampleRate = SAMPLE_RATE;
   readonly channels = CHANNELS;
-  /** 16 kHz mono signed 16-bit little-endian samples, every chunk whole samples. */
+  /**
+   * 16 kHz mono signed 16-bit little-endian samples, every chunk whole samples. It ends when the
+   * program's output ends, however the program ended: a failure is never an 'error' here.
+   */
   readonly pcm: Readable;
-  /** Settles when the capture has started; rejects with a QuillmereError if it never does. */
+  /** Settles when the capture has started; rejects with a QuillmereError (or an AbortError) if it never does. */
   readonly ready: Promise<StartedEvent>;
   /** Settles once the program has ended, however it ended. */
   readonly exited: Promise<CaptureResult>;
 
   private readonly child: ChildProcess;
+  private readonly output: Readable;
   private readonly log: string[] = [];
   private readonly pendingRatios: PendingRatio[] = [];
   private captureStarted = false;
@@ -108,16 +128,14 @@ export class Capture extends EventEmitter {
   private result: CaptureResult | undefined;
   private stopping: Promise<CaptureResult> | undefined;
   private killed = false;
+  private draining = false;
+  // What ready rejected with or samples() throws, once known.
+  private failure: QuillmereError | AbortError | undefined;
   private resolveReady!: (event: StartedEvent) => void;
-  private rejectReady!: (error: QuillmereError) => void;
+  private rejectReady!: (error: QuillmereError | AbortError) => void;
   private resolveExited!: (result: CaptureResult) => void;
 
-  /** @internal Use startCapture(). */
-  constructor(
-    private readonly options: Required<Pick<CaptureOptions, 'pid' | 'duckRatio' | 'mode'>> &
-      Pick<CaptureOptions, 'quality'> &
-      ProgramOptions,
-  ) {
+  private constructor(private readonly options: Settings) {
     super();
     this.ready = new Promise((resolve, reject) => {
       this.resolveReady = resolve;
@@ -129,10 +147,7 @@ export class Capture extends EventEmitter {
       this.resolveExited = resolve;
     });
 
-    const args = [pidArgument(options.pid), String(options.duckRatio), options.mode];
-    if (options.quality !== undefined) {
-      args.push(`--quality=${options.quality}`);
-    }
+    const args = [pidArgument(options.pid), String(options.duckRatio), options.mode, `--quality=${options.quality}`];
     this.child = startProgram(options, args, ['pipe', 'pipe', 'pipe']);
     const { stdin, stdout, stderr } = this.child;
     if (!stdin || !stdout || !stderr) {
@@ -143,8 +158,18 @@ export class Capture extends EventEmitter {
 
     const aligner = new SampleAligner();
     this.pcm = aligner;
+    this.output = stdout;
     stdout.on('error', () => undefined);
-    stdout.pipe(aligner);
+    // Backpressure as pipe() does it, until the program is ending: from then on everything it
+    // writes is taken into pcm whether or not the host reads, so that its writes complete and it
+    // reaches its restoration and its end.
+    stdout.on('data', (chunk: Buffer) => {
+      if (!aligner.write(chunk) && !this.draining) {
+        stdout.pause();
+      }
+    });
+    aligner.on('drain', () => stdout.resume());
+    stdout.on('end', () => aligner.end());
     // Destroying pcm closes the program's standard output, which stops the capture in order.
     aligner.on('close', () => stdout.destroy());
 
@@ -154,19 +179,31 @@ export class Capture extends EventEmitter {
 
     this.child.on('error', (error) => {
       if (this.child.pid === undefined) {
-        this.finish({ exitCode: null, signal: null }, error);
+        this.finish({ exitCode: null, signal: null }, error as NodeJS.ErrnoException);
       }
     });
+    this.child.once('exit', () => this.drain());
     whenEnded(
       this.child,
       (exitCode, signal) => this.finish({ exitCode, signal }),
       () => {
-        stdout.unpipe(aligner);
         stdout.destroy();
         stderr.destroy();
         aligner.end();
       },
     );
+
+    const { signal } = options;
+    if (signal) {
+      const onAbort = () => this.abort(signal.reason);
+      signal.addEventListener('abort', onAbort, { once: true });
+      void this.exited.then(() => signal.removeEventListener('abort', onAbort));
+    }
+  }
+
+  /** @internal Use startCapture(). */
+  static start(options: Settings): Capture {
+    return new Capture(options);
   }
 
   /** The program's process id (undefined if it could not be started). */
@@ -174,10 +211,19 @@ export class Capture extends EventEmitter {
     return this.child.pid;
   }
 
-  /** The stream as Int16Arrays, read from pcm: use one or the other. */
+  /**
+   * The stream as Int16Arrays, read from pcm: use one or the other. Once the stream has ended it
+   * throws what ended it badly: the QuillmereError of a start that failed or of a program that
+   * ended with a failure (an exit status other than 0, a signal stop() did not send), or the
+   * AbortError of an abort before the start.
+   */
   async *samples(): AsyncGenerator<Int16Array, void, undefined> {
     for await (const chunk of this.pcm) {
       yield toSamples(chunk as Buffer);
+    }
+    await this.exited;
+    if (this.failure && this.failure.code !== 'STOPPED') {
+      throw this.failure;
     }
   }
 
@@ -187,7 +233,7 @@ export class Capture extends EventEmitter {
       return Promise.reject(new RangeError(`duck ratio must be a number from 0 to 1, not ${String(ratio)}`));
     }
     if (this.result || this.stopping) {
-      return Promise.reject(new QuillmereError('the capture is ending', { log: this.log }));
+      return Promise.reject(new QuillmereError('the capture is ending', { code: 'CAPTURE_ENDED', log: this.log }));
     }
     return new Promise((resolve, reject) => {
       this.pendingRatios.push({ resolve, reject });
@@ -205,6 +251,7 @@ export class Capture extends EventEmitter {
     }
     const timeoutMs = options.timeoutMs ?? 2000;
     if (!this.result) {
+      this.drain();
       this.child.stdin?.write('exit\n');
       const timer = setTimeout(() => {
         if (!this.result) {
@@ -245,13 +292,16 @@ export class Capture extends EventEmitter {
         this.emit('ratioChanged', parsed.event);
         return;
       case 'ratioRefused':
-        this.pendingRatios.shift()?.reject(new QuillmereError(line, { lines: [line], log: this.log }));
+        this.pendingRatios
+          .shift()
+          ?.reject(new QuillmereError(line, { code: 'RATIO_REFUSED', lines: [line], log: this.log }));
         this.emit('ratioRefused', parsed.event);
         return;
       case 'warning':
         this.emit('warning', parsed.event);
         return;
       case 'stopping':
+        this.drain();
         this.emit('stopping', parsed.cause);
         return;
       default:
@@ -259,27 +309,60 @@ export class Capture extends EventEmitter {
     }
   }
 
-  private finish(status: ExitStatus, spawnError?: Error): void {
+  // Takes everything the program still writes into pcm, read or not.
+  private drain(): void {
+    if (!this.draining) {
+      this.draining = true;
+      this.output.resume();
+    }
+  }
+
+  private abort(reason: unknown): void {
+    if (this.result) {
+      return;
+    }
+    if (!this.started) {
+      this.failure = new AbortError(reason);
+      this.rejectReady(this.failure);
+    }
+    void this.stop();
+  }
+
+  private finish(status: ExitStatus, spawnError?: NodeJS.ErrnoException): void {
     if (this.result) {
       return;
     }
     const reason = spawnError ? 'spawnFailed' : this.killed ? 'killed' : this.stopping ? 'stopped' : 'ended';
     this.result = { ...status, killed: this.killed, reason };
-    const failures = this.log.filter(isFailureLine);
-    const ended = () =>
-      new QuillmereError(
-        spawnError
-          ? `Quillmere could not be started: ${spawnError.message}`
-          : `Quillmere ended (${describeStatus(status)})${failures.length > 0 ? `: ${failures[failures.length - 1]}` : ''}`,
-        { lines: failures, log: this.log, status, cause: spawnError },
-      );
-    if (!this.started) {
-      this.rejectReady(ended());
+    this.failure ??= this.endError(status, spawnError);
+    if (!this.started && this.failure) {
+      this.rejectReady(this.failure);
     }
     for (const pending of this.pendingRatios.splice(0)) {
-      pending.reject(ended());
+      pending.reject(
+        new QuillmereError(`Quillmere ended (${describeStatus(status)})`, { code: 'CAPTURE_ENDED', log: this.log, status }),
+      );
     }
     this.resolveExited(this.result);
+  }
+
+  // Why the capture never started, or how it ended badly; undefined for an end that was no failure.
+  private endError(status: ExitStatus, spawnError: NodeJS.ErrnoException | undefined): QuillmereError | undefined {
+    const lines = this.log.filter(isFailureLine);
+    const details = { lines, log: this.log, status, cause: spawnError };
+    if (spawnError) {
+      return new QuillmereError(`Quillmere could not be started: ${spawnError.message}`, {
+        ...details,
+        code: spawnError.code ?? 'START_FAILED',
+      });
+    }
+    const failed = (status.exitCode !== null && status.exitCode !== 0) || (status.signal !== null && !this.killed);
+    if (this.started && !failed) {
+      return undefined;
+    }
+    const code = this.started ? 'EXITED' : failed || !this.stopping ? 'START_FAILED' : 'STOPPED';
+    const said = lines.length > 0 ? `: ${lines[lines.length - 1] as string}` : '';
+    return new QuillmereError(`Quillmere ended (${describeStatus(status)})${said}`, { ...details, code });
   }
 }
 
@@ -289,9 +372,13 @@ function pidArgument(pid: number): string {
   return String(pid > 0x7fffffff ? pid - 0x100000000 : pid);
 }
 
-/** Starts a capture. Throws a RangeError for a pid or ratio the program would misread. */
+/**
+ * Starts a capture. Throws, before anything starts, a RangeError for a pid or ratio the program
+ * would misread, a QuillmereError with code 'NO_PROGRAM' when there is no program to start, and
+ * an AbortError when the signal is already aborted.
+ */
 export function startCapture(options: CaptureOptions): Capture {
-  const { pid, duckRatio = 0.2, mode = 'exclude' } = options;
+  const { pid, duckRatio = 0.2, mode = 'exclude', quality = 'high', signal } = options;
   if (!Number.isInteger(pid) || pid <= 0 || pid > 0xffffffff) {
     throw new RangeError(`pid must be a whole number from 1 to 4294967295, not ${String(pid)}`);
   }
@@ -301,8 +388,11 @@ export function startCapture(options: CaptureOptions): Capture {
   if (mode !== 'include' && mode !== 'exclude') {
     throw new RangeError(`mode must be 'include' or 'exclude', not ${String(mode)}`);
   }
-  if (options.quality !== undefined && options.quality !== 'linear' && options.quality !== 'high') {
-    throw new RangeError(`quality must be 'linear' or 'high', not ${String(options.quality)}`);
+  if (quality !== 'linear' && quality !== 'high') {
+    throw new RangeError(`quality must be 'linear' or 'high', not ${String(quality)}`);
   }
-  return new Capture({ ...options, pid, duckRatio, mode });
+  if (signal?.aborted) {
+    throw new AbortError(signal.reason);
+  }
+  return Capture.start({ ...options, pid, duckRatio, mode, quality, signal });
 }

@@ -16,9 +16,9 @@ const USAGE = `Usage:
   quillmere-record --pid N --out FILE.wav [--seconds S] [--ratio R] [--mode include|exclude]
                    [--quality high|linear]
   quillmere-record --list sessions|apps
-Common options: --exe PATH (default: the package's Quillmere.exe), --launcher CMD (repeatable,
-e.g. --launcher wine), --verbose (print the program's log).
-Without --seconds the recording runs until Ctrl+C.`;
+Common options: --exe PATH (default: QUILLMERE_EXE, else this platform's package), --launcher CMD
+(repeatable, e.g. --launcher wine), --verbose (print the program's log).
+Without --seconds the recording runs until Ctrl+C. --quality is high unless given.`;
 
 // A WAV file counts its data in 32 bits.
 const MAX_DATA_BYTES = 0xffffffff - 36;

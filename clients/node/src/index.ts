@@ -1,7 +1,7 @@
 export { Capture, startCapture } from './capture';
-export type { CaptureEvents, CaptureOptions, CaptureResult, StartedEvent, StopOptions } from './capture';
+export type { CaptureEvents, CaptureOptions, CaptureResult, Quality, StartedEvent, StopOptions } from './capture';
 export { QuillmereError } from './errors';
-export type { ExitStatus } from './errors';
+export type { ExitStatus, QuillmereErrorCode } from './errors';
 export { parseLine } from './lines';
 export type {
   AudioFormat,
@@ -17,7 +17,7 @@ export type {
 } from './lines';
 export { listApps, listSessions } from './listing';
 export type { AppRecord, ListingOptions, SessionRecord } from './listing';
-export { defaultExePath } from './program';
+export { resolveExePath } from './program';
 export type { ProgramOptions } from './program';
 export { BYTES_PER_SAMPLE, CHANNELS, SAMPLE_RATE } from './samples';
 export { wavHeader } from './wav';

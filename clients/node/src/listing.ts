@@ -1,8 +1,8 @@
 // The two listings: one JSON line on standard output.
 
-import { QuillmereError } from './errors';
+import { AbortError, QuillmereError, describeStatus } from './errors';
 import { LineSplitter } from './lines';
-import { startProgram, whenEnded, type ProgramOptions } from './program';
+import { KILL_SIGNAL, startProgram, whenEnded, type ProgramOptions } from './program';
 
 /** A process with an audio session on an active playback device. */
 export interface SessionRecord {
@@ -22,7 +22,15 @@ export interface AppRecord {
   path: string;
 }
 
-export type ListingOptions = ProgramOptions;
+export interface ListingOptions extends ProgramOptions {
+  /** An abort ends the listing program and rejects with an AbortError. */
+  signal?: AbortSignal | undefined;
+  /**
+   * How long the listing may take before the program is ended and the call rejects with code
+   * 'TIMEOUT' (default 30,000 ms: a cold Wine prefix takes seconds to start).
+   */
+  timeoutMs?: number | undefined;
+}
 
 /** The processes that own audio sessions, in ascending pid order. */
 export function listSessions(options: ListingOptions = {}): Promise<SessionRecord[]> {
@@ -52,34 +60,82 @@ function list<T>(
   isRecord: (record: Record<string, unknown>) => boolean,
 ): Promise<T[]> {
   return new Promise((resolve, reject) => {
+    const { signal, timeoutMs = 30_000 } = options;
+    if (!(timeoutMs > 0 && timeoutMs <= MAX_TIMEOUT_MS)) {
+      reject(new RangeError(`timeoutMs must be more than 0 and at most ${MAX_TIMEOUT_MS}, not ${String(timeoutMs)}`));
+      return;
+    }
+    if (signal?.aborted) {
+      reject(new AbortError(signal.reason));
+      return;
+    }
     const child = startProgram(options, [option], ['ignore', 'pipe', 'pipe']);
     const output: Buffer[] = [];
     const splitter = new LineSplitter();
     const log: string[] = [];
+    let settled = false;
+    const settle = (outcome: () => void) => {
+      if (!settled) {
+        settled = true;
+        clearTimeout(timer);
+        signal?.removeEventListener('abort', onAbort);
+        outcome();
+      }
+    };
+    const end = (error: Error) =>
+      settle(() => {
+        child.kill(KILL_SIGNAL);
+        child.stdout?.destroy();
+        child.stderr?.destroy();
+        reject(error);
+      });
+    const onAbort = () => end(new AbortError(signal?.reason));
+    const timer = setTimeout(
+      () =>
+        end(new QuillmereError(`Quillmere ${option} did not end within ${timeoutMs} ms`, { code: 'TIMEOUT', lines: log, log })),
+      timeoutMs,
+    );
+    signal?.addEventListener('abort', onAbort, { once: true });
+
     child.stdout?.on('data', (chunk: Buffer) => output.push(chunk));
     child.stderr?.on('data', (chunk: Buffer) => log.push(...splitter.push(chunk)));
-    child.on('error', (error) =>
-      reject(new QuillmereError(`Quillmere could not be started: ${error.message}`, { cause: error })),
+    child.on('error', (error: NodeJS.ErrnoException) =>
+      settle(() =>
+        reject(
+          new QuillmereError(`Quillmere could not be started: ${error.message}`, {
+            code: error.code ?? 'START_FAILED',
+            cause: error,
+          }),
+        ),
+      ),
     );
-    whenEnded(child, (exitCode, signal) => {
-      log.push(...splitter.end());
-      const status = { exitCode, signal };
-      const text = Buffer.concat(output).toString('utf8');
-      const records = parseListing(text, isRecord);
-      if (records && exitCode === 0) {
-        resolve(records as T[]);
-        return;
-      }
-      reject(
-        new QuillmereError(`Quillmere ${option} did not print one JSON array: ${JSON.stringify(text.slice(0, 200))}`, {
-          lines: log,
-          log,
-          status,
-        }),
-      );
-    });
+    whenEnded(child, (exitCode, exitSignal) =>
+      settle(() => {
+        log.push(...splitter.end());
+        const status = { exitCode, signal: exitSignal };
+        const text = Buffer.concat(output).toString('utf8');
+        const records = parseListing(text, isRecord);
+        if (exitCode !== 0) {
+          reject(new QuillmereError(`Quillmere ${option} ended (${describeStatus(status)})`, { code: 'EXITED', lines: log, log, status }));
+        } else if (records) {
+          resolve(records as T[]);
+        } else {
+          reject(
+            new QuillmereError(`Quillmere ${option} did not print one JSON array: ${JSON.stringify(text.slice(0, 200))}`, {
+              code: 'BAD_OUTPUT',
+              lines: log,
+              log,
+              status,
+            }),
+          );
+        }
+      }),
+    );
   });
 }
+
+// The longest time setTimeout keeps.
+const MAX_TIMEOUT_MS = 2 ** 31 - 1;
 
 // Exactly one line (CR LF or LF at its end) holding a JSON array of records of the right shape.
 function parseListing(text: string, isRecord: (record: Record<string, unknown>) => boolean): unknown[] | undefined {

@@ -1,28 +1,91 @@
 // Where the program is and how it is started.
 
 import { spawn, type ChildProcess, type StdioOptions } from 'node:child_process';
-import { join } from 'node:path';
+import { posix, win32 } from 'node:path';
+
+import { QuillmereError } from './errors';
 
 /** How to start the program: shared by captures and listings. */
 export interface ProgramOptions {
-  /** The program. Defaults to the package's own build in its bin folder: Quillmere.exe on Windows, quillmere elsewhere. */
-  exePath?: string;
+  /**
+   * The program. Default: QUILLMERE_EXE from this process's environment, else the build in this
+   * platform's package (@quillmere/win32-x64 or @quillmere/linux-x64).
+   */
+  exePath?: string | undefined;
   /** A command that runs the program, placed before it: ['wine'] runs it on Linux. */
-  launcher?: readonly string[];
+  launcher?: readonly string[] | undefined;
   /** The child's whole environment, passed as given (default: this process's). */
-  env?: NodeJS.ProcessEnv;
+  env?: NodeJS.ProcessEnv | undefined;
   /** The child's working folder, passed as given. */
-  cwd?: string;
+  cwd?: string | undefined;
 }
 
-export function defaultExePath(platform: NodeJS.Platform = process.platform): string {
-  return join(__dirname, '..', 'bin', platform === 'win32' ? 'Quillmere.exe' : 'quillmere');
+// The program each platform package carries, by platform and architecture.
+const PROGRAMS: Readonly<Record<string, string>> = {
+  'win32-x64': 'Quillmere.exe',
+  'linux-x64': 'quillmere',
+};
+
+/** @internal Where the client runs, and how it finds an installed package. */
+export interface Host {
+  platform: string;
+  arch: string;
+  env: NodeJS.ProcessEnv;
+  /** The path of an installed package's file, as require.resolve gives it; throws when there is none. */
+  resolve: (request: string) => string;
+}
+
+/** @internal The program to start: exePath, QUILLMERE_EXE, or the platform package's build. */
+export function findProgram(exePath: string | undefined, host: Host): string {
+  if (exePath !== undefined) {
+    return exePath;
+  }
+  const fromEnvironment = host.env['QUILLMERE_EXE'];
+  if (fromEnvironment !== undefined && fromEnvironment !== '') {
+    return fromEnvironment;
+  }
+  const target = `${host.platform}-${host.arch}`;
+  const file = PROGRAMS[target];
+  const manifest = file === undefined ? undefined : resolveOrUndefined(host, `@quillmere/${target}/package.json`);
+  if (file === undefined || manifest === undefined) {
+    throw new QuillmereError(`no Quillmere program for ${target}`, { code: 'NO_PROGRAM' });
+  }
+  const path = host.platform === 'win32' ? win32 : posix;
+  return outsideAsar(path.join(path.dirname(manifest), file));
+}
+
+function resolveOrUndefined(host: Host, request: string): string | undefined {
+  try {
+    return host.resolve(request);
+  } catch {
+    return undefined;
+  }
+}
+
+// Inside a packaged Electron application the package lies in the app.asar archive, which the
+// system cannot start a program from; packagers put the unpacked files beside it.
+function outsideAsar(path: string): string {
+  return path.replace(/(^|[\\/])app\.asar(?=[\\/])/, '$1app.asar.unpacked');
+}
+
+/**
+ * The program a capture or listing starts: exePath when given, else QUILLMERE_EXE, else this
+ * platform's package (inside app.asar, its unpacked copy). Throws a QuillmereError with code
+ * 'NO_PROGRAM' when there is none.
+ */
+export function resolveExePath(exePath?: string): string {
+  return findProgram(exePath, {
+    platform: process.platform,
+    arch: process.arch,
+    env: process.env,
+    resolve: (request) => require.resolve(request),
+  });
 }
 
 /** Starts the program with an argument array: no shell, no console window. */
 export function startProgram(options: ProgramOptions, args: readonly string[], stdio: StdioOptions): ChildProcess {
   const launcher = options.launcher ?? [];
-  const exePath = options.exePath ?? defaultExePath();
+  const exePath = resolveExePath(options.exePath);
   const [command, ...rest] = launcher.length > 0 ? [...launcher, exePath, ...args] : [exePath, ...args];
   return spawn(command as string, rest, {
     stdio,
@@ -32,6 +95,10 @@ export function startProgram(options: ProgramOptions, args: readonly string[], s
     ...(options.cwd === undefined ? {} : { cwd: options.cwd }),
   });
 }
+
+// On Windows kill() is TerminateProcess whatever the signal; elsewhere the program may run under
+// a launcher such as Wine, where SIGKILL ends it the same way.
+export const KILL_SIGNAL: NodeJS.Signals = 'SIGKILL';
 
 const CLOSE_GRACE_MS = 1000;
 

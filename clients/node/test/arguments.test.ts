@@ -1,16 +1,15 @@
 import assert from 'node:assert/strict';
 import { test } from 'node:test';
 
-import { basename } from 'node:path';
-
-import { QuillmereError, defaultExePath, startCapture } from '../src/index';
+import { QuillmereError, startCapture } from '../src/index';
+import { findProgram, type Host } from '../src/program';
 
 // A launcher that reports the arguments it was given, one per line, instead of running the program.
 const echo = ['sh', '-c', 'for a in "$@"; do echo "$a" >&2; done; exit 1', 'echo'];
 
 test('the program gets an argument array it reads as the host meant', async () => {
   const cases: Array<[Parameters<typeof startCapture>[0], string[]]> = [
-    [{ pid: 4242 }, ['4242', '0.2', 'exclude']],
+    [{ pid: 4242 }, ['4242', '0.2', 'exclude', '--quality=high']],
     [{ pid: 7, duckRatio: 0, mode: 'include', quality: 'high' }, ['7', '0', 'include', '--quality=high']],
     [{ pid: 4294967291, duckRatio: 1e-7, quality: 'linear' }, ['-5', '1e-7', 'exclude', '--quality=linear']],
   ];
@@ -26,7 +25,59 @@ test('the program gets an argument array it reads as the host meant', async () =
   assert.throws(() => startCapture({ pid: 1, quality: 'best' as 'high', launcher: echo }), RangeError);
 });
 
-test('the default program is the Windows build on Windows and the Linux build elsewhere', () => {
-  assert.equal(basename(defaultExePath('win32')), 'Quillmere.exe');
-  assert.equal(basename(defaultExePath('linux')), 'quillmere');
+test('the program is exePath, else QUILLMERE_EXE, else the platform package outside app.asar', () => {
+  const installed: Record<string, string> = {
+    '@quillmere/linux-x64/package.json': '/home/me/app/node_modules/@quillmere/linux-x64/package.json',
+    '@quillmere/win32-x64/package.json': 'C:\\Users\\me\\app\\node_modules\\@quillmere\\win32-x64\\package.json',
+  };
+  const packaged: Record<string, string> = {
+    '@quillmere/linux-x64/package.json': '/opt/App/resources/app.asar/node_modules/@quillmere/linux-x64/package.json',
+    '@quillmere/win32-x64/package.json':
+      'C:\\Program Files\\App\\resources\\app.asar\\node_modules\\@quillmere\\win32-x64\\package.json',
+  };
+  const unpacked = {
+    '@quillmere/win32-x64/package.json':
+      'C:\\App\\resources\\app.asar.unpacked\\node_modules\\@quillmere\\win32-x64\\package.json',
+  };
+  const asarLike = { '@quillmere/linux-x64/package.json': '/srv/app.asar-old/node_modules/@quillmere/linux-x64/package.json' };
+  const host = (platform: string, arch: string, packages: Record<string, string>, env: NodeJS.ProcessEnv = {}): Host => ({
+    platform,
+    arch,
+    env,
+    resolve: (request) => {
+      const path = packages[request];
+      if (path === undefined) {
+        throw new Error(`Cannot find module '${request}'`);
+      }
+      return path;
+    },
+  });
+  const rows: Array<[string | undefined, Host, string]> = [
+    ['D:\\tools\\Quillmere.exe', host('win32', 'x64', installed, { QUILLMERE_EXE: 'C:\\q.exe' }), 'D:\\tools\\Quillmere.exe'],
+    [undefined, host('win32', 'x64', installed, { QUILLMERE_EXE: 'C:\\q.exe' }), 'C:\\q.exe'],
+    [undefined, host('linux', 'x64', installed, { QUILLMERE_EXE: '' }), '/home/me/app/node_modules/@quillmere/linux-x64/quillmere'],
+    [undefined, host('win32', 'x64', installed), 'C:\\Users\\me\\app\\node_modules\\@quillmere\\win32-x64\\Quillmere.exe'],
+    [undefined, host('linux', 'x64', packaged), '/opt/App/resources/app.asar.unpacked/node_modules/@quillmere/linux-x64/quillmere'],
+    [
+      undefined,
+      host('win32', 'x64', packaged),
+      'C:\\Program Files\\App\\resources\\app.asar.unpacked\\node_modules\\@quillmere\\win32-x64\\Quillmere.exe',
+    ],
+    [undefined, host('win32', 'x64', unpacked), 'C:\\App\\resources\\app.asar.unpacked\\node_modules\\@quillmere\\win32-x64\\Quillmere.exe'],
+    [undefined, host('linux', 'x64', asarLike), '/srv/app.asar-old/node_modules/@quillmere/linux-x64/quillmere'],
+  ];
+  for (const [exePath, where, expected] of rows) {
+    assert.equal(findProgram(exePath, where), expected, `${where.platform} ${JSON.stringify(where.env)} ${String(exePath)}`);
+  }
+  for (const [where, target] of [
+    [host('linux', 'x64', {}), 'linux-x64'],
+    [host('win32', 'x64', { '@quillmere/linux-x64/package.json': '/x/package.json' }), 'win32-x64'],
+    [host('darwin', 'arm64', installed), 'darwin-arm64'],
+    [host('win32', 'arm64', installed), 'win32-arm64'],
+  ] as const) {
+    assert.throws(
+      () => findProgram(undefined, where),
+      (e: unknown) => e instanceof QuillmereError && e.code === 'NO_PROGRAM' && e.message === `no Quillmere program for ${target}`,
+    );
+  }
 });

@@ -1,19 +1,30 @@
-// The client driving the Linux program on a real sound server (tests/linux/with-pulse.sh).
+// The client driving the Linux program on a real sound server (tests/linux/with-pulse.sh), and the
+// packages as a host gets them: the three tarballs packed from the optimised builds, installed
+// offline into a fresh project, type-checked from a CommonJS and an ES module file, and
+// quillmere-record run through npx. One file, so that its players never meet another test's
+// capture of everything on the server.
 
 import assert from 'node:assert/strict';
-import { spawn } from 'node:child_process';
-import { join } from 'node:path';
+import { execFileSync, spawn } from 'node:child_process';
+import { existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { basename, join } from 'node:path';
 import { test } from 'node:test';
 
 import { listSessions, startCapture } from '../src/index';
-import type { SessionVolumeEvent } from '../src/lines';
-import { linuxBuild, until } from './support';
+import type { RestoredEvent, SessionVolumeEvent } from '../src/lines';
+import { delay, exePath as windowsExePath, linuxBuild, packageRoot, releaseBuild, until } from './support';
+
+const exePath = join(linuxBuild, 'src', 'quillmere');
+
+function startPlayer() {
+  return spawn(join(linuxBuild, 'tests', 'tone_player'), ['440', '0.4', '30'], { stdio: ['ignore', 'pipe', 'ignore'] });
+}
 
 test('a capture of a real player on Linux: its sound, its ducking, an orderly stop', { timeout: 60_000 }, async () => {
-  const player = spawn(join(linuxBuild, 'tests', 'tone_player'), ['440', '0.4', '30'], { stdio: ['ignore', 'pipe', 'ignore'] });
+  const player = startPlayer();
   try {
     await new Promise((resolve) => player.stdout.once('data', resolve));
-    const exePath = join(linuxBuild, 'src', 'quillmere');
     assert.deepEqual(await listSessions({ exePath }), [{ pid: player.pid, name: 'tone_player' }]);
 
     const capture = startCapture({ exePath, pid: 999999, duckRatio: 0.5 });
@@ -34,6 +45,145 @@ test('a capture of a real player on Linux: its sound, its ducking, an orderly st
       { session: `tone_player (pid ${String(player.pid)})`, pid: player.pid, name: 'tone_player', before: 1, after: 0.5 },
     ]);
     assert.deepEqual(await capture.stop(), { exitCode: 0, signal: null, killed: false, reason: 'stopped' });
+  } finally {
+    player.kill('SIGKILL');
+  }
+});
+
+test('stop() ends the Linux program in order when the host has stopped reading pcm', { timeout: 60_000 }, async () => {
+  const player = startPlayer();
+  try {
+    await new Promise((resolve) => player.stdout.once('data', resolve));
+    const capture = startCapture({ exePath, pid: 999999, duckRatio: 0.5 });
+    const restored: RestoredEvent[] = [];
+    let ducked = false;
+    capture.on('ducked', () => (ducked = true));
+    capture.on('restored', (event) => restored.push(event));
+    await capture.ready;
+    await until(() => ducked && capture.pcm.readableLength >= capture.pcm.readableHighWaterMark);
+    // The stream comes at 32,000 bytes a second: past pcm's own buffer it fills pcm's input side,
+    // the child's output stream (buffers of the same size) and a 64 KiB pipe, then the program waits.
+    await delay(((2 * capture.pcm.readableHighWaterMark + 65536) / 32000) * 1000 + 1000);
+    assert.deepEqual(await capture.stop(), { exitCode: 0, signal: null, killed: false, reason: 'stopped' });
+    assert.deepEqual(restored, [{ volume: 1, earlierRun: false }]);
+    let bytes = 0;
+    for await (const chunk of capture.pcm) {
+      bytes += (chunk as Buffer).length;
+    }
+    assert.ok(bytes > 65536, `the tail is the host's to read (${bytes} bytes)`);
+  } finally {
+    player.kill('SIGKILL');
+  }
+});
+
+// Nothing listens on the discard port: any request to this registry fails at once.
+const UNREACHABLE_REGISTRY = 'http://127.0.0.1:9/';
+
+function entries(tarball: string): string[] {
+  return execFileSync('tar', ['-tzf', tarball], { encoding: 'utf8' }).split('\n').filter(Boolean).sort();
+}
+
+function manifest(tarball: string): Record<string, unknown> {
+  return JSON.parse(execFileSync('tar', ['-xzOf', tarball, 'package/package.json'], { encoding: 'utf8' })) as Record<string, unknown>;
+}
+
+const HOST_CJS = `import quillmere = require('quillmere');
+const exePath: string | undefined = process.env['QUILLMERE_EXE'];
+const capture = quillmere.startCapture({ pid: 1, exePath, duckRatio: undefined, signal: AbortSignal.timeout(1000) });
+void capture.stop({ timeoutMs: undefined });
+// @ts-expect-error the constructor is the client's own
+new quillmere.Capture();
+// @ts-expect-error and so is the factory behind startCapture
+void quillmere.Capture.start;
+`;
+
+const HOST_ESM = `import { listSessions, startCapture, QuillmereError, type CaptureOptions } from 'quillmere';
+const options: CaptureOptions = { pid: 1, mode: undefined, quality: undefined, launcher: undefined, env: undefined, cwd: undefined };
+try {
+  for await (const samples of startCapture(options).samples()) {
+    samples satisfies Int16Array;
+  }
+  await listSessions({ timeoutMs: undefined, signal: undefined });
+} catch (error) {
+  if (error instanceof QuillmereError && error.code === 'NO_PROGRAM') {
+    console.error(error.message);
+  }
+}
+`;
+
+test('the packed packages install offline into a fresh project, type-check, and record through npx', { timeout: 120_000 }, async (t) => {
+  const work = mkdtempSync(join(tmpdir(), 'quillmere-install-'));
+  t.after(() => rmSync(work, { recursive: true, force: true }));
+  const packs = join(work, 'packs');
+  mkdirSync(packs);
+  const { version } = JSON.parse(readFileSync(join(packageRoot, 'package.json'), 'utf8')) as { version: string };
+  const packed = execFileSync(
+    process.execPath,
+    [join(packageRoot, 'scripts', 'pack.js'), '--linux', join(releaseBuild, 'src', 'quillmere'), '--windows', windowsExePath, '--out', packs],
+    { encoding: 'utf8' },
+  )
+    .trim()
+    .split('\n');
+  assert.deepEqual(packed.map((path) => basename(path)), [
+    `quillmere-linux-x64-${version}.tgz`,
+    `quillmere-win32-x64-${version}.tgz`,
+    `quillmere-${version}.tgz`,
+  ]);
+  const [linux, windows, client] = packed as [string, string, string];
+  assert.deepEqual(entries(linux), ['package/README.md', 'package/package.json', 'package/quillmere']);
+  assert.deepEqual(entries(windows), ['package/Quillmere.exe', 'package/README.md', 'package/package.json']);
+  for (const [tarball, name, os] of [
+    [linux, '@quillmere/linux-x64', 'linux'],
+    [windows, '@quillmere/win32-x64', 'win32'],
+  ] as const) {
+    const { name: packedName, version: packedVersion, os: packedOs, cpu } = manifest(tarball);
+    assert.deepEqual({ name: packedName, version: packedVersion, os: packedOs, cpu }, { name, version, os: [os], cpu: ['x64'] });
+  }
+  const clientManifest = manifest(client);
+  assert.deepEqual(clientManifest['optionalDependencies'], { '@quillmere/linux-x64': version, '@quillmere/win32-x64': version });
+  assert.equal(clientManifest['private'], undefined);
+  assert.deepEqual(
+    entries(client).filter((entry) => !/^package\/(dist\/[a-z]+\.(js|d\.ts)|esm\/index\.(mjs|d\.mts)|package\.json|README\.md)$/.test(entry)),
+    [],
+    'the client carries no program',
+  );
+
+  const project = join(work, 'host');
+  mkdirSync(project);
+  writeFileSync(join(project, 'package.json'), '{ "name": "host", "version": "1.0.0", "private": true }\n');
+  const offline = (command: 'npm' | 'npx', args: string[]) =>
+    execFileSync(command, ['--offline', `--registry=${UNREACHABLE_REGISTRY}`, `--cache=${join(work, 'cache')}`, ...args], {
+      cwd: project,
+      encoding: 'utf8',
+      env: { ...process.env, QUILLMERE_EXE: '' },
+    });
+  offline('npm', ['install', '--no-audit', '--no-fund', client, linux]);
+  assert.ok(existsSync(join(project, 'node_modules', '@quillmere', 'linux-x64', 'quillmere')));
+  assert.ok(!existsSync(join(project, 'node_modules', '@quillmere', 'win32-x64')), 'no Windows program on Linux');
+
+  writeFileSync(join(project, 'host.cts'), HOST_CJS);
+  writeFileSync(join(project, 'host.mts'), HOST_ESM);
+  const compilerOptions = {
+    module: 'node16',
+    target: 'ES2022',
+    strict: true,
+    exactOptionalPropertyTypes: true,
+    noEmit: true,
+    types: ['node'],
+    typeRoots: [join(packageRoot, 'node_modules', '@types')],
+  };
+  writeFileSync(join(project, 'tsconfig.json'), JSON.stringify({ compilerOptions, files: ['host.cts', 'host.mts'] }));
+  execFileSync(process.execPath, [join(packageRoot, 'node_modules', 'typescript', 'bin', 'tsc'), '-p', project], { encoding: 'utf8' });
+
+  const player = startPlayer();
+  try {
+    await new Promise((resolve) => player.stdout.once('data', resolve));
+    const out = join(work, 'capture.wav');
+    // Three seconds: the player's stream can take more than one to reach the capture.
+    offline('npx', ['quillmere-record', '--pid', String(player.pid), '--mode', 'include', '--ratio', '1', '--seconds', '3', '--out', out]);
+    const wav = readFileSync(out);
+    assert.equal(wav.length, 44 + 3 * 32000);
+    assert.ok(wav.subarray(44).some((byte) => byte !== 0), 'the tone is in the file');
   } finally {
     player.kill('SIGKILL');
   }

@@ -7,7 +7,7 @@ import { join, resolve } from 'node:path';
 
 import type { ProgramOptions } from '../src/program';
 
-const packageRoot = resolve(__dirname, '..', '..');
+export const packageRoot = resolve(__dirname, '..', '..');
 export const windowsBuild = resolve(
   process.env['QUILLMERE_WINDOWS_BUILD'] ?? join(packageRoot, '..', '..', 'build', 'windows'),
 );
@@ -17,6 +17,9 @@ export const testBin = join(windowsBuild, 'test-bin');
 // The Linux build (QUILLMERE_LINUX_BUILD, default the repository's build/linux), run against the
 // sound server PULSE_SERVER names.
 export const linuxBuild = resolve(process.env['QUILLMERE_LINUX_BUILD'] ?? join(packageRoot, '..', '..', 'build', 'linux'));
+// The optimised Linux program the package ships (QUILLMERE_RELEASE_BUILD, default the
+// repository's build/release).
+export const releaseBuild = resolve(process.env['QUILLMERE_RELEASE_BUILD'] ?? join(packageRoot, '..', '..', 'build', 'release'));
 
 // Wine's drive Z: is the Unix root.
 export function windowsPath(unixPath: string): string {

@@ -41,7 +41,7 @@ test('the stream is the bytes the program writes, garbage on standard error notw
 
   // A launcher that writes bytes that are no UTF-8 and a garbled line before the program starts.
   const garbage = `printf '\\377\\376 not a line of ours\\r\\n[win-helper] Ducking session : ->\\r\\n' >&2; exec "$0" "$@"`;
-  const capture = startCapture({ ...withScript(FINITE_TONE, ['sh', '-c', garbage, runUnderWine]), pid: 4242 });
+  const capture = startCapture({ ...withScript(FINITE_TONE, ['sh', '-c', garbage, runUnderWine]), pid: 4242, quality: 'linear' });
   const log: string[] = [];
   capture.on('log', (line) => log.push(line));
   const chunks: Buffer[] = [];
@@ -95,6 +95,34 @@ test('a ducking run reports its volumes, confirms ratios, refuses bad ones unwri
   await assert.rejects(capture.setDuckRatio(0.5), QuillmereError);
 });
 
+// As fast as the double can deliver it, without end: the pipe is full as soon as nobody reads it.
+const UNPACED_TONE = `mix_format ext-float 48000 2 32
+packet 480 tone 440 0.5
+repeat
+session speakers pid=3999996 id=ghost volume=0.5
+`;
+
+test('stop() ends in order when the host has stopped reading pcm', TIMEOUT, async () => {
+  const capture = startCapture({ ...withScript(UNPACED_TONE), pid: 4242 });
+  const volumes: Array<[string, unknown]> = [];
+  capture.on('ducked', (event) => volumes.push(['ducked', event.after]));
+  capture.on('restored', (event) => volumes.push(['restored', event]));
+  await capture.ready;
+  await until(() => volumes.length === 1);
+  await delay(1000);
+  assert.ok(capture.pcm.readableLength >= capture.pcm.readableHighWaterMark, 'nobody has read pcm');
+  assert.deepEqual(await capture.stop(), { exitCode: 0, signal: null, killed: false, reason: 'stopped' });
+  assert.deepEqual(volumes, [
+    ['ducked', 0.1],
+    ['restored', { volume: 0.5, earlierRun: false }],
+  ]);
+  let bytes = 0;
+  for await (const chunk of capture.pcm) {
+    bytes += (chunk as Buffer).length;
+  }
+  assert.ok(bytes > 64 * 1024, `the tail is the host's to read (${bytes} bytes)`);
+});
+
 test('stop() kills a program that does not answer within the timeout', TIMEOUT, async () => {
   // The activation never completes, so the program reads no command yet.
   const capture = startCapture({ ...withScript('completion_later_ms never\n'), pid: 4242 });
@@ -106,15 +134,22 @@ test('stop() kills a program that does not answer within the timeout', TIMEOUT, 
   await assert.rejects(capture.ready, QuillmereError);
 });
 
-test('a start failure rejects ready with the failure line and status 1', TIMEOUT, async () => {
+test('a start failure rejects ready, and ends a loop over samples(), with the failure line and status 1', TIMEOUT, async () => {
   const capture = startCapture({ ...withScript('completion 0x80070005\n'), pid: 4242 });
+  const loop = (async () => {
+    for await (const samples of capture.samples()) {
+      assert.fail(`${samples.length} samples from a capture that never started`);
+    }
+  })();
   const error = await capture.ready.then(
     () => assert.fail('the capture started'),
     (e: unknown) => e,
   );
   assert.ok(error instanceof QuillmereError);
+  assert.equal(error.code, 'START_FAILED');
   assert.deepEqual(error.lines, ['Activation completed with error: -2147024891']);
   assert.equal(error.exitCode, 1);
+  await assert.rejects(loop, (thrown) => thrown === error);
   assert.deepEqual(await capture.exited, { exitCode: 1, signal: null, killed: false, reason: 'ended' });
 });
 
@@ -136,12 +171,15 @@ test('both listings come back as typed records; anything but one JSON array is r
     app.kill('SIGKILL');
   }
 
-  const notJson = { launcher: ['sh', '-c', 'echo "[{]"; echo "a line of stderr" >&2'] };
-  await assert.rejects(listSessions(notJson), (e: unknown) => e instanceof QuillmereError && e.lines[0] === 'a line of stderr');
-  const twoLines = { launcher: ['sh', '-c', 'printf "[]\\r\\n[]\\r\\n"'] };
-  await assert.rejects(listApps(twoLines), QuillmereError);
-  const wrongShape = { launcher: ['sh', '-c', 'printf \'[{"pid":"1","name":"a"}]\\r\\n\''] };
-  await assert.rejects(listSessions(wrongShape), QuillmereError);
+  const notJson = { exePath, launcher: ['sh', '-c', 'echo "[{]"; echo "a line of stderr" >&2'] };
+  await assert.rejects(
+    listSessions(notJson),
+    (e: unknown) => e instanceof QuillmereError && e.code === 'BAD_OUTPUT' && e.lines[0] === 'a line of stderr',
+  );
+  const twoLines = { exePath, launcher: ['sh', '-c', 'printf "[]\\r\\n[]\\r\\n"'] };
+  await assert.rejects(listApps(twoLines), { name: 'QuillmereError', code: 'BAD_OUTPUT' });
+  const wrongShape = { exePath, launcher: ['sh', '-c', 'printf \'[{"pid":"1","name":"a"}]\\r\\n\''] };
+  await assert.rejects(listSessions(wrongShape), { name: 'QuillmereError', code: 'BAD_OUTPUT' });
 });
 
 test('quillmere-record writes a WAV file of the seconds asked for', TIMEOUT, async () => {
