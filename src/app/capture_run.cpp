@@ -45,7 +45,7 @@ private:
 
 }  // namespace
 
-int runCapture(std::uint32_t pid, bool includeMode, ResampleQuality quality) {
+int runCapture(std::uint32_t pid, bool includeMode, ResampleQuality quality, StreamClock clock) {
     // Released in reverse order of acquisition on every path: capture client, then client.
     const ComRef<IAudioClient> audioClient = activateProcessLoopbackClient(pid, includeMode);
     if (!audioClient) {
@@ -78,7 +78,7 @@ int runCapture(std::uint32_t pid, bool includeMode, ResampleQuality quality) {
         LogLine() << kTargetPidLinePrefix << pid;
         LogLine() << formatLineText(summary);
         PcmDownconverter converter(summary, quality);
-        runCaptureLoop(capture->captureClient.get(), converter, sink);
+        runCaptureLoop(capture->captureClient.get(), converter, sink, clock);
     }
 
     endDucking();

@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
         LogLine() << kCoInitializeFailedPrefix << hr;
         return 1;
     }
-    const int status = runCapture(commandLine.pid, commandLine.includeMode, commandLine.quality);
+    const int status = runCapture(commandLine.pid, commandLine.includeMode, commandLine.quality, commandLine.clock);
     CoUninitialize();
     return status;
 }

@@ -31,3 +31,8 @@ inline constexpr char kActivationErrorPrefix[] = "Activation completed with erro
 inline constexpr char kNoAudioClientLine[] = "Failed to get IAudioClient";
 inline constexpr char kGetServiceFailedPrefix[] = "GetService(IAudioCaptureClient) failed: ";
 inline constexpr char kStartFailedPrefix[] = "IAudioClient::Start failed: ";
+
+// The steady stream's (--clock=steady) drift correction: the prefix, the milliseconds as a signed
+// decimal (20 when silence went in, -20 when audio was dropped), the suffix.
+inline constexpr char kClockAdjustedPrefix[] = "[win-helper] Stream clock adjusted by ";
+inline constexpr char kClockAdjustedSuffix[] = " ms";
