@@ -9,6 +9,7 @@ namespace {
 constexpr std::int64_t kGapMs = 20;
 constexpr int kAdjustMs = 20;
 constexpr std::int64_t kLagMs = 200;
+constexpr std::int64_t kAheadMs = 500;
 constexpr std::int64_t kStampUnitsPerSecond = 10000000;  // 100 ns
 
 // value x multiplier / divisor, rounded down, without overflow for the values met here (days
@@ -37,7 +38,8 @@ SteadyStream::SteadyStream(std::uint32_t rate, std::uint64_t counterFrequency, s
                            static_cast<std::int64_t>(counterFrequency))),
       gapFrames_(framesIn(kGapMs, rate)),
       adjustFrames_(framesIn(kAdjustMs, rate)),
-      lagFrames_(framesIn(kLagMs, rate)) {}
+      lagFrames_(framesIn(kLagMs, rate)),
+      aheadFrames_(framesIn(kAheadMs, rate)) {}
 
 std::int64_t SteadyStream::framesAtCounter(std::uint64_t counter) const {
     return scaleDown(static_cast<std::int64_t>(counter - startCounter_), rate_,
@@ -45,7 +47,9 @@ std::int64_t SteadyStream::framesAtCounter(std::uint64_t counter) const {
 }
 
 std::int64_t SteadyStream::framesAtStamp(std::uint64_t time) const {
-    return scaleDown(static_cast<std::int64_t>(time) - startTime_, rate_, kStampUnitsPerSecond);
+    // Beyond any real stamp (some 14,000 years), and far from overflowing.
+    constexpr std::uint64_t kLatest = std::uint64_t{1} << 62;
+    return scaleDown(static_cast<std::int64_t>(std::min(time, kLatest)) - startTime_, rate_, kStampUnitsPerSecond);
 }
 
 int SteadyStream::place(const float* mono, std::size_t frames, const PacketStamp& stamp, std::uint64_t now) {
@@ -72,6 +76,13 @@ int SteadyStream::place(const float* mono, std::size_t frames, const PacketStamp
                 adjusted = -kAdjustMs;
             }
         }
+    }
+    // An engine that hands out faster than real time runs ahead of the clock: as in the mixer's
+    // queues, the oldest frames beyond the bound are lost, so memory never grows.
+    const std::int64_t ahead = this->end() - (arrival + aheadFrames_);
+    if (ahead > 0) {
+        held_.erase(held_.begin(), held_.begin() + std::min(static_cast<std::ptrdiff_t>(ahead),
+                                                            static_cast<std::ptrdiff_t>(held_.size())));
     }
     started_ = true;
     nextDevicePosition_ = stamp.devicePosition + frames;

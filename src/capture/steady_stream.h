@@ -33,7 +33,9 @@ struct PacketStamp {
 // - a stamp later than the packet's arrival is taken as its arrival;
 // - frames are released 200 ms behind the clock, so a late packet still lands where its stamp
 //   says; a packet later than that goes where the stream is, after what is placed, and so is
-//   released as soon as it is due: nothing is reordered or written twice.
+//   released as soon as it is due: nothing is reordered or written twice;
+// - frames placed more than 500 ms ahead of the clock (an engine handing out faster than real
+//   time) lose the oldest held ones beyond that, as the mixer's queues do.
 // "now" and the start are readings of the performance counter at its frequency; stamps are in
 // 100-ns units, as the engine gives them.
 class SteadyStream {
@@ -64,6 +66,7 @@ private:
     const std::int64_t gapFrames_;
     const std::int64_t adjustFrames_;
     const std::int64_t lagFrames_;
+    const std::int64_t aheadFrames_;
 
     std::int64_t released_ = 0;  // frames handed out so far
     std::vector<float> held_;    // placed frames from released_ on
