@@ -24,7 +24,8 @@ struct PacketStamp {
 //   at its stamp, and the gap is silence, whatever its device position says (the engine's count
 //   may or may not go on over a silence);
 // - within a stretch, packets whose device positions follow on go back to back, so jitter in
-//   their stamps makes no clicks and no drift;
+//   their stamps makes no clicks and no drift; a packet whose position does not follow on (the
+//   engine lost or skipped frames) starts a new stretch at its stamp too;
 // - once the stamps and the frames placed since the stretch began are 20 ms apart (the engine's
 //   sample clock drifts against the counter), 20 ms of silence go in, or 20 ms of audio are
 //   dropped, at once and with a cross-fade;
