@@ -1,7 +1,9 @@
-// The command-line parser over arbitrary arguments: the input split at NUL bytes.
+// The command-line parser over arbitrary arguments: the input split at NUL bytes, parsed as each
+// program parses it (Windows offers both stream clocks, Linux only the steady one).
 // Properties: a capture never has pid 0; a stored ratio is within 0..1; a ratio argument with
 // no numeric prefix (as strtod sees it) is reported, never stored; an argument after the pid that
-// starts with "--" is a known option or reported as unknown, never the ratio.
+// starts with "--" is an option the program offers or reported as unknown, never the ratio; the
+// Linux program's stream is always steady.
 
 #include <cmath>
 #include <cstdint>
@@ -11,21 +13,15 @@
 
 #include "app/command_line.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    std::vector<std::string> words(1, "Quillmere.exe");
-    words.emplace_back();
-    for (std::size_t i = 0; i < size; ++i) {
-        if (data[i] == 0) {
-            words.emplace_back();
-        } else {
-            words.back().push_back(static_cast<char>(data[i]));
-        }
-    }
-    std::vector<const char*> argv;
-    for (const auto& word : words) {
-        argv.push_back(word.c_str());
-    }
-    const CommandLine line = parseCommandLine(static_cast<int>(argv.size()), argv.data());
+namespace {
+
+bool offered(const std::string& option, ClockOptions clocks) {
+    return option == "--quality=high" || option == "--quality=linear" || option == "--clock=steady" ||
+           (option == "--clock=packets" && clocks == ClockOptions::PacketsOrSteady);
+}
+
+void check(const std::vector<std::string>& words, const std::vector<const char*>& argv, ClockOptions clocks) {
+    const CommandLine line = parseCommandLine(static_cast<int>(argv.size()), argv.data(), clocks);
     if (line.mode == RunMode::Capture && line.pid == 0) {
         std::abort();
     }
@@ -35,15 +31,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (line.duckRatio && line.invalidDuckRatio) {
         std::abort();
     }
+    if (clocks == ClockOptions::SteadyOnly && line.clock != StreamClock::Steady) {
+        std::abort();
+    }
     if (line.mode != RunMode::Capture) {
-        return 0;
+        return;
     }
     std::vector<std::string> positional;
     std::vector<std::string> unknown;
     for (std::size_t i = 2; i < words.size(); ++i) {
         if (words[i].rfind("--", 0) != 0) {
             positional.push_back(words[i]);
-        } else if (words[i] != "--quality=high" && words[i] != "--quality=linear") {
+        } else if (!offered(words[i], clocks)) {
             unknown.push_back(words[i]);
         }
     }
@@ -60,5 +59,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::abort();  // an argument with no numeric prefix is refused, never read as 0
         }
     }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    std::vector<std::string> words(1, "Quillmere.exe");
+    words.emplace_back();
+    for (std::size_t i = 0; i < size; ++i) {
+        if (data[i] == 0) {
+            words.emplace_back();
+        } else {
+            words.back().push_back(static_cast<char>(data[i]));
+        }
+    }
+    std::vector<const char*> argv;
+    for (const auto& word : words) {
+        argv.push_back(word.c_str());
+    }
+    check(words, argv, ClockOptions::PacketsOrSteady);
+    check(words, argv, ClockOptions::SteadyOnly);
     return 0;
 }

@@ -14,7 +14,7 @@ else
 fi
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
-for target in stdin_protocol command_line downconverter escape_json instance_id journal; do
+for target in stdin_protocol command_line downconverter steady_stream escape_json instance_id journal; do
     mkdir -p "build/fuzz/corpus/$target"
     echo "fuzzing $target ($limit)"
     started=$(date +%s)
@@ -32,4 +32,4 @@ for target in stdin_protocol command_line downconverter escape_json instance_id 
         exit 1
     fi
 done
-echo "fuzzing: 6 passed, 0 failed"
+echo "fuzzing: 7 passed, 0 failed"

@@ -59,7 +59,7 @@ bool WindowsCapturePlatform::open(std::uint32_t pid, bool includeMode) {
 
 void WindowsCapturePlatform::capture(RunState& state, PcmDownconverter& converter) {
     StdoutSink sink;
-    runCaptureLoop(capture_->captureClient.get(), converter, sink, state);
+    runCaptureLoop(capture_->captureClient.get(), converter, sink, clock_, state);
 }
 
 void WindowsCapturePlatform::close() {

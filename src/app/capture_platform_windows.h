@@ -7,6 +7,7 @@
 
 #include "app/capture_run.h"
 #include "capture/format_negotiation_windows.h"
+#include "capture/steady_stream.h"
 #include "common/com_ref_windows.h"
 #include "ducking/session_volumes_windows.h"
 
@@ -16,6 +17,8 @@
 // that apartment.
 class WindowsCapturePlatform final : public CapturePlatform {
 public:
+    // How the stream keeps time (--clock=packets or steady).
+    explicit WindowsCapturePlatform(StreamClock clock = StreamClock::Packets) : clock_(clock) {}
     bool open(std::uint32_t pid, bool includeMode) override;
     FormatSummary reportedFormat() const override { return capture_->format.summary(); }
     FormatSummary deliveredFormat() const override { return capture_->format.summary(); }
@@ -32,5 +35,6 @@ private:
     ComRef<IAudioClient> audioClient_;
     std::optional<InitializedCapture> capture_;
     bool started_ = false;
+    const StreamClock clock_;
     WindowsSessionVolumes sessions_;
 };

@@ -52,8 +52,9 @@ std::optional<double> parseNumericPrefix(const char* text) {
     return value;
 }
 
-CommandLine parseCommandLine(int argc, const char* const* argv) {
+CommandLine parseCommandLine(int argc, const char* const* argv, ClockOptions clocks) {
     CommandLine result;
+    result.clock = clocks == ClockOptions::SteadyOnly ? StreamClock::Steady : StreamClock::Packets;
     if (argc < 2) {
         return result;
     }
@@ -91,6 +92,10 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
             result.quality = ResampleQuality::High;
         } else if (std::strcmp(argument, "--quality=linear") == 0) {
             result.quality = ResampleQuality::Linear;
+        } else if (std::strcmp(argument, "--clock=steady") == 0) {
+            result.clock = StreamClock::Steady;
+        } else if (std::strcmp(argument, "--clock=packets") == 0 && clocks == ClockOptions::PacketsOrSteady) {
+            result.clock = StreamClock::Packets;
         } else {
             result.unknownOptions.emplace_back(argument);
         }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "capture/pcm_downconverter.h"
+#include "capture/steady_stream.h"
 #include "common/run_state.h"
 
 enum class RunMode { ListSessions, ListApps, Capture, Guardian, GuardianStarter, Usage };
@@ -22,6 +23,7 @@ struct CommandLine {
     // Capture options: any argument after the pid that starts with "--". They never count as
     // the ratio or the mode, wherever they stand.
     ResampleQuality quality = ResampleQuality::Linear;
+    StreamClock clock = StreamClock::Packets;
     std::vector<std::string> unknownOptions;
     // Guardian and its starter (internal, the starter on Windows only): "--guardian <pid> <creation
     // time>" and "--start-guardian <pid> <creation time>", both numbers in plain decimal digits.
@@ -29,7 +31,12 @@ struct CommandLine {
     std::uint64_t guardedCreationTime = 0;
 };
 
-CommandLine parseCommandLine(int argc, const char* const* argv);
+// The stream clocks a program offers. The Windows program writes packets as they come unless
+// asked for the steady clock; the Linux program's stream always keeps steady time, so it knows
+// only --clock=steady, and --clock=packets is an unknown option there.
+enum class ClockOptions { PacketsOrSteady, SteadyOnly };
+
+CommandLine parseCommandLine(int argc, const char* const* argv, ClockOptions clocks = ClockOptions::PacketsOrSteady);
 
 // A capture's start: takes the ratio argument into the run's state, and logs an argument that
 // was no ratio and each unknown option.

@@ -52,7 +52,8 @@ int main(int argc, char** argv) {
     const sigset_t set = endSignals();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     LogLine() << kBuildLine;
-    const CommandLine commandLine = parseCommandLine(argc, argv);
+    // The stream here always keeps steady time.
+    const CommandLine commandLine = parseCommandLine(argc, argv, ClockOptions::SteadyOnly);
     switch (commandLine.mode) {
         case RunMode::Capture: break;
         case RunMode::ListSessions: listAudioSessions(); return 0;

@@ -27,7 +27,7 @@ int main(int argc, char** argv) {
     }
     // Never destroyed: the console handler may still be restoring through the run while the
     // process ends.
-    auto* platform = new WindowsCapturePlatform;
+    auto* platform = new WindowsCapturePlatform(commandLine.clock);
     auto* run = new CaptureRun(*platform, commandLine.pid, commandLine.includeMode, commandLine.quality,
                                currentProcessIdentity());
     applyCaptureArguments(commandLine, run->state());

@@ -8,9 +8,15 @@
 
 #include "capture/pcm_downconverter.h"
 #include "capture/sample_sink.h"
+#include "capture/steady_stream.h"
 #include "common/run_state.h"
 
 // Runs while state.loopActive holds: every 10 ms (or at once when a stop is signalled) it
-// drains every waiting packet back to back, converts each and writes it to the sink, and
-// releases each packet. A failed capture call or a failed write ends it, with a line.
-void runCaptureLoop(IAudioCaptureClient* captureClient, PcmDownconverter& converter, SampleSink& sink, RunState& state);
+// drains every waiting packet back to back and releases each. A failed capture call or a failed
+// write ends it, with a line.
+// With the packet clock, each packet is converted and written as it comes. With the steady clock
+// each packet's stamps are asked for too, and its mono frames go onto the wall clock from the
+// call on (SteadyStream): after each drain what is due is written, and at the end (unless a
+// write failed) what is held, then silence up to the stop.
+void runCaptureLoop(IAudioCaptureClient* captureClient, PcmDownconverter& converter, SampleSink& sink,
+                    StreamClock clock, RunState& state);

@@ -131,7 +131,10 @@ PcmDownconverter::PcmDownconverter(const FormatSummary& format, ResampleQuality 
 
 const std::vector<std::uint8_t>& PcmDownconverter::convert(const std::uint8_t* data, std::uint32_t frames,
                                                            std::uint32_t flags) {
-    output_.clear();
+    return resampleMono(mixToMono(data, frames, flags), frames);
+}
+
+const float* PcmDownconverter::mixToMono(const std::uint8_t* data, std::uint32_t frames, std::uint32_t flags) {
     if (mono_.size() < frames) {
         mono_.resize(frames);
     }
@@ -141,7 +144,11 @@ const std::vector<std::uint8_t>& PcmDownconverter::convert(const std::uint8_t* d
     } else {
         mix_(data, frames, format_.channels, mono);
     }
+    return mono;
+}
 
+const std::vector<std::uint8_t>& PcmDownconverter::resampleMono(const float* mono, std::uint32_t frames) {
+    output_.clear();
     if (sinc_) {
         sinc_->process(mono, frames, filtered_);
         for (const float value : filtered_) {

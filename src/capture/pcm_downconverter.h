@@ -24,9 +24,18 @@ class PcmDownconverter {
 public:
     explicit PcmDownconverter(const FormatSummary& format, ResampleQuality quality = ResampleQuality::Linear);
 
-    // Converts one packet of interleaved frames and returns its output bytes. The returned
-    // buffer is reused by the next call; in steady state nothing is allocated.
+    // Converts one packet of interleaved frames and returns its output bytes: mixToMono, then
+    // resampleMono. The returned buffer is reused by the next call; in steady state nothing is
+    // allocated.
     const std::vector<std::uint8_t>& convert(const std::uint8_t* data, std::uint32_t frames, std::uint32_t flags);
+    // The packet's frames averaged to mono (zeros for a silent packet), valid until the next
+    // call of mixToMono or convert.
+    const float* mixToMono(const std::uint8_t* data, std::uint32_t frames, std::uint32_t flags);
+    // Mono frames at the capture rate to output bytes, with the position (or the filter's state)
+    // carried from the frames before.
+    const std::vector<std::uint8_t>& resampleMono(const float* mono, std::uint32_t frames);
+
+    const FormatSummary& format() const { return format_; }
 
     // The linear path's read position and step, in input frames.
     double position() const { return position_; }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "capture/cross_fade.h"
+
 StreamMixer::StreamMixer(std::size_t tickFrames, std::size_t maxQueuedFrames)
     : tickFrames_(tickFrames), capacity_(std::max(maxQueuedFrames, 2 * tickFrames)) {}
 
@@ -77,13 +79,10 @@ void StreamMixer::dropBacklog(Queue& queue) const {
     }
     const std::size_t drop = lowest - queue.primeFrames;
     const std::size_t next = (queue.start + drop) % capacity_;
-    // The first frames after the cut fade in from those that would have played.
-    const std::size_t fade = tickFrames_ / 10;
-    for (std::size_t i = 0; i < fade; ++i) {
-        const float weight = static_cast<float>(i + 1) / static_cast<float>(fade + 1);
-        float& kept = queue.ring[(next + i) % capacity_];
-        kept = queue.ring[(queue.start + i) % capacity_] * (1.0f - weight) + kept * weight;
-    }
+    crossFade(
+        crossFadeFrames(tickFrames_ * kTicksPerSecond),
+        [&](std::size_t i) -> float& { return queue.ring[(next + i) % capacity_]; },
+        [&](std::size_t i) { return queue.ring[(queue.start + i) % capacity_]; });
     queue.start = next;
     queue.size -= drop;
 }

@@ -44,6 +44,7 @@ private:
     };
 
     static constexpr std::size_t kNoLevel = static_cast<std::size_t>(-1);
+    static constexpr std::size_t kTicksPerSecond = 100;  // 10 ms ticks
     static constexpr unsigned kTrimWindowTicks = 100;
 
     void dropBacklog(Queue& queue) const;

@@ -125,3 +125,8 @@ inline constexpr char kListingResolvedPidPrefix[] = "[win-helper]   Resolved PID
 // --list-apps without an X display (Linux).
 inline constexpr char kNoX11WaylandLine[] = "[win-helper] No X11 display (a Wayland-only session): no windows to list";
 inline constexpr char kNoX11Line[] = "[win-helper] No X11 display: no windows to list";
+
+// The steady stream's (--clock=steady) drift correction: the prefix, the milliseconds as a signed
+// decimal (20 when silence went in, -20 when audio was dropped), the suffix.
+inline constexpr char kClockAdjustedPrefix[] = "[win-helper] Stream clock adjusted by ";
+inline constexpr char kClockAdjustedSuffix[] = " ms";

@@ -122,4 +122,38 @@ TEST(CommandLine, OptionsStandAnywhereAfterThePidAndNeverCountAsRatioOrMode) {
     }
 }
 
+TEST(CommandLine, TheClockOptionIsTheLastOneTheProgramOffers) {
+    struct Case {
+        std::vector<const char*> args;
+        ClockOptions offered;
+        StreamClock clock;
+        std::vector<std::string> unknown;
+        std::optional<float> ratio;
+    };
+    const auto both = ClockOptions::PacketsOrSteady;
+    const auto steadyOnly = ClockOptions::SteadyOnly;
+    const auto packets = StreamClock::Packets;
+    const auto steady = StreamClock::Steady;
+    const Case cases[] = {
+        {{"10"}, both, packets, {}, std::nullopt},
+        {{"10", "--clock=steady", "0.5"}, both, steady, {}, 0.5f},
+        {{"10", "--clock=steady", "--clock=packets"}, both, packets, {}, std::nullopt},
+        {{"10", "--clock=Steady", "--clock"}, both, packets, {"--clock=Steady", "--clock"}, std::nullopt},
+        {{"10"}, steadyOnly, steady, {}, std::nullopt},
+        {{"10", "--loud", "--clock=packets", "0.5", "--clock=steady"},
+         steadyOnly,
+         steady,
+         {"--loud", "--clock=packets"},
+         0.5f},
+    };
+    for (const Case& c : cases) {
+        std::vector<const char*> args = c.args;
+        args.insert(args.begin(), "quillmere");
+        const CommandLine line = parseCommandLine(static_cast<int>(args.size()), args.data(), c.offered);
+        EXPECT_EQ(line.clock, c.clock) << args.back();
+        EXPECT_EQ(line.unknownOptions, c.unknown) << args.back();
+        EXPECT_EQ(line.duckRatio, c.ratio) << args.back();
+    }
+}
+
 }  // namespace

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "test_signal.h"
@@ -199,6 +200,79 @@ TEST(OutputStreamEndToEnd, HostClosingStdoutEndsTheRunInOrder) {
               static_cast<long>(engine.recorded("release_buffer").size()))
         << "every packet, the one whose write failed too, is released before the client stops";
     EXPECT_GE(engine.recorded("release_buffer").size(), 11u) << "3200 bytes were read before the pipe closed";
+}
+
+// The stream as runs of equal samples.
+std::vector<std::pair<std::int16_t, std::size_t>> runsOf(const std::string& output) {
+    std::vector<std::pair<std::int16_t, std::size_t>> runs;
+    for (std::size_t i = 0; i + 1 < output.size(); i += 2) {
+        std::int16_t s;
+        std::memcpy(&s, output.data() + i, 2);
+        if (runs.empty() || runs.back().first != s) {
+            runs.emplace_back(s, 0);
+        }
+        ++runs.back().second;
+    }
+    return runs;
+}
+
+// 48 kHz in 10 ms packets of steady values (0.25, 0.5 and 0.75 become samples 8191, 16383 and
+// 24575; at 48 kHz each sample is every third frame, exactly), stamped from the stream's start:
+// A, 50 packets, 1 s in (well after the format line); 3 s without packets; B, 50 packets; 1 s
+// without packets; C, 20 packets, the first 10 of them handed out together 100 ms late; 0.5 s
+// without packets; D, 30 packets from a sample clock 10 % slow (11 ms of stamps a packet).
+TEST(SteadyClockEndToEnd, PacketsLandWhereTheirStampsSayAndTheDefaultStreamIsAsBefore) {
+    std::string script = "mix_format ext-float 48000 2 32\nrealtime\npause 1000\n";
+    const auto packets = [&script](int count, const char* value) {
+        for (int i = 0; i < count; ++i) {
+            script += std::string("packet 480 samples ") + value + "\n";
+        }
+    };
+    packets(50, "0.25");
+    script += "pause 3000\n";
+    packets(50, "0.5");
+    script += "pause 1000\nlate 100\n";
+    packets(20, "0.75");
+    script += "pause 500\ndrift 100000\n";
+    packets(30, "0.25");
+    AudioEngineDouble steadyEngine(script);
+    HostProcess steady({{"1234", "--clock=steady"}});
+    AudioEngineDouble defaultEngine(script);
+    HostProcess byDefault({{"1234"}});
+    for (int waited = 0; waited < 300 && (steadyEngine.recorded("release_buffer").size() < 150 ||
+                                          defaultEngine.recorded("release_buffer").size() < 150);
+         ++waited) {
+        Sleep(100);
+    }
+    steady.write("exit\n");
+    byDefault.write("exit\n");
+    ASSERT_EQ(steady.waitForExit(), 0u);
+    ASSERT_EQ(byDefault.waitForExit(), 0u);
+
+    using Runs = std::vector<std::pair<std::int16_t, std::size_t>>;
+    EXPECT_EQ(runsOf(byDefault.output()), (Runs{{8191, 8000}, {16383, 8000}, {24575, 3200}, {8191, 4800}}))
+        << "by default the packets go back to back, as they come";
+    EXPECT_TRUE(defaultEngine.recorded("get_buffer positions requested").empty());
+    EXPECT_EQ(steadyEngine.recorded("get_buffer positions requested").size(), 1u);
+
+    // A lasts 0.5 s (8,000 samples), B comes 3.5 s after A's start, C 1.5 s after B's (its
+    // burst by its stamps, not its arrival), D 0.7 s after C's.
+    const std::string output = steady.output();
+    const Runs runs = runsOf(output);
+    ASSERT_GE(runs.size(), 8u);
+    EXPECT_EQ(runs[0].first, 0);
+    EXPECT_EQ(Runs(runs.begin() + 1, runs.begin() + 8),
+              (Runs{{8191, 8000}, {0, 48000}, {16383, 8000}, {0, 16000}, {24575, 3200}, {0, 8000}, {8191, 3200}}));
+    // D's 30 packets, plus the 20 ms of silence that went in once its stamps were 20 ms ahead.
+    const std::size_t onsetD = runs[0].second + 8000 + 48000 + 8000 + 16000 + 3200 + 8000;
+    ASSERT_EQ(runs.back().first, 0) << "silence up to the stop";
+    const std::size_t endD = output.size() / 2 - runs.back().second;
+    EXPECT_EQ(endD - onsetD, 30u * 160u + 320u);
+    const Lines lines = steady.logLines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "[win-helper] Stream clock adjusted by 20 ms"), 1);
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& line) { return line.find("Stream clock") != std::string::npos; }),
+              1);
 }
 
 }  // namespace

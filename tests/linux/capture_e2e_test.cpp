@@ -125,8 +125,16 @@ TEST(LinuxCapture, IncludeTakesTheTargetTreeAloneAndExcludeEverythingElse) {
 }
 
 TEST(LinuxCapture, FollowsAStreamThatStartsLateAndKeepsTimeWhileNothingPlays) {
-    LinuxProcess capture({quillmereProgram(), "999999", "1"});
+    // The stream here is always steady: the option that asks for it is taken without a word, the
+    // one that asks for the other is unknown.
+    LinuxProcess capture({quillmereProgram(), "999999", "1", "--clock=packets", "--clock=steady"});
     ASSERT_TRUE(capture.waitForLog(kStarted));
+    const std::vector<std::string> lines = capture.logLines();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& line) { return line.find("--clock") != std::string::npos; }),
+              1);
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "[win-helper] Ignoring unknown option: --clock=packets"),
+              lines.end());
     const auto started = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(1s);
     EXPECT_LT(rms(samplesOf(capture.output(), 0, 16000)), 1e-6) << "silence while nothing plays";

@@ -60,7 +60,11 @@ HRESULT STDMETHODCALLTYPE AudioClientDouble::GetService(REFIID riid, void** serv
 
 HRESULT STDMETHODCALLTYPE AudioClientDouble::Start() {
     record("start");
-    return Script::instance().result("start");
+    const HRESULT result = Script::instance().result("start");
+    if (SUCCEEDED(result)) {
+        startCaptureSchedule();
+    }
+    return result;
 }
 
 HRESULT STDMETHODCALLTYPE AudioClientDouble::Stop() {

@@ -43,6 +43,8 @@ private:
 
 // The capture client that plays the script's packets in this format (capture_double.cpp).
 IAudioCaptureClient* createCaptureClientDouble(std::vector<std::uint8_t> format);
+// The stream's start, from which the packets' times count (capture_double.cpp).
+void startCaptureSchedule();
 
 // The mix format a script directive gives ("key fail HR" or "key KIND RATE CHANNELS BITS"),
 // and the HRESULT of a "fail" directive.

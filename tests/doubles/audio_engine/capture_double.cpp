@@ -8,7 +8,8 @@
 #include <ks.h>
 #include <ksmedia.h>
 
-#include <chrono>
+#include <atomic>
+#include <cmath>
 #include <thread>
 
 #include "audio_client_double.h"
@@ -27,18 +28,51 @@ struct PacketSpec {
     UINT32 frames = 0;
     std::string kind;  // tone, silent, samples, random, empty
     std::vector<std::string> args;
+    double pauseMs = 0;          // no packet for this long before this one
+    bool pauseAdvances = false;  // the device position goes on over the pause
+    double lateMs = 0;           // a burst starts here, handed out this late
+    double stretch = 1.0;        // its length in stamps against its frames
 };
+
+// The performance counter at the stream's start.
+std::atomic<long long> g_streamStart{0};
+
+long long counterNow() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
+
+// A counter reading in 100-ns units, as the engine gives its stamps.
+double hundredNanoseconds(long long counter) {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(counter / frequency.QuadPart) * 1e7 +
+           static_cast<double>(counter % frequency.QuadPart) * 1e7 / static_cast<double>(frequency.QuadPart);
+}
 
 class CaptureClientDouble final : public ComObject<IAudioCaptureClient> {
 public:
     explicit CaptureClientDouble(std::vector<std::uint8_t> format) : format_(std::move(format)) {
         const Script& script = Script::instance();
-        for (const ScriptLine* line : script.all("packet")) {
-            PacketSpec packet;
-            packet.frames = static_cast<UINT32>(std::stoul(line->args.at(0)));
-            packet.kind = line->args.size() > 1 ? line->args[1] : "tone";
-            packet.args.assign(line->args.begin() + std::min<std::size_t>(2, line->args.size()), line->args.end());
-            packets_.push_back(std::move(packet));
+        PacketSpec next;
+        double stretch = 1.0;
+        for (const ScriptLine& line : script.lines()) {
+            if (line.key == "pause") {
+                next.pauseMs += std::stod(line.args.at(0));
+                next.pauseAdvances = line.args.size() > 1 && line.args[1] == "advance";
+            } else if (line.key == "late") {
+                next.lateMs = std::stod(line.args.at(0));
+            } else if (line.key == "drift") {
+                stretch = 1.0 + std::stod(line.args.at(0)) * 1e-6;
+            } else if (line.key == "packet") {
+                next.stretch = stretch;
+                next.frames = static_cast<UINT32>(std::stoul(line.args.at(0)));
+                next.kind = line.args.size() > 1 ? line.args[1] : "tone";
+                next.args.assign(line.args.begin() + std::min<std::size_t>(2, line.args.size()), line.args.end());
+                packets_.push_back(std::move(next));
+                next = PacketSpec();
+            }
         }
         repeat_ = script.find("repeat") != nullptr;
         realtime_ = script.find("realtime") != nullptr;
@@ -46,13 +80,11 @@ public:
             packetSizeFailure_ = parseHresult(fail->args.at(0));
             packetSizeFailAt_ = std::stoul(fail->args.at(1));
         }
-        LARGE_INTEGER now;
-        QueryPerformanceCounter(&now);
-        record("stream_start " + std::to_string(now.QuadPart));
         if (const ScriptLine* fail = script.find("get_buffer_fail")) {
             bufferFailure_ = parseHresult(fail->args.at(0));
             bufferFailAt_ = std::stoul(fail->args.at(1));
         }
+        schedule();
     }
     ~CaptureClientDouble() override { record("capture_client_released"); }
 
@@ -71,7 +103,8 @@ public:
         if (bufferCalls_ == bufferFailAt_) {
             return bufferFailure_;
         }
-        if (devicePosition != nullptr || qpcPosition != nullptr) {
+        if ((devicePosition != nullptr || qpcPosition != nullptr) && !positionsRequested_) {
+            positionsRequested_ = true;
             record("get_buffer positions requested");
         }
         const PacketSpec* packet = nextPacket();
@@ -87,8 +120,17 @@ public:
         *data = buffer_.data();
         *frames = packetFrames;
         *flags = packet->kind == "silent" ? AUDCLNT_BUFFERFLAGS_SILENT : 0;
+        if (devicePosition != nullptr) {
+            *devicePosition = position_;
+        }
+        if (qpcPosition != nullptr) {
+            *qpcPosition = static_cast<UINT64>(std::llround(hundredNanoseconds(g_streamStart.load()) + due_));
+        }
         ++delivered_;
         framesDelivered_ += packet->frames;
+        lastEnd_ = due_ + packet->frames * 1e7 / format().nSamplesPerSec * packet->stretch;
+        positionEnd_ = position_ + packet->frames;
+        schedule();
         return S_OK;
     }
 
@@ -108,15 +150,27 @@ private:
         return f.wFormatTag != WAVE_FORMAT_PCM;
     }
 
+    // The next packet's time, position and hand-out time, in 100-ns units from the start.
+    void schedule() {
+        if (packets_.empty()) {
+            return;
+        }
+        const PacketSpec& packet = packets_[delivered_ % packets_.size()];
+        due_ = lastEnd_ + packet.pauseMs * 1e4;
+        position_ = positionEnd_ +
+                    (packet.pauseAdvances ? static_cast<UINT64>(packet.pauseMs * format().nSamplesPerSec / 1000) : 0);
+        if (packet.lateMs > 0) {
+            burstRelease_ = due_ + packet.lateMs * 1e4;
+        }
+        handout_ = due_ < burstRelease_ ? burstRelease_ : due_;
+    }
+
     const PacketSpec* nextPacket() const {
         if (packets_.empty() || (!repeat_ && delivered_ >= packets_.size())) {
             return nullptr;
         }
-        if (realtime_) {
-            const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
-            if (static_cast<double>(framesDelivered_) > elapsed * format().nSamplesPerSec) {
-                return nullptr;
-            }
+        if (realtime_ && hundredNanoseconds(counterNow() - g_streamStart.load()) < handout_) {
+            return nullptr;
         }
         return &packets_[delivered_ % packets_.size()];
     }
@@ -166,10 +220,15 @@ private:
     std::vector<std::uint8_t> buffer_;
     bool repeat_ = false;
     bool realtime_ = false;
-    // The program starts the stream right after it obtains the capture client.
-    std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
+    bool positionsRequested_ = false;
     std::size_t delivered_ = 0;
     std::uint64_t framesDelivered_ = 0;
+    double due_ = 0;
+    double handout_ = 0;
+    double burstRelease_ = 0;
+    double lastEnd_ = 0;
+    UINT64 position_ = 0;
+    UINT64 positionEnd_ = 0;
     unsigned long packetSizeCalls_ = 0;
     unsigned long packetSizeFailAt_ = 0;
     HRESULT packetSizeFailure_ = S_OK;
@@ -210,6 +269,12 @@ LONG g_activateCalls = 0;
 
 IAudioCaptureClient* createCaptureClientDouble(std::vector<std::uint8_t> format) {
     return new CaptureClientDouble(std::move(format));
+}
+
+void startCaptureSchedule() {
+    const long long now = counterNow();
+    g_streamStart.store(now);
+    record("stream_start " + std::to_string(now));
 }
 
 extern "C" __declspec(dllexport) HRESULT WINAPI

@@ -33,6 +33,16 @@
 //                                 empty            announced with FRAMES, handed out with 0
 //   repeat                      the packets start over when they run out
 //   realtime                    a packet is handed out only once its time has come
+// The packets' times, from the stream's start (IAudioClient::Start), one after another; GetBuffer
+// hands out each one's time as its performance-counter stamp, in 100-ns units, and the frames
+// handed out before it as its device position:
+//   pause MS [advance]          no packet for MS ms before the next one; with advance, the device
+//                               position goes on over the pause
+//   late MS                     the next packet, and those due within MS ms of it, are handed
+//                               out together MS ms after it is due: a burst stamped in the past
+//   drift PPM                   from the next packet on, the sample clock runs PPM parts per
+//                               million slow (fast when negative): each packet lasts that much
+//                               longer in stamps
 //   packet_size_fail HR N       the Nth GetNextPacketSize call fails
 //   get_buffer_fail HR N        the Nth GetBuffer call fails
 // Devices and sessions (see session_world.h for their options):
@@ -46,7 +56,8 @@
 //   default_mix_format KIND RATE CHANNELS BITS | default_mix_format fail HR
 //
 // Record lines: activate, handler_agile, initialize (flags and format bytes), get_service,
-// start, stream_start, release_buffer N, stop, capture_client_released, audio_client_released,
+// start, stream_start COUNTER, get_buffer positions requested (once), release_buffer N, stop,
+// capture_client_released, audio_client_released,
 // <client> get_mix_format, create_enumerator, enum_endpoints, get_default_endpoint,
 // device_activate, set_volume ID VOLUME, set_volume_failed ID.
 struct ScriptLine {
@@ -58,6 +69,7 @@ class Script {
 public:
     static const Script& instance();
 
+    const std::vector<ScriptLine>& lines() const { return lines_; }
     const ScriptLine* find(const std::string& key) const;
     std::vector<const ScriptLine*> all(const std::string& key) const;
     // The HRESULT a directive gives ("key HR" or "key fail HR"), or the fallback when absent.
