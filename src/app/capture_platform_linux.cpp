@@ -10,8 +10,6 @@
 #include "app/guardian.h"
 #include "app/host_watch.h"
 #include "app/stdin_protocol.h"
-#include "capture/pulse_capture_linux.h"
-#include "capture/stream_mixer.h"
 #include "common/log.h"
 #include "common/protocol_text.h"
 
@@ -96,12 +94,12 @@ FormatSummary LinuxCapturePlatform::deliveredFormat() const {
 }
 
 void LinuxCapturePlatform::capture(RunState& state, PcmDownconverter& converter) {
-    StreamMixer mixer(kTickFrames, kMaxQueuedFrames);
-    PulseCapture capture(*pulse_, mixer, pid_, includeMode_);
-    capture.start();
+    mixer_ = std::make_unique<StreamMixer>(kTickFrames, kMaxQueuedFrames);
+    capture_ = std::make_unique<PulseCapture>(*pulse_, *mixer_, pid_, includeMode_);
+    capture_->start();
     StdoutSink sink;
-    runMixingLoop(mixer, converter, sink, state);
-    capture.stop();
+    runMixingLoop(*mixer_, converter, sink, state);
+    capture_->stop();
 }
 
 void LinuxCapturePlatform::readCommands(RunState& state) {

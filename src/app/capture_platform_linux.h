@@ -4,6 +4,8 @@
 #include <optional>
 
 #include "app/capture_run.h"
+#include "capture/pulse_capture_linux.h"
+#include "capture/stream_mixer.h"
 #include "common/pulse_connection_linux.h"
 #include "ducking/session_volumes_linux.h"
 
@@ -24,6 +26,10 @@ public:
 
 private:
     std::unique_ptr<PulseConnection> pulse_;
+    // Made by capture() and kept, never destroyed, like the connection whose loop thread may
+    // still answer the capture's requests after it has stopped.
+    std::unique_ptr<StreamMixer> mixer_;
+    std::unique_ptr<PulseCapture> capture_;
     std::optional<PulseConnection::Sink> sink_;
     std::uint32_t pid_ = 0;
     bool includeMode_ = false;

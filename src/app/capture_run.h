@@ -23,11 +23,12 @@ public:
     // Readies the capture of the target's tree (include) or of all but it: false, having said
     // why, when it cannot. The platform may start capturing here already.
     virtual bool open(std::uint32_t pid, bool includeMode) = 0;
-    // After open: the format the "Format:" line names, and the one the samples arrive in.
+    // After open: the format the start lines name (formatLineText), and the one the samples
+    // arrive in.
     virtual FormatSummary reportedFormat() const = 0;
     virtual FormatSummary deliveredFormat() const = 0;
-    // Captures into the sink through the converter while state.loopActive holds; ends the loop
-    // itself (with a line) when the output closes or a capture call fails.
+    // Captures through the converter into standard output while state.loopActive holds; ends
+    // the loop itself (with a line) when the output closes or a capture call fails.
     virtual void capture(RunState& state, PcmDownconverter& converter) = 0;
     // Stops and releases the capture; called once, whether open succeeded or not.
     virtual void close() = 0;
@@ -52,7 +53,7 @@ public:
 // console handler or a signal thread may still be stopping it while the process ends.
 class CaptureRun;
 // The run of this process, for the stop paths that come from outside it (the Windows console
-// handler, the Linux signal thread); null outside a capture. Set once by main: the one piece of
+// handler, the Linux signal thread); null until main has made the run. Set once by main: the one piece of
 // state a console handler can reach, since the system calls it with nothing of ours.
 extern std::atomic<CaptureRun*> g_activeRun;
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/log.h"
+#include "common/process_identity_windows.h"
 #include "common/protocol_text.h"
 #include "common/handles_windows.h"
 #include "ducking/ducking_engine.h"

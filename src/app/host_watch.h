@@ -8,3 +8,7 @@
 // already gone at start (a program started from Linux under Wine has parent 0), or output that
 // is no pipe, is not watched. One implementation per platform.
 void startHostWatch(RunState& state);
+
+// The watch's answer once the host has ended: the capture loop ends in order, with the line,
+// unless it has ended already.
+void stopForEndedHost(RunState& state);

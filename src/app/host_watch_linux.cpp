@@ -38,10 +38,7 @@ void startHostWatch(RunState& state) {
             while (poll(&wait, 1, -1) < 0 && errno == EINTR) {
             }
             close(process);
-            if (state.loopActive.load()) {
-                LogLine() << kHostEndedLine;
-                state.endLoop();
-            }
+            stopForEndedHost(state);
         }).detach();
     } catch (const std::exception& error) {
         close(process);

@@ -7,7 +7,7 @@
 
 #include "common/log.h"
 #include "common/protocol_text.h"
-#include "common/process_identity.h"
+#include "common/process_identity_windows.h"
 #include "common/process_table.h"
 #include "common/handles_windows.h"
 
@@ -43,10 +43,7 @@ void startHostWatch(RunState& state) {
         // Detached like the stdin reader: it waits for the host, and ends with the process.
         std::thread([host = std::move(parent), &state] {
             WaitForSingleObject(host.get(), INFINITE);
-            if (state.loopActive.load()) {
-                LogLine() << kHostEndedLine;
-                state.endLoop();
-            }
+            stopForEndedHost(state);
         }).detach();
     } catch (const std::exception& error) {
         LogLine() << kHostWatchNotStartedPrefix << error.what();

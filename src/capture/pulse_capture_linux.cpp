@@ -42,14 +42,17 @@ void PulseCapture::start() {
             }
         },
         this);
-    pa_operation_unref(pa_context_get_sink_input_info_list(
+    pa_operation* operation = pa_context_get_sink_input_info_list(
         pulse_.context(),
         [](pa_context*, const pa_sink_input_info* info, int last, void* user) {
             if (last == 0 && info != nullptr) {
                 static_cast<PulseCapture*>(user)->consider(PulseConnection::describe(*info));
             }
         },
-        this));
+        this);
+    if (operation != nullptr) {
+        pa_operation_unref(operation);
+    }
 }
 
 void PulseCapture::stop() {
@@ -98,7 +101,7 @@ void PulseCapture::consider(PulseConnection::SinkInput input) {
         pulse_.resolveOwner(input);
     }
     const bool related = isRelatedProcess(input.pid, targetPid_, snapshotProcesses(), ownPid_);
-    const bool wanted = includeMode_ ? related : !related;
+    const bool wanted = selectedByMode(related, includeMode_);
     const auto found = recordings_.find(input.index);
     if (!wanted) {
         drop(input.index);

@@ -27,7 +27,8 @@ public:
 
     // Subscribes to sink input changes and records the sink inputs present now.
     void start();
-    // Ends every recording; no callback runs afterwards.
+    // Ends every recording. Answers to requests still under way may come afterwards, on the
+    // loop thread, and find the capture stopped: it must outlive its connection's loop.
     void stop();
 
 private:

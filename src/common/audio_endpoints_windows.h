@@ -64,8 +64,8 @@ private:
     ComRef<IAudioSessionEnumerator> sessions_;
 };
 
-// The sessions of the default playback device: the walk of the ducking engine and the
-// restoration. Released sessions first, the enumerator last.
+// The sessions of the default playback device: the walk of WindowsSessionVolumes (the ducking
+// engine's seam). Released sessions first, the enumerator last.
 class DefaultDeviceSessions {
 public:
     StepResult open();

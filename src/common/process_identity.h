@@ -2,16 +2,14 @@
 
 #include <cstdint>
 
-// One process for good: its id and its creation time (a FILETIME count), since ids are reused.
+// One process for good: its id and its creation time (Windows: a FILETIME count; Linux: the start
+// time in clock ticks since boot), since ids are reused.
 struct ProcessIdentity {
     std::uint32_t pid = 0;
     std::uint64_t creationTime = 0;
 
     bool operator==(const ProcessIdentity&) const = default;
 };
-
-// The creation time of the process behind the handle (it needs query rights); 0 on failure.
-std::uint64_t processCreationTime(void* process);
 
 // The program's own identity.
 ProcessIdentity currentProcessIdentity();

@@ -1,4 +1,4 @@
-#include "common/process_identity.h"
+#include "common/process_identity_windows.h"
 
 #include <windows.h>
 

@@ -26,11 +26,12 @@ bool isRelatedProcess(std::uint32_t pid, std::uint32_t targetPid, const ProcessT
     return false;
 }
 
-std::string processLabel(std::uint32_t pid, const ProcessTable& table) {
+std::string sessionLabel(const std::string& name, std::uint32_t pid) {
     const std::string number = std::to_string(pid);
+    return name.empty() ? "pid " + number : name + " (pid " + number + ")";
+}
+
+std::string processLabel(std::uint32_t pid, const ProcessTable& table) {
     const auto entry = table.find(pid);
-    if (entry != table.end() && !entry->second.exeName.empty()) {
-        return wideToUtf8(entry->second.exeName) + " (pid " + number + ")";
-    }
-    return "pid " + number;
+    return sessionLabel(entry == table.end() ? std::string() : wideToUtf8(entry->second.exeName), pid);
 }

@@ -17,8 +17,16 @@ inline constexpr int kMaxAncestorSteps = 64;
 // table's parent links at most 64 steps; false whenever pid or targetPid is 0.
 bool isRelatedProcess(std::uint32_t pid, std::uint32_t targetPid, const ProcessTable& table, std::uint32_t ownPid);
 
-// "player.exe (pid 4242)", or "pid 4242" when the table has no name for the process.
+// "player.exe (pid 4242)", or "pid 4242" when the name is empty: a session as log lines name it.
+std::string sessionLabel(const std::string& name, std::uint32_t pid);
+// The label with the name the table gives the process.
 std::string processLabel(std::uint32_t pid, const ProcessTable& table);
+
+// Whether a capture mode selects a process of that relation to the target's tree: include mode
+// the related ones, exclude mode every other one.
+inline bool selectedByMode(bool related, bool includeMode) {
+    return related == includeMode;
+}
 
 // Takes a snapshot of the running processes; empty when none can be taken.
 ProcessTable snapshotProcesses();

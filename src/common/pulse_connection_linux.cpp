@@ -236,9 +236,12 @@ void PulseConnection::watchSinkInputs(SinkInputEvent event, void* user) {
             }
         },
         this);
-    pa_operation_unref(pa_context_subscribe(
+    pa_operation* operation = pa_context_subscribe(
         context_, static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK_INPUT | PA_SUBSCRIPTION_MASK_CLIENT),
-        nullptr, nullptr));
+        nullptr, nullptr);
+    if (operation != nullptr) {
+        pa_operation_unref(operation);
+    }
 }
 
 std::optional<PulseConnection::Sink> PulseConnection::defaultSink() const {

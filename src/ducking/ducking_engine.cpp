@@ -139,13 +139,10 @@ void DuckingEngine::restore() {
         }
     }
     sessions_.endWalk();
-    for (const auto& [identifier, entry] : ledger_.entries()) {
-        if ((outcome.restored.count(identifier) == 0 || outcome.failed.count(identifier) > 0) &&
-            outcome.dropped.count(identifier) == 0) {
-            sessions_.notRestored(identifier, entry.before);
-        }
-    }
     ledger_.finishRestore(outcome);
+    for (const auto& [identifier, entry] : ledger_.entries()) {
+        sessions_.notRestored(identifier, entry.before);  // every entry left is pending
+    }
     journal_.persist(ledger_);
 }
 

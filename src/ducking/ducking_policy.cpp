@@ -16,7 +16,7 @@ PassPlan planPass(float ratio, float lastRatio, bool nothingSaved) {
 }
 
 bool isDuckingCandidate(std::uint32_t sessionPid, bool related, bool includeMode) {
-    return sessionPid != 0 && related == includeMode;
+    return sessionPid != 0 && selectedByMode(related, includeMode);
 }
 
 bool isExcludedByName(std::uint32_t sessionPid, const ProcessTable& table) {

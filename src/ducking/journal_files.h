@@ -22,7 +22,7 @@ bool journalFolderReady();
 JournalPath journalPathOf(const ProcessIdentity& owner);
 // Every journal file in the folder (journal-*.txt).
 std::vector<JournalPath> journalPaths();
-// The whole file, or nothing; never more than one byte past the journal's size limit.
+// The whole file, or nothing; reading stops soon after the journal's size limit is passed.
 std::optional<std::string> readJournalFile(const JournalPath& path);
 // Writes a temporary file beside the journal, then renames it over the journal.
 bool replaceJournalFile(const JournalPath& path, const std::string& text, JournalWrite write);

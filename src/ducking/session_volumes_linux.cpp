@@ -29,9 +29,7 @@ bool PulseSessionVolumes::walk(std::vector<AudioSession>& sessions) {
 }
 
 std::string PulseSessionVolumes::label(std::size_t session, const ProcessTable&) const {
-    const PulseConnection::SinkInput& input = inputs_[session];
-    return input.binary.empty() ? "pid " + std::to_string(input.pid)
-                                : input.binary + " (pid " + std::to_string(input.pid) + ")";
+    return sessionLabel(inputs_[session].binary, inputs_[session].pid);
 }
 
 bool PulseSessionVolumes::openVolume(std::size_t session, PlatformError& error) {

@@ -66,9 +66,6 @@ JournalRecoveryLock::~JournalRecoveryLock() = default;
 
 // The process identity seam: the processes the fake world runs.
 
-std::uint64_t processCreationTime(void*) {
-    return 0;
-}
 ProcessIdentity currentProcessIdentity() {
     return fakeJournalWorld().self;
 }
