@@ -45,7 +45,7 @@ function timer() {
 }
 
 async function direct(): Promise<Run> {
-  const child = spawn(runUnderWine, [exePath, '4242', '--quality=linear'], { env: withScript(script).env, stdio: ['pipe', 'pipe', 'ignore'] });
+  const child = spawn(runUnderWine, [exePath, '4242', '--quality=linear', '--clock=packets'], { env: withScript(script).env, stdio: ['pipe', 'pipe', 'ignore'] });
   const clock = timer();
   for await (const chunk of child.stdout) {
     clock.add((chunk as Buffer).length);
@@ -54,7 +54,7 @@ async function direct(): Promise<Run> {
 }
 
 async function client(): Promise<Run> {
-  const capture = startCapture({ ...withScript(script), pid: 4242, quality: 'linear' });
+  const capture = startCapture({ ...withScript(script), pid: 4242, quality: 'linear', clock: 'packets' });
   const clock = timer();
   for await (const chunk of capture.pcm) {
     clock.add((chunk as Buffer).length);
@@ -63,7 +63,7 @@ async function client(): Promise<Run> {
 }
 
 async function clientSamples(): Promise<Run> {
-  const capture = startCapture({ ...withScript(script), pid: 4242, quality: 'linear' });
+  const capture = startCapture({ ...withScript(script), pid: 4242, quality: 'linear', clock: 'packets' });
   const clock = timer();
   for await (const samples of capture.samples()) {
     clock.add(samples.byteLength);

@@ -12,6 +12,7 @@ import {
   parseLine,
   type AudioFormat,
   type CaptureMode,
+  type ClockAdjustedEvent,
   type RatioChangedEvent,
   type RatioRefusedEvent,
   type RestoredEvent,
@@ -19,10 +20,11 @@ import {
   type StopCause,
   type WarningEvent,
 } from './lines';
-import { KILL_SIGNAL, startProgram, whenEnded, type ProgramOptions } from './program';
+import { KILL_SIGNAL, resolveExePath, startProgram, whenEnded, type ProgramOptions } from './program';
 import { CHANNELS, SAMPLE_RATE, SampleAligner, toSamples } from './samples';
 
 export type Quality = 'linear' | 'high';
+export type StreamClock = 'steady' | 'packets';
 
 export interface CaptureOptions extends ProgramOptions {
   /** The target process: captured alone (include) or left out with its descendants (exclude). */
@@ -41,6 +43,14 @@ export interface CaptureOptions extends ProgramOptions {
    * 2.4 ms); 'linear' is the program's own default, plain linear interpolation.
    */
   quality?: Quality | undefined;
+  /**
+   * How the Windows program's stream keeps time. 'steady' (the default here): 16,000 samples per
+   * second of wall-clock time, silence while the target plays nothing, so a sample's position
+   * says when it was heard ('clockAdjusted' reports each 20 ms drift correction); 'packets', the
+   * program's own default: only the audio that came, back to back. The Linux program's stream
+   * always keeps steady time: no option is passed to it.
+   */
+  clock?: StreamClock | undefined;
   /**
    * Before the capture has started, an abort rejects ready (and ends samples()) with an
    * AbortError and stops the program; after, it is stop().
@@ -77,6 +87,7 @@ export interface CaptureEvents {
   duckUpdated: [SessionVolumeEvent];
   restored: [RestoredEvent];
   ratioChanged: [RatioChangedEvent];
+  clockAdjusted: [ClockAdjustedEvent];
   ratioRefused: [RatioRefusedEvent];
   warning: [WarningEvent];
   stopping: [StopCause];
@@ -103,6 +114,7 @@ type Settings = ProgramOptions & {
   duckRatio: number;
   mode: CaptureMode;
   quality: Quality;
+  clock: StreamClock;
   signal: AbortSignal | undefined;
 };
 
@@ -148,7 +160,12 @@ export class Capture extends EventEmitter {
     });
 
     const args = [pidArgument(options.pid), String(options.duckRatio), options.mode, `--quality=${options.quality}`];
-    this.child = startProgram(options, args, ['pipe', 'pipe', 'pipe']);
+    // Only the Windows program has a choice of clock.
+    const program = resolveExePath(options.exePath);
+    if (/\.exe$/i.test(program)) {
+      args.push(`--clock=${options.clock}`);
+    }
+    this.child = startProgram({ ...options, exePath: program }, args, ['pipe', 'pipe', 'pipe']);
     const { stdin, stdout, stderr } = this.child;
     if (!stdin || !stdout || !stderr) {
       throw new Error('the child process has no pipes');
@@ -297,6 +314,9 @@ export class Capture extends EventEmitter {
           ?.reject(new QuillmereError(line, { code: 'RATIO_REFUSED', lines: [line], log: this.log }));
         this.emit('ratioRefused', parsed.event);
         return;
+      case 'clockAdjusted':
+        this.emit('clockAdjusted', parsed.event);
+        return;
       case 'warning':
         this.emit('warning', parsed.event);
         return;
@@ -378,7 +398,7 @@ function pidArgument(pid: number): string {
  * an AbortError when the signal is already aborted.
  */
 export function startCapture(options: CaptureOptions): Capture {
-  const { pid, duckRatio = 0.2, mode = 'exclude', quality = 'high', signal } = options;
+  const { pid, duckRatio = 0.2, mode = 'exclude', quality = 'high', clock = 'steady', signal } = options;
   if (!Number.isInteger(pid) || pid <= 0 || pid > 0xffffffff) {
     throw new RangeError(`pid must be a whole number from 1 to 4294967295, not ${String(pid)}`);
   }
@@ -391,8 +411,11 @@ export function startCapture(options: CaptureOptions): Capture {
   if (quality !== 'linear' && quality !== 'high') {
     throw new RangeError(`quality must be 'linear' or 'high', not ${String(quality)}`);
   }
+  if (clock !== 'steady' && clock !== 'packets') {
+    throw new RangeError(`clock must be 'steady' or 'packets', not ${String(clock)}`);
+  }
   if (signal?.aborted) {
     throw new AbortError(signal.reason);
   }
-  return Capture.start({ ...options, pid, duckRatio, mode, quality, signal });
+  return Capture.start({ ...options, pid, duckRatio, mode, quality, clock, signal });
 }

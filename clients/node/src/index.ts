@@ -1,11 +1,20 @@
 export { Capture, startCapture } from './capture';
-export type { CaptureEvents, CaptureOptions, CaptureResult, Quality, StartedEvent, StopOptions } from './capture';
+export type {
+  CaptureEvents,
+  CaptureOptions,
+  CaptureResult,
+  Quality,
+  StartedEvent,
+  StopOptions,
+  StreamClock,
+} from './capture';
 export { QuillmereError } from './errors';
 export type { ExitStatus, QuillmereErrorCode } from './errors';
 export { parseLine } from './lines';
 export type {
   AudioFormat,
   CaptureMode,
+  ClockAdjustedEvent,
   ParsedLine,
   RatioChangedEvent,
   RatioRefusedEvent,

@@ -30,6 +30,12 @@ export interface RestoredEvent {
   earlierRun: boolean;
 }
 
+/** The Windows program's steady stream (--clock=steady) corrected its drift from the wall clock. */
+export interface ClockAdjustedEvent {
+  /** 20: silence was inserted; -20: audio was dropped. */
+  ms: number;
+}
+
 export interface RatioChangedEvent {
   ratio: number;
 }
@@ -88,6 +94,7 @@ export type ParsedLine =
   | { type: 'duckUpdated'; event: SessionVolumeEvent }
   | { type: 'restored'; event: RestoredEvent }
   | { type: 'ratioChanged'; event: RatioChangedEvent }
+  | { type: 'clockAdjusted'; event: ClockAdjustedEvent }
   | { type: 'ratioRefused'; event: RatioRefusedEvent }
   | { type: 'warning'; event: WarningEvent }
   | { type: 'stopping'; cause: StopCause }
@@ -226,6 +233,10 @@ export function parseLine(line: string): ParsedLine {
   const ratio = afterPrefix(line, '[win-helper] Real-time duck ratio updated to ');
   if (ratio !== undefined && new RegExp(`^(?:${DECIMAL})$`, 'i').test(ratio)) {
     return { type: 'ratioChanged', event: { ratio: Number(ratio) } };
+  }
+  const adjusted = /^\[win-helper\] Stream clock adjusted by (-?\d+) ms$/.exec(line);
+  if (adjusted) {
+    return { type: 'clockAdjusted', event: { ms: Number(adjusted[1]) } };
   }
   const refused = afterPrefix(line, '[win-helper] Ignoring invalid duck ratio command: ');
   if (refused !== undefined) {

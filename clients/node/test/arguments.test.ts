@@ -9,20 +9,23 @@ const echo = ['sh', '-c', 'for a in "$@"; do echo "$a" >&2; done; exit 1', 'echo
 
 test('the program gets an argument array it reads as the host meant', async () => {
   const cases: Array<[Parameters<typeof startCapture>[0], string[]]> = [
-    [{ pid: 4242 }, ['4242', '0.2', 'exclude', '--quality=high']],
-    [{ pid: 7, duckRatio: 0, mode: 'include', quality: 'high' }, ['7', '0', 'include', '--quality=high']],
-    [{ pid: 4294967291, duckRatio: 1e-7, quality: 'linear' }, ['-5', '1e-7', 'exclude', '--quality=linear']],
+    [{ pid: 4242 }, ['4242', '0.2', 'exclude', '--quality=high', '--clock=steady']],
+    [{ pid: 7, duckRatio: 0, mode: 'include', quality: 'high' }, ['7', '0', 'include', '--quality=high', '--clock=steady']],
+    [{ pid: 4294967291, duckRatio: 1e-7, quality: 'linear', clock: 'packets' }, ['-5', '1e-7', 'exclude', '--quality=linear', '--clock=packets']],
+    // The Linux program's stream keeps steady time without being asked.
+    [{ pid: 4242, exePath: '/opt/quillmere', clock: 'packets' }, ['4242', '0.2', 'exclude', '--quality=high']],
   ];
   for (const [options, args] of cases) {
-    const capture = startCapture({ ...options, exePath: 'Quillmere.exe', launcher: echo });
+    const capture = startCapture({ exePath: 'Quillmere.exe', ...options, launcher: echo });
     const error = await capture.ready.catch((e: unknown) => e);
     assert.ok(error instanceof QuillmereError);
-    assert.deepEqual(error.log, ['Quillmere.exe', ...args]);
+    assert.deepEqual(error.log, [options.exePath ?? 'Quillmere.exe', ...args]);
   }
   for (const bad of [{ pid: 0 }, { pid: 1.5 }, { pid: 2 ** 32 }, { pid: 1, duckRatio: 1.01 }, { pid: 1, duckRatio: NaN }]) {
     assert.throws(() => startCapture({ ...bad, launcher: echo }), RangeError, JSON.stringify(bad));
   }
   assert.throws(() => startCapture({ pid: 1, quality: 'best' as 'high', launcher: echo }), RangeError);
+  assert.throws(() => startCapture({ pid: 1, clock: 'wall' as 'steady', launcher: echo }), RangeError);
 });
 
 test('the program is exePath, else QUILLMERE_EXE, else the platform package outside app.asar', () => {

@@ -79,6 +79,9 @@ test('each line of standard error means one thing', () => {
     ['[win-helper] Received console control signal: 0', { type: 'stopping', cause: 'consoleSignal' }],
     ['[win-helper] GetNextPacketSize failed in loop: -2147467259', { type: 'stopping', cause: 'captureCallFailed' }],
     ['[win-helper] Received signal: SIGTERM', { type: 'stopping', cause: 'signal' }],
+    ['[win-helper] Stream clock adjusted by 20 ms', { type: 'clockAdjusted', event: { ms: 20 } }],
+    ['[win-helper] Stream clock adjusted by -20 ms', { type: 'clockAdjusted', event: { ms: -20 } }],
+    ['[win-helper] Stream clock adjusted by 2.5 ms', { type: 'other' }],
     [
       '[win-helper] Failed to duck session tone_player (pid 4242) hr=3',
       warning('duckFailed', '[win-helper] Failed to duck session tone_player (pid 4242) hr=3', 3, 'tone_player (pid 4242)'),

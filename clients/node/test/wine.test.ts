@@ -41,7 +41,7 @@ test('the stream is the bytes the program writes, garbage on standard error notw
 
   // A launcher that writes bytes that are no UTF-8 and a garbled line before the program starts.
   const garbage = `printf '\\377\\376 not a line of ours\\r\\n[win-helper] Ducking session : ->\\r\\n' >&2; exec "$0" "$@"`;
-  const capture = startCapture({ ...withScript(FINITE_TONE, ['sh', '-c', garbage, runUnderWine]), pid: 4242, quality: 'linear' });
+  const capture = startCapture({ ...withScript(FINITE_TONE, ['sh', '-c', garbage, runUnderWine]), pid: 4242, quality: 'linear', clock: 'packets' });
   const log: string[] = [];
   capture.on('log', (line) => log.push(line));
   const chunks: Buffer[] = [];
@@ -56,7 +56,7 @@ test('the stream is the bytes the program writes, garbage on standard error notw
 });
 
 test('a ducking run reports its volumes, confirms ratios, refuses bad ones unwritten and stops in order', TIMEOUT, async () => {
-  const capture = startCapture({ ...withScript(LIVE_TONE), pid: 4242, duckRatio: 0.2, mode: 'exclude' });
+  const capture = startCapture({ ...withScript(LIVE_TONE), pid: 4242, duckRatio: 0.2, mode: 'exclude', clock: 'packets' });
   const events: Array<[string, unknown]> = [];
   for (const name of ['ducked', 'duckUpdated', 'restored', 'ratioChanged'] as const) {
     capture.on(name, (event: unknown) => events.push([name, event]));
@@ -103,7 +103,7 @@ session speakers pid=3999996 id=ghost volume=0.5
 `;
 
 test('stop() ends in order when the host has stopped reading pcm', TIMEOUT, async () => {
-  const capture = startCapture({ ...withScript(UNPACED_TONE), pid: 4242 });
+  const capture = startCapture({ ...withScript(UNPACED_TONE), pid: 4242, clock: 'packets' });
   const volumes: Array<[string, unknown]> = [];
   capture.on('ducked', (event) => volumes.push(['ducked', event.after]));
   capture.on('restored', (event) => volumes.push(['restored', event]));
@@ -125,7 +125,7 @@ test('stop() ends in order when the host has stopped reading pcm', TIMEOUT, asyn
 
 test('stop() kills a program that does not answer within the timeout', TIMEOUT, async () => {
   // The activation never completes, so the program reads no command yet.
-  const capture = startCapture({ ...withScript('completion_later_ms never\n'), pid: 4242 });
+  const capture = startCapture({ ...withScript('completion_later_ms never\n'), pid: 4242, clock: 'packets' });
   const log: string[] = [];
   capture.on('log', (line) => log.push(line));
   await until(() => log.includes('[win-helper] Params size: 12'));
@@ -135,7 +135,7 @@ test('stop() kills a program that does not answer within the timeout', TIMEOUT, 
 });
 
 test('a start failure rejects ready, and ends a loop over samples(), with the failure line and status 1', TIMEOUT, async () => {
-  const capture = startCapture({ ...withScript('completion 0x80070005\n'), pid: 4242 });
+  const capture = startCapture({ ...withScript('completion 0x80070005\n'), pid: 4242, clock: 'packets' });
   const loop = (async () => {
     for await (const samples of capture.samples()) {
       assert.fail(`${samples.length} samples from a capture that never started`);
