@@ -73,17 +73,25 @@ void DuckingEngine::duck(std::size_t session, const AudioSession& found, const P
         before = ledger_.originalVolume(key, *current, others.get(), sessions_.levelMatch());
     }
     const float after = duckedVolume(ratio, before);
-    // Journal first: a kill right after the volume is set must find it listed. A first lowering
-    // is written durably; a new ratio lists both volumes (a kill on either side of the set finds
-    // the session at one of them) and waits for no disk flush.
-    const auto previous = lower ? ledger_.recordLowered(key, before, after) : ledger_.recordReapplied(key, after);
-    journal_.persist(ledger_, lower ? JournalWrite::Durable : JournalWrite::Ordinary);
+    // Journal first, on the disk: a kill, or a power loss, right after the volume is set must
+    // find it listed. A new ratio lists both volumes (a kill on either side of the set finds the
+    // session at one of them). Without the journal written the session is left as it is, and
+    // tried again on the next pass.
+    const auto previous =
+        lower ? ledger_.recordLowered(key, before, after, found.key) : ledger_.recordReapplied(key, after);
+    if (!journal_.persist(ledger_, sessions_.server())) {
+        ledger_.revert(key, previous);
+        if (!lower) {
+            reapplyOwed_.insert(key);
+        }
+        return;
+    }
     if (!sessions_.setLevel(session, after, error)) {
         ledger_.revert(key, previous);
         LogLine() << (lower ? kDuckFailedPrefix : kUpdateFailedPrefix) << label() << " hr=" << error;
         return;
     }
-    sessions_.lowered(session, before);
+    sessions_.remember(session, before);
     LogLine() << (lower ? kDuckingSessionPrefix : kUpdatingDuckingPrefix) << label() << ": " << before << " -> "
               << after;
 }
@@ -95,27 +103,32 @@ void DuckingEngine::pass(std::uint32_t targetPid, bool includeMode, float ratio,
         found.clear();
     }
     OtherLiveJournals others(self_);
+    // A new ratio that sessions did not get for want of their journal is tried again now.
+    const std::set<std::wstring> owed = std::exchange(reapplyOwed_, {});
     for (std::size_t session = 0; session < found.size(); ++session) {
         const AudioSession& candidate = found[session];
         const bool related = isRelatedProcess(candidate.pid, targetPid, table, self_.pid);
         if (candidate.active && isDuckingCandidate(candidate.pid, related, includeMode) &&
             !isExcludedByName(candidate.pid, table)) {
-            duck(session, candidate, table, ratio, reapply, others);
+            duck(session, candidate, table, ratio, reapply || owed.count(candidate.identifier) > 0, others);
         }
     }
     sessions_.endWalk();
     ledger_.settle();
-    journal_.persist(ledger_);
+    journal_.persist(ledger_, sessions_.server());
 }
 
 void DuckingEngine::restore() {
     LogLine() << kRestoringLine;
     DuckingLedger::RestoreOutcome outcome;
     std::vector<AudioSession> found;
-    if (sessions_.walk(found)) {
+    std::set<std::wstring> seen;
+    const bool walked = sessions_.walk(found);
+    if (walked) {
         const auto& entries = ledger_.entries();
         for (std::size_t session = 0; session < found.size(); ++session) {
             const std::wstring& identifier = found[session].identifier;
+            seen.insert(identifier);
             const auto entry = entries.find(identifier);
             PlatformError error = 0;
             if (identifier.empty() || entry == entries.end() || !sessions_.openVolume(session, error)) {
@@ -143,10 +156,15 @@ void DuckingEngine::restore() {
         if ((outcome.restored.count(identifier) == 0 || outcome.failed.count(identifier) > 0) &&
             outcome.dropped.count(identifier) == 0) {
             sessions_.notRestored(identifier, entry.before);
+            // A session gone for good can never be put back: its application's memory, just set
+            // back, is all that is left of it.
+            if (walked && !sessions_.unseenMayReturn() && seen.count(identifier) == 0) {
+                outcome.dropped.insert(identifier);
+            }
         }
     }
     ledger_.finishRestore(outcome);
-    journal_.persist(ledger_);
+    journal_.persist(ledger_, sessions_.server());
 }
 
 void DuckingEngine::run(std::uint32_t targetPid, RunState& state) {
@@ -175,8 +193,12 @@ void DuckingEngine::run(std::uint32_t targetPid, RunState& state) {
 
 namespace {
 
-// Applies the recovery rule to one journal's sessions and rewrites it with what is left.
+// Applies the recovery rule to one journal's sessions and rewrites it with what is left. An
+// identifier is valid in its own server instance only: an entry of another is never applied to
+// a session. An entry whose session is gone for good (another instance's, or one a walk no
+// longer finds where sessions never come back) goes, once its application's memory is set back.
 void recover(SessionVolumes& sessions, StoredJournal& stored, bool logRestored) {
+    const bool sameServer = stored.journal.server.empty() || stored.journal.server == sessions.server();
     std::map<std::wstring, const JournalEntry*> byIdentifier;
     for (const JournalEntry& entry : stored.journal.entries) {
         byIdentifier.emplace(entry.identifier, &entry);
@@ -186,38 +208,47 @@ void recover(SessionVolumes& sessions, StoredJournal& stored, bool logRestored) 
     std::set<std::wstring> finished;
     std::set<std::wstring> kept;
     std::vector<AudioSession> found;
-    if (sessions.walk(found)) {
-        for (std::size_t session = 0; session < found.size(); ++session) {
-            const auto match = byIdentifier.find(found[session].identifier);
-            if (match == byIdentifier.end()) {
-                continue;
-            }
-            const JournalEntry& entry = *match->second;
-            PlatformError error = 0;
-            std::optional<float> current;
-            if (sessions.openVolume(session, error)) {
-                current = sessions.readLevel(session, error);
-            }
-            switch (recoveryAction(current, entry.set, entry.previousSet, sessions.levelMatch())) {
-                case RecoveryAction::Restore:
-                    if (!sessions.setLevel(session, entry.before, error)) {
-                        kept.insert(entry.identifier);
-                        break;
-                    }
-                    if (logRestored) {
-                        LogLine() << kRecoveredPrefix << entry.before;
-                    }
-                    finished.insert(entry.identifier);
+    const bool walked = sameServer && sessions.walk(found);
+    for (std::size_t session = 0; walked && session < found.size(); ++session) {
+        const auto match = byIdentifier.find(found[session].identifier);
+        if (match == byIdentifier.end()) {
+            continue;
+        }
+        const JournalEntry& entry = *match->second;
+        PlatformError error = 0;
+        std::optional<float> current;
+        if (sessions.openVolume(session, error)) {
+            current = sessions.readLevel(session, error);
+        }
+        switch (recoveryAction(current, entry.set, entry.previousSet, sessions.levelMatch())) {
+            case RecoveryAction::Restore:
+                if (!sessions.setLevel(session, entry.before, error)) {
+                    kept.insert(entry.identifier);
                     break;
-                case RecoveryAction::Drop: finished.insert(entry.identifier); break;
-                case RecoveryAction::Keep: kept.insert(entry.identifier); break;
-            }
+                }
+                sessions.remember(session, entry.before);
+                if (logRestored) {
+                    LogLine() << kRecoveredPrefix << entry.before;
+                }
+                finished.insert(entry.identifier);
+                break;
+            case RecoveryAction::Drop: finished.insert(entry.identifier); break;
+            case RecoveryAction::Keep: kept.insert(entry.identifier); break;
         }
     }
     sessions.endWalk();
+    const bool unseenGone = !sameServer || (walked && !sessions.unseenMayReturn());
     std::vector<JournalEntry> left;
     for (const JournalEntry& entry : stored.journal.entries) {
-        if (finished.count(entry.identifier) == 0 || kept.count(entry.identifier) > 0) {
+        const bool done = finished.count(entry.identifier) > 0;
+        const bool keep = kept.count(entry.identifier) > 0;
+        if (!done && !keep && unseenGone) {
+            if (!entry.key.empty()) {
+                sessions.rememberKey(entry.key, entry.before);
+            }
+            continue;
+        }
+        if (!done || keep) {
             left.push_back(entry);
         }
     }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
+#include <string>
 
 #include "common/process_identity.h"
 #include "common/process_table.h"
@@ -15,8 +17,9 @@
 //   to the ratio times its volume from before, saved at its first lowering; a new ratio is set
 //   from the saved volume, so changes never compound; a session already lowered is otherwise
 //   left alone, even when the user raised it;
-// - every lowering and every new ratio is written to the journal before the volume is set, and
-//   taken back when the set fails;
+// - every lowering and every new ratio is written to the journal, on the disk, before the volume
+//   is set, and taken back when the set fails; a session whose entry could not be written is
+//   left as it is until a later pass writes it;
 // - a session that another running program lowered keeps that program's volume from before, so
 //   whichever program ends last puts back the user's volume;
 // - the orderly restore puts back every lowered session's volume from before, and every pending
@@ -51,6 +54,8 @@ private:
     const ProcessIdentity self_;
     DuckingLedger ledger_;
     OwnJournal journal_;
+    // Identifiers whose new ratio could not be journaled: set to it on the next pass.
+    std::set<std::wstring> reapplyOwed_;
 };
 
 // Recovery of journals whose program ended without putting its volumes back: a session still

@@ -27,10 +27,10 @@ std::string atEightTenths(const LinuxProcess& player) {
     return "[win-helper] Ducking session tone_player (pid " + std::to_string(player.pid()) + "): 0.8 -> 0.16";
 }
 
-// The player's volume once it is back at 0.8, or as it still is after two seconds.
-std::string decibelsOnceBack(const LinuxProcess& player) {
+// The player's volume once it is back at `back` (0.8 by default), or as it still is after two seconds.
+std::string decibelsOnceBack(const LinuxProcess& player, const std::string& back = "-1.94 dB") {
     std::string decibels;
-    for (int poll = 0; poll < 100 && decibels != "-1.94 dB"; ++poll) {
+    for (int poll = 0; poll < 100 && decibels != back; ++poll) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         decibels = reportedStream(player.pid()).decibels;
     }
@@ -129,6 +129,41 @@ TEST(LinuxDucking, AKilledRunsVolumesComeBackThroughItsGuardian) {
     capture.wait();
     // The guardian notices at once; a second is plenty.
     EXPECT_EQ(decibelsOnceBack(player), "-1.94 dB");
+}
+
+TEST(LinuxDucking, AStreamTheUserBoostedAboveFullComesBackAfterAKill) {
+    LinuxProcess player({tonePlayerProgram(), "440", "0.3", "60"});
+    ASSERT_TRUE(player.waitForOutput(8));
+    run("pactl set-sink-input-volume " + reportedStream(player.pid()).index + " 1.5");
+    ASSERT_EQ(reportedStream(player.pid()).decibels, "3.52 dB");
+    LinuxProcess capture({quillmereProgram(), "999999", "0.2"});
+    ASSERT_TRUE(capture.waitForLog("[win-helper] Ducking session tone_player (pid " + std::to_string(player.pid()) +
+                                   "): 1.5 -> 0.3"));
+    capture.signal(SIGKILL);
+    capture.wait();
+    EXPECT_EQ(decibelsOnceBack(player, "3.52 dB"), "3.52 dB");
+}
+
+TEST(LinuxDucking, AFifoNamedLikeAJournalIsSetAsideUnreadAndTheCaptureGoesOn) {
+    const std::string folder = std::string(std::getenv("XDG_STATE_HOME")) + "/quillmere/ducking";
+    run("mkdir -p " + folder + " && mkfifo " + folder + "/journal2-7-8.journal " + folder + "/journal-5-6.txt");
+    LinuxProcess player({tonePlayerProgram(), "440", "0.3", "60"});
+    ASSERT_TRUE(player.waitForOutput(8));
+    const std::string ducked = atEightTenths(player);
+    LinuxProcess capture({quillmereProgram(), "999999", "0.2"});
+    ASSERT_TRUE(capture.waitForLog(ducked));
+    EXPECT_TRUE(capture.waitForOutput(3200)) << "it captures";
+    capture.write("exit\n");
+    EXPECT_EQ(capture.wait(), 0);
+    const std::vector<std::string> lines = capture.logLines();
+    for (const char* name : {"/journal2-7-8.journal", "/journal-5-6.txt"}) {
+        EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                             "[win-helper] Ignoring unreadable ducking journal: " + folder + name),
+                  1)
+            << name;
+        EXPECT_EQ(run("test -p " + folder + name + ".unreadable && echo fifo"), "fifo\n") << name;
+    }
+    run("rm -f " + folder + "/*.unreadable");
 }
 
 TEST(LinuxDucking, AHostsWholeTreeProcessGroupOrSessionKilledLeavesTheGuardianToPutTheVolumeBack) {
