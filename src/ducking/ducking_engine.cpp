@@ -1,5 +1,6 @@
 #include "ducking/ducking_engine.h"
 
+#include <algorithm>
 #include <map>
 #include <optional>
 #include <set>
@@ -37,6 +38,52 @@ private:
     std::vector<Journal> journals_;
 };
 
+namespace {
+
+// Whether a journal's entry names this session: by its identifier, or by the application's key
+// (a Linux stream that came back gets a new index).
+bool lists(const JournalEntry& entry, const AudioSession& session) {
+    return entry.identifier == session.identifier || (!entry.key.empty() && entry.key == session.key);
+}
+
+}  // namespace
+
+void DuckingEngine::EndedRunJournals::refresh(const ProcessIdentity& self) {
+    std::set<JournalPath> ended;
+    for (const JournalPath& path : journalPaths()) {
+        const std::optional<ProcessIdentity> owner = ownerNamedBy(path);
+        if (owner && !(*owner == self) && !isProcessAlive(*owner)) {
+            ended.insert(path);
+        }
+    }
+    if (read_ && ended == paths_) {
+        return;
+    }
+    read_ = true;
+    paths_ = std::move(ended);
+    journals_.clear();
+    for (const JournalPath& path : paths_) {
+        if (std::optional<StoredJournal> stored = readJournalAt(path)) {
+            journals_.push_back(std::move(*stored));
+        }
+    }
+}
+
+std::optional<JournalPath> DuckingEngine::EndedRunJournals::listing(const AudioSession& session,
+                                                                    const std::string& server) const {
+    for (const StoredJournal& stored : journals_) {
+        if (!stored.journal.server.empty() && stored.journal.server != server) {
+            continue;  // another server instance's: never applied to a stream
+        }
+        for (const JournalEntry& entry : stored.journal.entries) {
+            if (lists(entry, session)) {
+                return stored.path;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
 DuckingEngine::DuckingEngine(SessionVolumes& sessions, const ProcessIdentity& self)
     : sessions_(sessions), self_(self), journal_(self) {}
 
@@ -70,7 +117,11 @@ void DuckingEngine::duck(std::size_t session, const AudioSession& found, const P
             }
             return;
         }
-        before = ledger_.originalVolume(key, *current, others.get(), sessions_.levelMatch());
+        float level = *current;
+        if (!settleEndedRun(session, found, level)) {
+            return;
+        }
+        before = ledger_.originalVolume(key, level, others.get(), sessions_.levelMatch());
     }
     const float after = duckedVolume(ratio, before);
     // Journal first, on the disk: a kill, or a power loss, right after the volume is set must
@@ -96,6 +147,44 @@ void DuckingEngine::duck(std::size_t session, const AudioSession& found, const P
               << after;
 }
 
+bool DuckingEngine::settleEndedRun(std::size_t session, const AudioSession& found, float& level) {
+    const std::optional<JournalPath> path = ended_.listing(found, sessions_.server());
+    if (!path) {
+        return true;
+    }
+    const JournalRecoveryLock lock(JournalRecoveryLock::Wait::No);
+    if (!lock.owned()) {
+        return false;  // another process recovers now: a later pass
+    }
+    ended_.invalidate();
+    std::optional<StoredJournal> stored = readJournalAt(*path);
+    if (!stored) {
+        return false;  // recovered meanwhile: its volume is read again on a later pass
+    }
+    auto& entries = stored->journal.entries;
+    const auto entry =
+        std::find_if(entries.begin(), entries.end(), [&](const JournalEntry& e) { return lists(e, found); });
+    if (entry == entries.end()) {
+        return false;
+    }
+    PlatformError error = 0;
+    switch (recoveryAction(level, entry->set, entry->previousSet, sessions_.levelMatch())) {
+        case RecoveryAction::Restore:
+            if (!sessions_.setLevel(session, entry->before, error)) {
+                return false;  // still at the volume that run set: not an original
+            }
+            sessions_.remember(session, entry->before);
+            LogLine() << kRecoveredPrefix << entry->before;
+            level = entry->before;
+            break;
+        case RecoveryAction::Drop: break;  // the user's own volume since
+        case RecoveryAction::Keep: return false;
+    }
+    entries.erase(entry);
+    rewriteJournal(*stored);
+    return true;
+}
+
 void DuckingEngine::pass(std::uint32_t targetPid, bool includeMode, float ratio, bool reapply,
                          const ProcessTable& table) {
     std::vector<AudioSession> found;
@@ -103,6 +192,7 @@ void DuckingEngine::pass(std::uint32_t targetPid, bool includeMode, float ratio,
         found.clear();
     }
     OtherLiveJournals others(self_);
+    ended_.refresh(self_);
     // A new ratio that sessions did not get for want of their journal is tried again now.
     const std::set<std::wstring> owed = std::exchange(reapplyOwed_, {});
     for (std::size_t session = 0; session < found.size(); ++session) {
@@ -200,8 +290,12 @@ namespace {
 void recover(SessionVolumes& sessions, StoredJournal& stored, bool logRestored) {
     const bool sameServer = stored.journal.server.empty() || stored.journal.server == sessions.server();
     std::map<std::wstring, const JournalEntry*> byIdentifier;
+    std::map<std::string, const JournalEntry*> byKey;
     for (const JournalEntry& entry : stored.journal.entries) {
         byIdentifier.emplace(entry.identifier, &entry);
+        if (!entry.key.empty()) {
+            byKey.emplace(entry.key, &entry);
+        }
     }
     // A journal's entry is done once put back or dropped, unless another session of the same
     // identifier had to keep it.
@@ -210,11 +304,13 @@ void recover(SessionVolumes& sessions, StoredJournal& stored, bool logRestored) 
     std::vector<AudioSession> found;
     const bool walked = sameServer && sessions.walk(found);
     for (std::size_t session = 0; walked && session < found.size(); ++session) {
-        const auto match = byIdentifier.find(found[session].identifier);
-        if (match == byIdentifier.end()) {
+        // By identifier, else by the application's key: a Linux stream that came back.
+        const auto byId = byIdentifier.find(found[session].identifier);
+        const auto byApp = found[session].key.empty() ? byKey.end() : byKey.find(found[session].key);
+        if (byId == byIdentifier.end() && byApp == byKey.end()) {
             continue;
         }
-        const JournalEntry& entry = *match->second;
+        const JournalEntry& entry = byId != byIdentifier.end() ? *byId->second : *byApp->second;
         PlatformError error = 0;
         std::optional<float> current;
         if (sessions.openVolume(session, error)) {

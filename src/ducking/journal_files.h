@@ -48,10 +48,14 @@ std::string journalPathText(const JournalPath& path);
 // starting capture) never recover the same one at once.
 class JournalRecoveryLock {
 public:
-    JournalRecoveryLock();
+    // UpToTenSeconds: goes on without the lock after that; No: one try, for a pass that must not
+    // wait.
+    enum class Wait { UpToTenSeconds, No };
+    explicit JournalRecoveryLock(Wait wait = Wait::UpToTenSeconds);
     ~JournalRecoveryLock();
     JournalRecoveryLock(const JournalRecoveryLock&) = delete;
     JournalRecoveryLock& operator=(const JournalRecoveryLock&) = delete;
+    bool owned() const { return owned_; }
 
 private:
     std::intptr_t lock_;  // a mutex handle (Windows), a locked file's descriptor (Linux)

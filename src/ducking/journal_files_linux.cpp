@@ -181,15 +181,16 @@ std::string journalPathText(const JournalPath& journal) {
 }
 
 // A lock on a file in the journals' folder, held for at most ten seconds' wait.
-JournalRecoveryLock::JournalRecoveryLock() : lock_(-1), owned_(false) {
+JournalRecoveryLock::JournalRecoveryLock(Wait wait) : lock_(-1), owned_(false) {
     if (journalFolder().empty()) {
         return;
     }
     lock_ = open((journalFolder() + "/recovery.lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
                  0600);
-    for (int attempt = 0; lock_ >= 0 && attempt < 1000 && !owned_; ++attempt) {
+    const int attempts = wait == Wait::No ? 1 : 1000;
+    for (int attempt = 0; lock_ >= 0 && attempt < attempts && !owned_; ++attempt) {
         owned_ = flock(static_cast<int>(lock_), LOCK_EX | LOCK_NB) == 0;
-        if (!owned_) {
+        if (!owned_ && attempt + 1 < attempts) {
             usleep(10000);
         }
     }

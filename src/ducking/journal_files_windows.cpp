@@ -140,11 +140,12 @@ std::string journalPathText(const JournalPath& journal) {
     return wideToUtf8(path);
 }
 
-JournalRecoveryLock::JournalRecoveryLock()
+JournalRecoveryLock::JournalRecoveryLock(Wait wait)
     : lock_(reinterpret_cast<std::intptr_t>(CreateMutexW(nullptr, FALSE, L"Local\\QuillmereDuckingJournalRecovery"))),
       owned_(false) {
     if (lock_ != 0) {
-        const DWORD waited = WaitForSingleObject(reinterpret_cast<HANDLE>(lock_), kRecoveryLockTimeoutMs);
+        const DWORD waited =
+            WaitForSingleObject(reinterpret_cast<HANDLE>(lock_), wait == Wait::No ? 0 : kRecoveryLockTimeoutMs);
         owned_ = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
     }
 }

@@ -77,7 +77,10 @@ std::optional<StoredJournal> readJournalOf(const ProcessIdentity& owner) {
     if (!journalFolderReady()) {
         return std::nullopt;
     }
-    const JournalPath path = journalPathOf(owner);
+    return readJournalAt(journalPathOf(owner));
+}
+
+std::optional<StoredJournal> readJournalAt(const JournalPath& path) {
     std::optional<ReadJournal> read = readOrSetAside(path);
     if (!read) {
         return std::nullopt;

@@ -46,8 +46,9 @@ struct StoredJournal {
 // (renamed, kept for a person to read) with the line kJournalUnreadablePrefix and its path; of
 // one with some unreadable lines, the rest is read.
 std::vector<StoredJournal> readJournals();
-// The journal of that owner, if there is a readable one.
+// The journal of that owner, or at that path, if there is a readable one.
 std::optional<StoredJournal> readJournalOf(const ProcessIdentity& owner);
+std::optional<StoredJournal> readJournalAt(const JournalPath& path);
 // Replaces a journal with what is left of it, or removes it when nothing is.
 void rewriteJournal(const StoredJournal& stored);
 

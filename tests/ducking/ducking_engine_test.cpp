@@ -351,4 +351,50 @@ TEST_F(DuckingEngineTest, AtTheStartARunningProgramsFilesAreLeftUnreadAndDeadWri
                   {"journal2-100-1.tmp", "x"}, {"journal2-9-9.journal", "being written"}, {"journal2-9-9.tmp", "x"}}));
 }
 
+TEST_F(DuckingEngineTest, ASessionThatComesBackAfterItsRunEndedGetsThatRunsRuleBeforeItIsLowered) {
+    fakeJournalWorld().files["journal2-7-8.journal"] =
+        "quillmere ducking journal 2\nowner 7 8\nlowered 0.800000012 0.159999996 a\nlowered 0.5 0.1 b\nend\n";
+    FakeSession a = session(L"a", 20, 0.16f);
+    FakeSession b = session(L"b", 21, 0.3f);
+    a.present = b.present = false;
+    FakeSessionVolumes sessions({a, b});
+    DuckingEngine engine(sessions, fakeJournalWorld().self);
+    recoverEndedRunsJournals(sessions, fakeJournalWorld().self);  // the start: neither is there
+    engine.pass(10, false, 0.2f, false, kTable);
+    const int reads = fakeJournalWorld().reads;
+    engine.pass(10, false, 0.2f, false, kTable);
+    EXPECT_EQ(fakeJournalWorld().reads, reads) << "nothing changed: not read again";
+
+    sessions[L"a"].present = sessions[L"b"].present = true;
+    fakeJournalWorld().lockHeld = true;  // another process recovers: this pass does not wait
+    EXPECT_EQ(logged([&] { engine.pass(10, false, 0.2f, false, kTable); }), Lines{});
+    EXPECT_TRUE(sessions[L"a"].sets.empty()) << "never saved as an original at the volume that run set";
+
+    fakeJournalWorld().lockHeld = false;
+    EXPECT_EQ(logged([&] { engine.pass(10, false, 0.2f, false, kTable); }),
+              (Lines{"[win-helper] Restored session volume left lowered by an earlier run to: 0.8",
+                     "[win-helper] Ducking session player.exe (pid 20): 0.8 -> 0.16",
+                     "[win-helper] Ducking session paused.exe (pid 21): 0.3 -> 0.06"}))
+        << "b: the user's volume since, and the entry forgotten";
+    EXPECT_EQ(files().count("journal2-7-8.journal"), 0u);
+
+    // A run that ends later is read once its owner has ended; a stream that came back under
+    // another index is found by its application's key, in the same server instance only.
+    fakeJournalWorld().running.insert({9, 9});
+    fakeJournalWorld().files["journal2-9-9.journal"] =
+        "quillmere ducking journal 2\nowner 9 9\nserver s%00201\nlowered 0.6 0.3 sink-input:3 app\nend\n";
+    FakeSession back = session(L"sink-input:12", 40, 0.3f);
+    back.key = "app";
+    FakeSessionVolumes server({back});
+    server.serverName = "s 1";
+    DuckingEngine second(server, fakeJournalWorld().self);
+    second.pass(10, false, 0.5f, true, kTable);
+    EXPECT_EQ(server[L"sink-input:12"].sets, std::vector<float>{0.15f}) << "a running program's: its original is 0.3";
+    second.restore();
+    fakeJournalWorld().running.erase({9, 9});
+    EXPECT_EQ(logged([&] { second.pass(10, false, 0.5f, true, kTable); }),
+              (Lines{"[win-helper] Restored session volume left lowered by an earlier run to: 0.6",
+                     "[win-helper] Ducking session refused.exe (pid 40): 0.6 -> 0.3"}));
+}
+
 }  // namespace

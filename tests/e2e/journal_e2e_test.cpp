@@ -250,6 +250,27 @@ TEST_F(JournalEndToEnd, AnEarlierProgramsJournalOfAnEndedRunIsRecovered) {
     EXPECT_TRUE(journalFiles("journal*").empty());
 }
 
+TEST_F(JournalEndToEnd, ASessionThatComesBackAfterItsRunEndedIsPutBackBeforeItIsLowered) {
+    const std::string path = journalFolder() + "\\journal2-7-8.journal";
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    std::fputs("quillmere ducking journal 2\nowner 7 8\nlowered 0.800000012 0.200000003 a\nend\n", file);
+    std::fclose(file);
+    // The player was closed while lowered, and reopens at the volume the ended run set.
+    AudioEngineDouble engine(
+        script("session speakers pid=3999996 id=a volume=0.2 absent_from_ms=0 absent_until_ms=1500\n"));
+    HostProcess host({{"1234"}});
+    ASSERT_TRUE(host.waitForLog(kDuckedA)) << "lowered from the user's volume, not from 0.2";
+    host.write("exit\n");
+    EXPECT_EQ(host.waitForExit(), 0u);
+    const Lines lines = host.logLines();
+    const auto recovered = std::find(lines.begin(), lines.end(),
+                                     "[win-helper] Restored session volume left lowered by an earlier run to: 0.8");
+    ASSERT_NE(recovered, lines.end());
+    EXPECT_LT(recovered, std::find(lines.begin(), lines.end(), kDuckedA));
+    EXPECT_EQ(volume("a"), 0.8f);
+    EXPECT_TRUE(journalFiles("journal*").empty());
+}
+
 TEST_F(JournalEndToEnd, TwoProgramsOnDisjointSessionsEachRestoreTheirOwn) {
     ProcessTree first(0);
     ProcessTree second(0);

@@ -37,6 +37,17 @@ std::string decibelsOnceBack(const LinuxProcess& player, const std::string& back
     return decibels;
 }
 
+// Both die: the guardian first, so that nothing puts the volume back.
+void killWithItsGuardian(LinuxProcess& capture) {
+    const std::string guardian = "--guardian " + std::to_string(capture.pid()) + " ";
+    for (int attempt = 0; attempt < 100 && run("pgrep -f -- '" + guardian + "'").empty(); ++attempt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    run("pkill -KILL -f -- '" + guardian + "'");
+    capture.signal(SIGKILL);
+    capture.wait();
+}
+
 struct ProcessEntry {
     pid_t pid;
     pid_t parent;
@@ -213,14 +224,7 @@ TEST(LinuxDucking, TheNextStartPutsBackWhatAKilledRunAndItsGuardianLeftLowered) 
     {
         LinuxProcess capture({quillmereProgram(), "999999", "0.2"});
         ASSERT_TRUE(capture.waitForLog(ducked));
-        // Both die: the guardian first, so that nothing puts the volume back.
-        const std::string guardian = "--guardian " + std::to_string(capture.pid()) + " ";
-        for (int attempt = 0; attempt < 100 && run("pgrep -f -- '" + guardian + "'").empty(); ++attempt) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        run("pkill -KILL -f -- '" + guardian + "'");
-        capture.signal(SIGKILL);
-        capture.wait();
+        killWithItsGuardian(capture);
     }
     ASSERT_EQ(reportedStream(player.pid()).decibels, "-15.92 dB");
     LinuxProcess next({quillmereProgram(), "999999", "1"});
@@ -228,6 +232,30 @@ TEST(LinuxDucking, TheNextStartPutsBackWhatAKilledRunAndItsGuardianLeftLowered) 
     EXPECT_EQ(reportedStream(player.pid()).decibels, "-1.94 dB");
     next.write("exit\n");
     EXPECT_EQ(next.wait(), 0);
+}
+
+TEST(LinuxDucking, AStreamThatComesBackAfterAKilledRunIsFoundByItsApplication) {
+    {
+        LinuxProcess player({tonePlayerProgram(), "440", "0.3", "60"});
+        ASSERT_TRUE(player.waitForOutput(8));
+        const std::string ducked = atEightTenths(player);
+        LinuxProcess capture({quillmereProgram(), "999999", "0.2"});
+        ASSERT_TRUE(capture.waitForLog(ducked));
+        killWithItsGuardian(capture);
+    }  // the player ends while lowered
+    // It comes back with a new stream, at the volume the killed run set (what the server's memory
+    // of the application held, on a server whose memory took the lowered volume).
+    LinuxProcess player({tonePlayerProgram(), "440", "0.3", "60"});
+    ASSERT_TRUE(player.waitForOutput(8));
+    run("pactl set-sink-input-volume " + reportedStream(player.pid()).index + " 0.16");
+    LinuxProcess next({quillmereProgram(), "999999", "0.2"});
+    EXPECT_TRUE(next.waitForLog("[win-helper] Restored session volume left lowered by an earlier run to: 0.8"))
+        << ::testing::PrintToString(next.logLines());
+    EXPECT_TRUE(next.waitForLog("[win-helper] Ducking session tone_player (pid " + std::to_string(player.pid()) +
+                                "): 0.8 -> 0.16"));
+    next.write("exit\n");
+    EXPECT_EQ(next.wait(), 0);
+    EXPECT_EQ(reportedStream(player.pid()).decibels, "-1.94 dB");
 }
 
 TEST(LinuxDucking, TwoCapturesOnOneStreamLeaveItAtItsOwnVolumeWhicheverEndsFirst) {

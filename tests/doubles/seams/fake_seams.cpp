@@ -62,6 +62,7 @@ JournalFileRead readJournalFile(const JournalPath& path, std::string& text) {
         return JournalFileRead::Gone;
     }
     text = file->second;
+    ++fakeJournalWorld().reads;
     return JournalFileRead::Read;
 }
 bool replaceJournalFile(const JournalPath& path, const std::string& text) {
@@ -85,7 +86,7 @@ unsigned long lastJournalFileError() {
 std::string journalPathText(const JournalPath& path) {
     return nameOf(path);
 }
-JournalRecoveryLock::JournalRecoveryLock() : lock_(0), owned_(true) {}
+JournalRecoveryLock::JournalRecoveryLock(Wait) : lock_(0), owned_(!fakeJournalWorld().lockHeld) {}
 JournalRecoveryLock::~JournalRecoveryLock() = default;
 
 // The process identity seam: the processes the fake world runs.

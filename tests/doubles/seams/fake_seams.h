@@ -23,6 +23,8 @@ struct FakeJournalWorld {
     // permission, a rename refused while another process holds the file).
     std::optional<unsigned long> writesFail;
     float levelLimit = 1.0f;
+    bool lockHeld = false;
+    int reads = 0;  // journal files read  // another process holds the recovery lock
     // Files by name that are no journal file to read (a FIFO, a link, another user's file).
     std::set<std::string> refused;  // the highest level a journal may list: Windows's
     std::set<std::pair<std::uint32_t, std::uint64_t>> running;
