@@ -185,6 +185,16 @@ bool DuckingEngine::settleEndedRun(std::size_t session, const AudioSession& foun
     return true;
 }
 
+void DuckingEngine::recoverOnly(std::size_t session, const AudioSession& found) {
+    PlatformError error = 0;
+    if (!found.identifier.empty() && ended_.listing(found, sessions_.server()) &&
+        sessions_.openVolume(session, error)) {
+        if (std::optional<float> level = sessions_.readLevel(session, error)) {
+            settleEndedRun(session, found, *level);
+        }
+    }
+}
+
 void DuckingEngine::pass(std::uint32_t targetPid, bool includeMode, float ratio, bool reapply,
                          const ProcessTable& table) {
     std::vector<AudioSession> found;
@@ -201,6 +211,8 @@ void DuckingEngine::pass(std::uint32_t targetPid, bool includeMode, float ratio,
         if (candidate.active && isDuckingCandidate(candidate.pid, related, includeMode) &&
             !isExcludedByName(candidate.pid, table)) {
             duck(session, candidate, table, ratio, reapply || owed.count(candidate.identifier) > 0, others);
+        } else {
+            recoverOnly(session, candidate);
         }
     }
     sessions_.endWalk();

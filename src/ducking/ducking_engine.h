@@ -73,6 +73,8 @@ private:
     // Before a session is lowered at `level`: the recovery rule of an ended run that lists it,
     // with `level` what it is after; false when the session must wait for a later pass.
     bool settleEndedRun(std::size_t session, const AudioSession& found, float& level);
+    // A session this run does not lower: only an ended run's rule, if one lists it.
+    void recoverOnly(std::size_t session, const AudioSession& found);
 
     SessionVolumes& sessions_;
     const ProcessIdentity self_;

@@ -54,6 +54,9 @@ const std::string& journalFolder() {
             LogLine() << kJournalFolderNotOwnedPrefix << journals;
             return std::string();
         }
+        if ((info.st_mode & 077) != 0) {
+            chmod(journals.c_str(), 0700);  // made by something else: the user's own alone
+        }
         return journals;
     }();
     return folder;

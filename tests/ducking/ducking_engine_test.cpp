@@ -354,10 +354,13 @@ TEST_F(DuckingEngineTest, AtTheStartARunningProgramsFilesAreLeftUnreadAndDeadWri
 TEST_F(DuckingEngineTest, ASessionThatComesBackAfterItsRunEndedGetsThatRunsRuleBeforeItIsLowered) {
     fakeJournalWorld().files["journal2-7-8.journal"] =
         "quillmere ducking journal 2\nowner 7 8\nlowered 0.800000012 0.159999996 a\nlowered 0.5 0.1 b\nend\n";
+    fakeJournalWorld().files["journal2-5-6.journal"] =
+        "quillmere ducking journal 2\nowner 5 6\nlowered 0.9 0.45 target\nend\n";
     FakeSession a = session(L"a", 20, 0.16f);
     FakeSession b = session(L"b", 21, 0.3f);
-    a.present = b.present = false;
-    FakeSessionVolumes sessions({a, b});
+    FakeSession target = session(L"target", 10, 0.45f);  // this run never lowers it
+    a.present = b.present = target.present = false;
+    FakeSessionVolumes sessions({a, b, target});
     DuckingEngine engine(sessions, fakeJournalWorld().self);
     recoverEndedRunsJournals(sessions, fakeJournalWorld().self);  // the start: neither is there
     engine.pass(10, false, 0.2f, false, kTable);
@@ -365,7 +368,7 @@ TEST_F(DuckingEngineTest, ASessionThatComesBackAfterItsRunEndedGetsThatRunsRuleB
     engine.pass(10, false, 0.2f, false, kTable);
     EXPECT_EQ(fakeJournalWorld().reads, reads) << "nothing changed: not read again";
 
-    sessions[L"a"].present = sessions[L"b"].present = true;
+    sessions[L"a"].present = sessions[L"b"].present = sessions[L"target"].present = true;
     fakeJournalWorld().lockHeld = true;  // another process recovers: this pass does not wait
     EXPECT_EQ(logged([&] { engine.pass(10, false, 0.2f, false, kTable); }), Lines{});
     EXPECT_TRUE(sessions[L"a"].sets.empty()) << "never saved as an original at the volume that run set";
@@ -374,9 +377,12 @@ TEST_F(DuckingEngineTest, ASessionThatComesBackAfterItsRunEndedGetsThatRunsRuleB
     EXPECT_EQ(logged([&] { engine.pass(10, false, 0.2f, false, kTable); }),
               (Lines{"[win-helper] Restored session volume left lowered by an earlier run to: 0.8",
                      "[win-helper] Ducking session player.exe (pid 20): 0.8 -> 0.16",
-                     "[win-helper] Ducking session paused.exe (pid 21): 0.3 -> 0.06"}))
-        << "b: the user's volume since, and the entry forgotten";
+                     "[win-helper] Ducking session paused.exe (pid 21): 0.3 -> 0.06",
+                     "[win-helper] Restored session volume left lowered by an earlier run to: 0.9"}))
+        << "b: the user's volume since, and the entry forgotten; the target: put back, not lowered";
+    EXPECT_EQ(sessions[L"target"].sets, std::vector<float>{0.9f});
     EXPECT_EQ(files().count("journal2-7-8.journal"), 0u);
+    EXPECT_EQ(files().count("journal2-5-6.journal"), 0u);
 
     // A run that ends later is read once its owner has ended; a stream that came back under
     // another index is found by its application's key, in the same server instance only.
