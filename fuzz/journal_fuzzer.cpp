@@ -1,10 +1,11 @@
 // The ducking journal's reader over arbitrary text. Properties: whatever it accepts holds only
-// volumes within 0..1 and distinct identifiers, and reads back from its own writing unchanged,
-// bit for bit.
+// finite volumes from 0 (within 0..1 in version 1) and distinct identifiers, and reads back from
+// its own writing unchanged, bit for bit, with no unreadable line.
 
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <set>
 #include <string_view>
 
@@ -19,26 +20,33 @@ bool sameBits(float a, float b) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::optional<Journal> journal = parseJournal(std::string_view(reinterpret_cast<const char*>(data), size));
-    if (!journal) {
+    const std::optional<ReadJournal> read = parseJournal(std::string_view(reinterpret_cast<const char*>(data), size));
+    if (!read) {
         return 0;
     }
+    const Journal* journal = &read->journal;
+    const float limit = journal->version == 1 ? 1.0f : std::numeric_limits<float>::max();
     std::set<std::wstring> identifiers;
     for (const JournalEntry& entry : journal->entries) {
-        if (!(entry.before >= 0.0f && entry.before <= 1.0f && entry.set >= 0.0f && entry.set <= 1.0f) ||
+        if (!(entry.before >= 0.0f && entry.before <= limit && entry.set >= 0.0f && entry.set <= limit) ||
             !identifiers.insert(entry.identifier).second) {
             std::abort();
         }
     }
-    const std::optional<Journal> again = parseJournal(formatJournal(*journal));
-    if (!again || !(again->owner == journal->owner) || again->entries.size() != journal->entries.size()) {
+    const std::optional<ReadJournal> readAgain = parseJournal(formatJournal(*journal));
+    if (!readAgain || !readAgain->unreadableLines.empty()) {
+        std::abort();
+    }
+    const Journal* again = &readAgain->journal;
+    if (!(again->owner == journal->owner) || again->version != journal->version || again->server != journal->server ||
+        again->entries.size() != journal->entries.size()) {
         std::abort();
     }
     for (std::size_t i = 0; i < journal->entries.size(); ++i) {
         const JournalEntry& a = journal->entries[i];
         const JournalEntry& b = again->entries[i];
         if (a.identifier != b.identifier || !sameBits(a.before, b.before) || !sameBits(a.set, b.set) ||
-            a.pending != b.pending) {
+            a.pending != b.pending || a.key != b.key) {
             std::abort();
         }
     }

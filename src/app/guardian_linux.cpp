@@ -1,14 +1,14 @@
 #include "app/guardian.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "common/log.h"
 #include "common/protocol_text.h"
@@ -22,8 +22,9 @@ namespace {
 // the moment the program ends, however it ends.
 constexpr int kWatchDescriptor = 3;
 
-// Returns once the program has ended: through the pipe, or, without one, by looking at the
-// process every 20 ms.
+// Returns once the program has ended: through the pipe, then, while the identity it was given
+// still names a running process, on a pidfd of it. An identity that cannot be checked (a start
+// time that could not be read) is never waited on.
 void waitForEnd(const ProcessIdentity& owner) {
     char byte;
     for (;;) {
@@ -32,9 +33,17 @@ void waitForEnd(const ProcessIdentity& owner) {
             break;
         }
     }
-    while (isProcessAlive(owner)) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    // Opened before the identity is checked, so that the pidfd names the process checked.
+    const int process = static_cast<int>(syscall(SYS_pidfd_open, static_cast<pid_t>(owner.pid), 0));
+    if (process < 0) {
+        return;
     }
+    if (isProcessAlive(owner)) {
+        pollfd ended{process, POLLIN, 0};
+        while (poll(&ended, 1, -1) < 0 && errno == EINTR) {
+        }
+    }
+    close(process);
 }
 
 }  // namespace

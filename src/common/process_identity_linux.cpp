@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 
@@ -11,39 +12,44 @@
 
 namespace {
 
-// 0 when the process is gone, or has ended and waits to be reaped (a zombie), or its entry
-// cannot be read.
-std::uint64_t startTimeOf(std::uint32_t pid) {
+// Nothing when the process is gone, or has ended and waits to be reaped (a zombie), or its
+// entry cannot be read.
+std::optional<std::uint64_t> startTimeOf(std::uint32_t pid) {
     std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
     std::string stat;
     if (!std::getline(file, stat)) {
-        return 0;
+        return std::nullopt;
     }
     // Fields after the name in parentheses: state is the 3rd field of the line, start time the 22nd.
     const std::size_t close = stat.rfind(')');
     if (close == std::string::npos) {
-        return 0;
+        return std::nullopt;
     }
     std::istringstream fields(stat.substr(close + 1));
     std::string field;
     for (int index = 3; index <= 22 && fields >> field; ++index) {
         if (index == 3 && field == "Z") {
-            return 0;
+            return std::nullopt;
         }
         if (index == 22) {
             return std::stoull(field);
         }
     }
-    return 0;
+    return std::nullopt;
 }
 
 }  // namespace
 
 ProcessIdentity currentProcessIdentity() {
     const auto pid = static_cast<std::uint32_t>(getpid());
-    return {pid, startTimeOf(pid)};
+    // 0 when it cannot be read: an identity no process matches, so that nothing ever waits on it.
+    return {pid, startTimeOf(pid).value_or(0)};
 }
 
 bool isProcessAlive(const ProcessIdentity& identity) {
-    return identity.pid != 0 && startTimeOf(identity.pid) == identity.creationTime;
+    if (identity.pid == 0 || identity.creationTime == 0) {
+        return false;  // an identity that cannot be checked is taken as ended
+    }
+    const std::optional<std::uint64_t> start = startTimeOf(identity.pid);
+    return start && *start == identity.creationTime;
 }

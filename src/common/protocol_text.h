@@ -59,6 +59,8 @@ inline constexpr char kRestoreFailedPrefix[] = "[win-helper] Failed to restore s
 inline constexpr char kRecoveredPrefix[] = "[win-helper] Restored session volume left lowered by an earlier run to: ";
 inline constexpr char kJournalUnreadablePrefix[] = "[win-helper] Ignoring unreadable ducking journal: ";
 inline constexpr char kJournalWriteFailedPrefix[] = "[win-helper] Failed to write ducking journal: ";
+inline constexpr char kJournalFolderNotOwnedPrefix[] =
+    "[win-helper] Ignoring ducking journal folder owned by another user: ";
 
 // Process-loopback activation and format negotiation (Windows), in the order they can come.
 inline constexpr char kRoInitializeAttemptLine[] =

@@ -2,6 +2,8 @@
 
 #include <pulse/ext-stream-restore.h>
 
+#include <cstdio>
+
 namespace {
 
 std::string property(const pa_proplist* properties, const char* key) {
@@ -73,6 +75,7 @@ std::unique_ptr<PulseConnection> PulseConnection::open(const char* clientName, s
     for (;;) {
         const pa_context_state_t state = pa_context_get_state(connection->context_);
         if (state == PA_CONTEXT_READY) {
+            connection->readServerIdentity();
             return connection;
         }
         if (!PA_CONTEXT_IS_GOOD(state)) {
@@ -81,6 +84,21 @@ std::unique_ptr<PulseConnection> PulseConnection::open(const char* clientName, s
         }
         pa_threaded_mainloop_wait(connection->loop_);
     }
+}
+
+void PulseConnection::readServerIdentity() {
+    wait(pa_context_get_server_info(
+        context_,
+        [](pa_context*, const pa_server_info* info, void* user) {
+            auto* connection = static_cast<PulseConnection*>(user);
+            if (info != nullptr) {
+                char cookie[16];
+                std::snprintf(cookie, sizeof cookie, "%08x", info->cookie);
+                connection->server_ = std::string(info->server_name == nullptr ? "" : info->server_name) + " " + cookie;
+            }
+            connection->signal();
+        },
+        this));
 }
 
 PulseConnection::~PulseConnection() {

@@ -74,6 +74,9 @@ public:
     bool setSinkInputVolume(std::uint32_t index, const pa_cvolume& volume) const;
     // libpulse's number for the last failure (PA_ERR_...).
     int lastError() const;
+    // The server instance, as it was at the connection: its name and cookie (a number each
+    // instance draws at its start; PulseAudio and PipeWire's pulse server both give one).
+    const std::string& serverIdentity() const { return server_; }
 
     // The sound server's memory of an application's volume (module-stream-restore, or PipeWire's
     // session manager through the same extension): the volume a new stream of that application
@@ -104,11 +107,14 @@ public:
 
 private:
     PulseConnection() = default;
+    // Under the lock, once ready: keeps the server's identity.
+    void readServerIdentity();
     // The request behind requestClient; done may be null (a waiter under the lock is signalled).
     pa_operation* askClient(std::uint32_t client, void (*done)(void* user), void* user) const;
 
     pa_threaded_mainloop* loop_ = nullptr;
     pa_context* context_ = nullptr;
+    std::string server_;
     // Clients' properties by index, as far as they were asked for.
     mutable std::map<std::uint32_t, OwnerProperties> clients_;
     SinkInputEvent sinkInputEvent_ = nullptr;

@@ -1,5 +1,6 @@
 #include "ducking/ducking_engine.h"
 
+#include <algorithm>
 #include <map>
 #include <optional>
 #include <set>
@@ -37,6 +38,52 @@ private:
     std::vector<Journal> journals_;
 };
 
+namespace {
+
+// Whether a journal's entry names this session: by its identifier, or by the application's key
+// (a Linux stream that came back gets a new index).
+bool lists(const JournalEntry& entry, const AudioSession& session) {
+    return entry.identifier == session.identifier || (!entry.key.empty() && entry.key == session.key);
+}
+
+}  // namespace
+
+void DuckingEngine::EndedRunJournals::refresh(const ProcessIdentity& self) {
+    std::set<JournalPath> ended;
+    for (const JournalPath& path : journalPaths()) {
+        const std::optional<ProcessIdentity> owner = ownerNamedBy(path);
+        if (owner && !(*owner == self) && !isProcessAlive(*owner)) {
+            ended.insert(path);
+        }
+    }
+    if (read_ && ended == paths_) {
+        return;
+    }
+    read_ = true;
+    paths_ = std::move(ended);
+    journals_.clear();
+    for (const JournalPath& path : paths_) {
+        if (std::optional<StoredJournal> stored = readJournalAt(path)) {
+            journals_.push_back(std::move(*stored));
+        }
+    }
+}
+
+std::optional<JournalPath> DuckingEngine::EndedRunJournals::listing(const AudioSession& session,
+                                                                    const std::string& server) const {
+    for (const StoredJournal& stored : journals_) {
+        if (!stored.journal.server.empty() && stored.journal.server != server) {
+            continue;  // another server instance's: never applied to a stream
+        }
+        for (const JournalEntry& entry : stored.journal.entries) {
+            if (lists(entry, session)) {
+                return stored.path;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
 DuckingEngine::DuckingEngine(SessionVolumes& sessions, const ProcessIdentity& self)
     : sessions_(sessions), self_(self), journal_(self) {}
 
@@ -70,22 +117,82 @@ void DuckingEngine::duck(std::size_t session, const AudioSession& found, const P
             }
             return;
         }
-        before = ledger_.originalVolume(key, *current, others.get(), sessions_.levelMatch());
+        float level = *current;
+        if (!settleEndedRun(session, found, level)) {
+            return;
+        }
+        before = ledger_.originalVolume(key, level, others.get(), sessions_.levelMatch());
     }
     const float after = duckedVolume(ratio, before);
-    // Journal first: a kill right after the volume is set must find it listed. A first lowering
-    // is written durably; a new ratio lists both volumes (a kill on either side of the set finds
-    // the session at one of them) and waits for no disk flush.
-    const auto previous = lower ? ledger_.recordLowered(key, before, after) : ledger_.recordReapplied(key, after);
-    journal_.persist(ledger_, lower ? JournalWrite::Durable : JournalWrite::Ordinary);
+    // Journal first, on the disk: a kill, or a power loss, right after the volume is set must
+    // find it listed. A new ratio lists both volumes (a kill on either side of the set finds the
+    // session at one of them). Without the journal written the session is left as it is, and
+    // tried again on the next pass.
+    const auto previous =
+        lower ? ledger_.recordLowered(key, before, after, found.key) : ledger_.recordReapplied(key, after);
+    if (!journal_.persist(ledger_, sessions_.server())) {
+        ledger_.revert(key, previous);
+        if (!lower) {
+            reapplyOwed_.insert(key);
+        }
+        return;
+    }
     if (!sessions_.setLevel(session, after, error)) {
         ledger_.revert(key, previous);
         LogLine() << (lower ? kDuckFailedPrefix : kUpdateFailedPrefix) << label() << " hr=" << error;
         return;
     }
-    sessions_.lowered(session, before);
+    sessions_.remember(session, before);
     LogLine() << (lower ? kDuckingSessionPrefix : kUpdatingDuckingPrefix) << label() << ": " << before << " -> "
               << after;
+}
+
+bool DuckingEngine::settleEndedRun(std::size_t session, const AudioSession& found, float& level) {
+    const std::optional<JournalPath> path = ended_.listing(found, sessions_.server());
+    if (!path) {
+        return true;
+    }
+    const JournalRecoveryLock lock(JournalRecoveryLock::Wait::No);
+    if (!lock.owned()) {
+        return false;  // another process recovers now: a later pass
+    }
+    ended_.invalidate();
+    std::optional<StoredJournal> stored = readJournalAt(*path);
+    if (!stored) {
+        return false;  // recovered meanwhile: its volume is read again on a later pass
+    }
+    auto& entries = stored->journal.entries;
+    const auto entry =
+        std::find_if(entries.begin(), entries.end(), [&](const JournalEntry& e) { return lists(e, found); });
+    if (entry == entries.end()) {
+        return false;
+    }
+    PlatformError error = 0;
+    switch (recoveryAction(level, entry->set, entry->previousSet, sessions_.levelMatch())) {
+        case RecoveryAction::Restore:
+            if (!sessions_.setLevel(session, entry->before, error)) {
+                return false;  // still at the volume that run set: not an original
+            }
+            sessions_.remember(session, entry->before);
+            LogLine() << kRecoveredPrefix << entry->before;
+            level = entry->before;
+            break;
+        case RecoveryAction::Drop: break;  // the user's own volume since
+        case RecoveryAction::Keep: return false;
+    }
+    entries.erase(entry);
+    rewriteJournal(*stored);
+    return true;
+}
+
+void DuckingEngine::recoverOnly(std::size_t session, const AudioSession& found) {
+    PlatformError error = 0;
+    if (!found.identifier.empty() && ended_.listing(found, sessions_.server()) &&
+        sessions_.openVolume(session, error)) {
+        if (std::optional<float> level = sessions_.readLevel(session, error)) {
+            settleEndedRun(session, found, *level);
+        }
+    }
 }
 
 void DuckingEngine::pass(std::uint32_t targetPid, bool includeMode, float ratio, bool reapply,
@@ -95,27 +202,35 @@ void DuckingEngine::pass(std::uint32_t targetPid, bool includeMode, float ratio,
         found.clear();
     }
     OtherLiveJournals others(self_);
+    ended_.refresh(self_);
+    // A new ratio that sessions did not get for want of their journal is tried again now.
+    const std::set<std::wstring> owed = std::exchange(reapplyOwed_, {});
     for (std::size_t session = 0; session < found.size(); ++session) {
         const AudioSession& candidate = found[session];
         const bool related = isRelatedProcess(candidate.pid, targetPid, table, self_.pid);
         if (candidate.active && isDuckingCandidate(candidate.pid, related, includeMode) &&
             !isExcludedByName(candidate.pid, table)) {
-            duck(session, candidate, table, ratio, reapply, others);
+            duck(session, candidate, table, ratio, reapply || owed.count(candidate.identifier) > 0, others);
+        } else {
+            recoverOnly(session, candidate);
         }
     }
     sessions_.endWalk();
     ledger_.settle();
-    journal_.persist(ledger_);
+    journal_.persist(ledger_, sessions_.server());
 }
 
 void DuckingEngine::restore() {
     LogLine() << kRestoringLine;
     DuckingLedger::RestoreOutcome outcome;
     std::vector<AudioSession> found;
-    if (sessions_.walk(found)) {
+    std::set<std::wstring> seen;
+    const bool walked = sessions_.walk(found);
+    if (walked) {
         const auto& entries = ledger_.entries();
         for (std::size_t session = 0; session < found.size(); ++session) {
             const std::wstring& identifier = found[session].identifier;
+            seen.insert(identifier);
             const auto entry = entries.find(identifier);
             PlatformError error = 0;
             if (identifier.empty() || entry == entries.end() || !sessions_.openVolume(session, error)) {
@@ -139,11 +254,19 @@ void DuckingEngine::restore() {
         }
     }
     sessions_.endWalk();
-    ledger_.finishRestore(outcome);
     for (const auto& [identifier, entry] : ledger_.entries()) {
-        sessions_.notRestored(identifier, entry.before);  // every entry left is pending
+        if ((outcome.restored.count(identifier) == 0 || outcome.failed.count(identifier) > 0) &&
+            outcome.dropped.count(identifier) == 0) {
+            sessions_.notRestored(identifier, entry.before);
+            // A session gone for good can never be put back: its application's memory, just set
+            // back, is all that is left of it.
+            if (walked && !sessions_.unseenMayReturn() && seen.count(identifier) == 0) {
+                outcome.dropped.insert(identifier);
+            }
+        }
     }
-    journal_.persist(ledger_);
+    ledger_.finishRestore(outcome);
+    journal_.persist(ledger_, sessions_.server());
 }
 
 void DuckingEngine::run(std::uint32_t targetPid, RunState& state) {
@@ -172,49 +295,68 @@ void DuckingEngine::run(std::uint32_t targetPid, RunState& state) {
 
 namespace {
 
-// Applies the recovery rule to one journal's sessions and rewrites it with what is left.
+// Applies the recovery rule to one journal's sessions and rewrites it with what is left. An
+// identifier is valid in its own server instance only: an entry of another is never applied to
+// a session. An entry whose session is gone for good (another instance's, or one a walk no
+// longer finds where sessions never come back) goes, once its application's memory is set back.
 void recover(SessionVolumes& sessions, StoredJournal& stored, bool logRestored) {
+    const bool sameServer = stored.journal.server.empty() || stored.journal.server == sessions.server();
     std::map<std::wstring, const JournalEntry*> byIdentifier;
+    std::map<std::string, const JournalEntry*> byKey;
     for (const JournalEntry& entry : stored.journal.entries) {
         byIdentifier.emplace(entry.identifier, &entry);
+        if (!entry.key.empty()) {
+            byKey.emplace(entry.key, &entry);
+        }
     }
     // A journal's entry is done once put back or dropped, unless another session of the same
     // identifier had to keep it.
     std::set<std::wstring> finished;
     std::set<std::wstring> kept;
     std::vector<AudioSession> found;
-    if (sessions.walk(found)) {
-        for (std::size_t session = 0; session < found.size(); ++session) {
-            const auto match = byIdentifier.find(found[session].identifier);
-            if (match == byIdentifier.end()) {
-                continue;
-            }
-            const JournalEntry& entry = *match->second;
-            PlatformError error = 0;
-            std::optional<float> current;
-            if (sessions.openVolume(session, error)) {
-                current = sessions.readLevel(session, error);
-            }
-            switch (recoveryAction(current, entry.set, entry.previousSet, sessions.levelMatch())) {
-                case RecoveryAction::Restore:
-                    if (!sessions.setLevel(session, entry.before, error)) {
-                        kept.insert(entry.identifier);
-                        break;
-                    }
-                    if (logRestored) {
-                        LogLine() << kRecoveredPrefix << entry.before;
-                    }
-                    finished.insert(entry.identifier);
+    const bool walked = sameServer && sessions.walk(found);
+    for (std::size_t session = 0; walked && session < found.size(); ++session) {
+        // By identifier, else by the application's key: a Linux stream that came back.
+        const auto byId = byIdentifier.find(found[session].identifier);
+        const auto byApp = found[session].key.empty() ? byKey.end() : byKey.find(found[session].key);
+        if (byId == byIdentifier.end() && byApp == byKey.end()) {
+            continue;
+        }
+        const JournalEntry& entry = byId != byIdentifier.end() ? *byId->second : *byApp->second;
+        PlatformError error = 0;
+        std::optional<float> current;
+        if (sessions.openVolume(session, error)) {
+            current = sessions.readLevel(session, error);
+        }
+        switch (recoveryAction(current, entry.set, entry.previousSet, sessions.levelMatch())) {
+            case RecoveryAction::Restore:
+                if (!sessions.setLevel(session, entry.before, error)) {
+                    kept.insert(entry.identifier);
                     break;
-                case RecoveryAction::Drop: finished.insert(entry.identifier); break;
-                case RecoveryAction::Keep: kept.insert(entry.identifier); break;
-            }
+                }
+                sessions.remember(session, entry.before);
+                if (logRestored) {
+                    LogLine() << kRecoveredPrefix << entry.before;
+                }
+                finished.insert(entry.identifier);
+                break;
+            case RecoveryAction::Drop: finished.insert(entry.identifier); break;
+            case RecoveryAction::Keep: kept.insert(entry.identifier); break;
         }
     }
     sessions.endWalk();
+    const bool unseenGone = !sameServer || (walked && !sessions.unseenMayReturn());
     std::vector<JournalEntry> left;
     for (const JournalEntry& entry : stored.journal.entries) {
-        if (finished.count(entry.identifier) == 0 || kept.count(entry.identifier) > 0) {
+        const bool done = finished.count(entry.identifier) > 0;
+        const bool keep = kept.count(entry.identifier) > 0;
+        if (!done && !keep && unseenGone) {
+            if (!entry.key.empty()) {
+                sessions.rememberKey(entry.key, entry.before);
+            }
+            continue;
+        }
+        if (!done || keep) {
             left.push_back(entry);
         }
     }

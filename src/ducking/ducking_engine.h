@@ -1,6 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
 
 #include "common/process_identity.h"
 #include "common/process_table.h"
@@ -15,10 +19,15 @@
 //   to the ratio times its volume from before, saved at its first lowering; a new ratio is set
 //   from the saved volume, so changes never compound; a session already lowered is otherwise
 //   left alone, even when the user raised it;
-// - every lowering and every new ratio is written to the journal before the volume is set, and
-//   taken back when the set fails;
+// - every lowering and every new ratio is written to the journal, on the disk, before the volume
+//   is set, and taken back when the set fails; a session whose entry could not be written is
+//   left as it is until a later pass writes it;
 // - a session that another running program lowered keeps that program's volume from before, so
 //   whichever program ends last puts back the user's volume;
+// - a session that an ended run's journal lists (by identifier, or by the application's key)
+//   gets that journal's recovery rule first, under the recovery lock, which a pass only tries:
+//   while another process holds it, such a session waits for a later pass, and is never saved
+//   as an original at a volume that run set;
 // - the orderly restore puts back every lowered session's volume from before, and every pending
 //   one (a session an earlier restore did not find) only while it is still at the volume set;
 //   what it could not put back stays pending, in the ledger and the journal.
@@ -44,13 +53,36 @@ public:
 
 private:
     class OtherLiveJournals;
+    // The journals of ended runs that still list sessions, kept between passes.
+    class EndedRunJournals {
+    public:
+        // Reads them again when the set of ended runs' journal files changed (a file came or went,
+        // a listed owner ended) or after one was rewritten here; owners are checked each call.
+        void refresh(const ProcessIdentity& self);
+        void invalidate() { read_ = false; }
+        // The path of the journal that lists this session, if one does.
+        std::optional<JournalPath> listing(const AudioSession& session, const std::string& server) const;
+
+    private:
+        bool read_ = false;
+        std::set<JournalPath> paths_;
+        std::vector<StoredJournal> journals_;
+    };
     void duck(std::size_t session, const AudioSession& found, const ProcessTable& table, float ratio, bool reapply,
               OtherLiveJournals& others);
+    // Before a session is lowered at `level`: the recovery rule of an ended run that lists it,
+    // with `level` what it is after; false when the session must wait for a later pass.
+    bool settleEndedRun(std::size_t session, const AudioSession& found, float& level);
+    // A session this run does not lower: only an ended run's rule, if one lists it.
+    void recoverOnly(std::size_t session, const AudioSession& found);
 
     SessionVolumes& sessions_;
     const ProcessIdentity self_;
     DuckingLedger ledger_;
     OwnJournal journal_;
+    EndedRunJournals ended_;
+    // Identifiers whose new ratio could not be journaled: set to it on the next pass.
+    std::set<std::wstring> reapplyOwed_;
 };
 
 // Recovery of journals whose program ended without putting its volumes back: a session still

@@ -4,23 +4,28 @@
 #include <cstdio>
 #include <cstdlib>
 #include <set>
+#include <type_traits>
+#include <algorithm>
 
 namespace {
 
-constexpr std::string_view kHeader = "quillmere ducking journal 1";
+constexpr std::string_view kHeaderV1 = "quillmere ducking journal 1";
+constexpr std::string_view kHeaderV2 = "quillmere ducking journal 2";
 
 bool isPlain(wchar_t unit) {
     return unit > 0x20 && unit < 0x7F && unit != L'%';
 }
 
-std::string escapeIdentifier(const std::wstring& identifier) {
+template <class Units>
+std::string escapeUnits(const Units& identifier) {
     std::string text;
-    for (const wchar_t unit : identifier) {
+    for (const auto unit : identifier) {
         if (isPlain(unit)) {
             text.push_back(static_cast<char>(unit));
         } else {
             char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "%%%04X", static_cast<unsigned>(unit) & 0xFFFFu);
+            std::snprintf(escaped, sizeof escaped, "%%%04X",
+                          static_cast<unsigned>(static_cast<std::make_unsigned_t<decltype(unit)>>(unit)) & 0xFFFFu);
             text += escaped;
         }
     }
@@ -73,7 +78,7 @@ std::string formatVolume(float volume) {
     return text;
 }
 
-std::optional<float> parseVolume(std::string_view text) {
+std::optional<float> parseVolume(std::string_view text, float limit) {
     if (text.empty() || text.size() > 24) {
         return std::nullopt;
     }
@@ -82,7 +87,7 @@ std::optional<float> parseVolume(std::string_view text) {
     // An overflow reads as infinity, which the range test refuses; an underflow to a subnormal
     // volume is still the value that was written.
     const float volume = std::strtof(copy.c_str(), &end);
-    if (end != copy.c_str() + copy.size() || !(volume >= 0.0f && volume <= 1.0f)) {
+    if (end != copy.c_str() + copy.size() || !std::isfinite(volume) || !(volume >= 0.0f && volume <= limit)) {
         return std::nullopt;
     }
     return volume;
@@ -127,8 +132,11 @@ std::optional<std::vector<std::string_view>> words(std::string_view line) {
 }  // namespace
 
 std::string formatJournal(const Journal& journal) {
-    std::string text(kHeader);
+    std::string text(journal.version == 1 ? kHeaderV1 : kHeaderV2);
     text += "\nowner " + std::to_string(journal.owner.pid) + " " + std::to_string(journal.owner.creationTime) + "\n";
+    if (journal.version != 1 && !journal.server.empty()) {
+        text += "server " + escapeUnits(journal.server) + "\n";
+    }
     for (const JournalEntry& entry : journal.entries) {
         text += entry.pending ? "pending " : "lowered ";
         text += formatVolume(entry.before);
@@ -139,13 +147,69 @@ std::string formatJournal(const Journal& journal) {
             text += formatVolume(*entry.previousSet);
         }
         text += ' ';
-        text += escapeIdentifier(entry.identifier);
+        text += escapeUnits(entry.identifier);
+        if (journal.version != 1 && !entry.key.empty()) {
+            text += ' ';
+            text += escapeUnits(entry.key);
+        }
         text += '\n';
     }
     return text + "end\n";
 }
 
-std::optional<Journal> parseJournal(std::string_view text) {
+namespace {
+
+// A key's bytes from the units they were written as; nothing for a unit past one byte.
+std::optional<std::string> narrowKey(const std::wstring& units) {
+    std::string key;
+    for (const wchar_t unit : units) {
+        if (static_cast<unsigned>(unit) > 0xFFu) {
+            return std::nullopt;
+        }
+        key.push_back(static_cast<char>(unit));
+    }
+    return key;
+}
+
+std::optional<JournalEntry> parseEntry(std::string_view line, int version, float levelLimit) {
+    const auto fields = words(line);
+    if (!fields || fields->size() < 4 || fields->size() > (version == 1 ? 4u : 5u) ||
+        ((*fields)[0] != "lowered" && (*fields)[0] != "pending")) {
+        return std::nullopt;
+    }
+    const std::string_view setField = (*fields)[2];
+    const std::size_t comma = setField.find(',');
+    JournalEntry entry;
+    entry.pending = (*fields)[0] == "pending";
+    const auto before = parseVolume((*fields)[1], levelLimit);
+    const auto set = parseVolume(setField.substr(0, comma), levelLimit);
+    if (comma != std::string_view::npos) {
+        entry.previousSet = parseVolume(setField.substr(comma + 1), levelLimit);
+        if (!entry.previousSet) {
+            return std::nullopt;
+        }
+    }
+    auto identifier = unescapeIdentifier((*fields)[3]);
+    if (!before || !set || !identifier) {
+        return std::nullopt;
+    }
+    if (fields->size() == 5) {
+        const auto units = unescapeIdentifier((*fields)[4]);
+        auto key = units ? narrowKey(*units) : std::nullopt;
+        if (!key) {
+            return std::nullopt;
+        }
+        entry.key = std::move(*key);
+    }
+    entry.identifier = std::move(*identifier);
+    entry.before = *before;
+    entry.set = *set;
+    return entry;
+}
+
+}  // namespace
+
+std::optional<ReadJournal> parseJournal(std::string_view text, float levelLimit) {
     if (text.size() > kMaxJournalBytes || text.empty() || text.back() != '\n') {
         return std::nullopt;
     }
@@ -155,10 +219,15 @@ std::optional<Journal> parseJournal(std::string_view text) {
         lines.push_back(text.substr(start, end - start));
         start = end + 1;
     }
-    if (lines.size() < 3 || lines.front() != kHeader || lines.back() != "end") {
+    if (lines.size() < 3 || (lines.front() != kHeaderV1 && lines.front() != kHeaderV2) || lines.back() != "end") {
         return std::nullopt;
     }
-    Journal journal;
+    ReadJournal read;
+    Journal& journal = read.journal;
+    journal.version = lines.front() == kHeaderV1 ? 1 : 2;
+    if (journal.version == 1) {
+        levelLimit = std::min(levelLimit, 1.0f);
+    }
     const auto owner = words(lines[1]);
     if (!owner || owner->size() != 3 || (*owner)[0] != "owner") {
         return std::nullopt;
@@ -169,30 +238,26 @@ std::optional<Journal> parseJournal(std::string_view text) {
         return std::nullopt;
     }
     journal.owner = {static_cast<std::uint32_t>(*pid), *creationTime};
-    std::set<std::wstring> seen;
-    for (std::size_t i = 2; i + 1 < lines.size(); ++i) {
-        const auto fields = words(lines[i]);
-        if (!fields || fields->size() != 4 || ((*fields)[0] != "lowered" && (*fields)[0] != "pending")) {
-            return std::nullopt;
+    std::size_t first = 2;
+    if (journal.version == 2 && lines[2].substr(0, 7) == "server ") {
+        const auto units = unescapeIdentifier(lines[2].substr(7));
+        auto server = units ? narrowKey(*units) : std::nullopt;
+        if (!server) {
+            return std::nullopt;  // entries of an unknown server must never be applied
         }
-        const std::string_view setField = (*fields)[2];
-        const std::size_t comma = setField.find(',');
-        const auto before = parseVolume((*fields)[1]);
-        const auto set = parseVolume(setField.substr(0, comma));
-        std::optional<float> previousSet;
-        if (comma != std::string_view::npos) {
-            previousSet = parseVolume(setField.substr(comma + 1));
-            if (!previousSet) {
-                return std::nullopt;
-            }
-        }
-        auto identifier = unescapeIdentifier((*fields)[3]);
-        if (!before || !set || !identifier || !seen.insert(*identifier).second) {
-            return std::nullopt;
-        }
-        journal.entries.push_back({std::move(*identifier), *before, *set, (*fields)[0] == "pending", previousSet});
+        journal.server = std::move(*server);
+        first = 3;
     }
-    return journal;
+    std::set<std::wstring> seen;
+    for (std::size_t i = first; i + 1 < lines.size(); ++i) {
+        std::optional<JournalEntry> entry = parseEntry(lines[i], journal.version, levelLimit);
+        if (!entry || !seen.insert(entry->identifier).second) {
+            read.unreadableLines.push_back(i + 1);
+            continue;
+        }
+        journal.entries.push_back(std::move(*entry));
+    }
+    return read;
 }
 
 RecoveryAction recoveryAction(std::optional<float> current, float set, std::optional<float> previousSet,

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,19 +15,26 @@
 // come back however the program ends (a guardian process after a kill, the next capture's start
 // after a crash or a power loss). Versioned and line-based, readable by a person:
 //
-//   quillmere ducking journal 1
+//   quillmere ducking journal 2
 //   owner 4242 133791234567890123
+//   server pulse%0020server%00201a2b3c4d
 //   lowered 0.800000012 0.160000002 {0.0.0.00000000}.{a1b2}|#%0025b{c3}
-//   pending 0.5 0.100000001 other-session
+//   pending 1.5 0.300000012 sink-input:12 sink-input-by-application-name:Player
 //   end
 //
 // "owner" holds the program's process id and creation time (Windows: a FILETIME count; Linux:
-// the start time in clock ticks since boot), which together name one process for good. Each session line holds the
-// volume from before the ducking, the volume the program set, and the session identifier: UTF-16 code units, printable
-// ASCII other than '%' as they are, every other unit as %XXXX. While a new ratio is being applied, the volume set is
-// written "NEW,OLD": the session is at one of them. "pending" marks a session that a restore did not find. Volumes are
-// written with nine significant digits, which read back bit for bit. "end" closes a complete journal: a file without it
-// was cut short.
+// the start time in clock ticks since boot), which together name one process for good.
+// "server", only where volumes belong to a sound server (Linux), names the server instance the
+// program talked to. Each session line holds the volume from before the ducking, the volume the
+// program set, the session identifier and, where the platform has one, the key under which the
+// server remembers the application's volume. Identifiers and keys are written as UTF-16 code
+// units (a key's bytes, one unit each), printable ASCII other than '%' as they are, every other
+// unit as %XXXX. While a new ratio is being applied, the volume set is written "NEW,OLD": the
+// session is at one of them. "pending" marks a session that a restore did not find. Volumes are
+// any finite level from 0 (a sound server goes above 1), written with nine significant digits,
+// which read back bit for bit. "end" closes a complete journal: a file without it was cut short.
+//
+// Version 1, which earlier programs write, has no server line, no keys, and volumes within 0..1.
 
 inline constexpr std::size_t kMaxJournalBytes = 1 << 20;
 
@@ -37,18 +45,30 @@ struct JournalEntry {
     bool pending = false;
     // The volume set before a new ratio, until the new one is known to be set.
     std::optional<float> previousSet;
+    // The key of the server's memory of the application's volume; empty where there is none.
+    std::string key;
 };
 
 struct Journal {
+    int version = 2;
     ProcessIdentity owner;
+    std::string server;  // the sound server instance; empty where there is none
     std::vector<JournalEntry> entries;
 };
 
+// Written in the journal's version (a version 1 journal has no server and no keys).
 std::string formatJournal(const Journal& journal);
 
-// Nothing when the text is not a complete journal of this version: truncated, corrupt, larger
-// than kMaxJournalBytes, a volume outside 0..1 or not a number, an identifier twice.
-std::optional<Journal> parseJournal(std::string_view text);
+// A journal read back, with the numbers (from 1) of the session lines that could not be read:
+// malformed, a volume above `levelLimit`, negative or not a number, an identifier already listed,
+// a key in a version 1 journal. Nothing when the text is no journal at all: not version 1 or 2,
+// its owner unreadable, truncated (no "end"), larger than kMaxJournalBytes.
+struct ReadJournal {
+    Journal journal;
+    std::vector<std::size_t> unreadableLines;
+};
+std::optional<ReadJournal> parseJournal(std::string_view text,
+                                        float levelLimit = std::numeric_limits<float>::infinity());
 
 // How far a level read back may lie from the level set and still be that level: exact (the
 // default) where levels read back exactly; within half a step where the platform keeps volumes

@@ -22,12 +22,12 @@ float DuckingLedger::originalVolume(const std::wstring& identifier, float curren
 }
 
 std::optional<DuckingLedger::Entry> DuckingLedger::recordLowered(const std::wstring& identifier, float before,
-                                                                 float set) {
+                                                                 float set, const std::string& key) {
     std::optional<Entry> previous;
-    const auto [entry, added] = entries_.try_emplace(identifier, Entry{before, set, false, std::nullopt});
+    const auto [entry, added] = entries_.try_emplace(identifier, Entry{before, set, false, std::nullopt, key});
     if (!added) {
         previous = entry->second;
-        entry->second = {before, set, false, std::nullopt};
+        entry->second = {before, set, false, std::nullopt, key};
     }
     ++changes_;
     return previous;
@@ -98,10 +98,12 @@ bool DuckingLedger::nothingLowered() const {
     return true;
 }
 
-Journal DuckingLedger::journal(const ProcessIdentity& owner) const {
-    Journal journal{owner, {}};
+Journal DuckingLedger::journal(const ProcessIdentity& owner, const std::string& server) const {
+    Journal journal;
+    journal.owner = owner;
+    journal.server = server;
     for (const auto& [identifier, entry] : entries_) {
-        journal.entries.push_back({identifier, entry.before, entry.set, entry.pending, entry.previousSet});
+        journal.entries.push_back({identifier, entry.before, entry.set, entry.pending, entry.previousSet, entry.key});
     }
     return journal;
 }

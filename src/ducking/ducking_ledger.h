@@ -39,7 +39,9 @@ public:
     // Entered before the volume is set, so that the journal never misses a lowered session;
     // undone with `revert` and what they return when setting the volume fails.
     struct Entry;
-    std::optional<Entry> recordLowered(const std::wstring& identifier, float before, float set);
+    // `key`: the session's key in the platform's memory of application volumes (AudioSession).
+    std::optional<Entry> recordLowered(const std::wstring& identifier, float before, float set,
+                                       const std::string& key = {});
     std::optional<Entry> recordReapplied(const std::wstring& identifier, float set);
     void revert(const std::wstring& identifier, const std::optional<Entry>& previous);
 
@@ -64,6 +66,7 @@ public:
         bool pending;
         // While a new ratio is applied: the volume set before it (the session is at one of them).
         std::optional<float> previousSet;
+        std::string key;
     };
     // After a pass has set its new volumes: each session is at its new volume now.
     void settle();
@@ -75,7 +78,8 @@ public:
     // Counts every change, so that the journal is written only when there is something new.
     std::uint64_t changeCount() const { return changes_; }
 
-    Journal journal(const ProcessIdentity& owner) const;
+    // `server`: the sound server instance the entries belong to (SessionVolumes::server).
+    Journal journal(const ProcessIdentity& owner, const std::string& server = {}) const;
 
 private:
     std::map<std::wstring, Entry> entries_;

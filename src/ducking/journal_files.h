@@ -14,18 +14,28 @@
 // A journal file's path as the system spells it: UTF-16 on Windows, bytes elsewhere.
 using JournalPath = std::filesystem::path;
 
-// A durable write reaches the disk before it returns, so that even a power loss keeps it.
-enum class JournalWrite { Durable, Ordinary };
-
-// False when the user has no folder for such state; the folder is created on first use.
+// False when the user has no folder for such state; the folder is created on first use. Linux: it
+// is created 0700, and one owned by another user is refused (kJournalFolderNotOwnedPrefix and its
+// path, once).
 bool journalFolderReady();
+// A journal of version 2 is named journal2-<pid>-<creation time>.journal, which the pattern an
+// earlier program reads by (journal-*.txt, version 1) does not match: an earlier program never
+// sets a newer one's journal aside. Its temporary file beside it ends in .tmp.
 JournalPath journalPathOf(const ProcessIdentity& owner);
-// Every journal file in the folder (journal-*.txt).
+// Every journal file in the folder, of either version.
 std::vector<JournalPath> journalPaths();
-// The whole file, or nothing; reading stops soon after the journal's size limit is passed.
-std::optional<std::string> readJournalFile(const JournalPath& path);
-// Writes a temporary file beside the journal, then renames it over the journal.
-bool replaceJournalFile(const JournalPath& path, const std::string& text, JournalWrite write);
+// Every temporary file a journal's writer left beside it (journal-*.tmp, journal2-*.tmp).
+std::vector<JournalPath> temporaryJournalPaths();
+// The highest volume a journal's entry may hold here: 1 on Windows, none on Linux.
+float journalLevelLimit();
+// Reads the whole file into `text`, never more than one byte past the journal's size limit.
+// Refused: a file no journal can be (Linux: not a regular file of the user's own, a link), which
+// is never read; Gone: no such file, or not readable now.
+enum class JournalFileRead { Read, Gone, Refused };
+JournalFileRead readJournalFile(const JournalPath& path, std::string& text);
+// Writes a temporary file beside the journal, flushes it to the disk, then renames it over the
+// journal, the rename reaching the disk too: a power loss leaves the old journal or the new one.
+bool replaceJournalFile(const JournalPath& path, const std::string& text);
 void removeJournalFile(const JournalPath& path);
 // Renames it with ".unreadable" added, kept for a person to read.
 void setJournalFileAside(const JournalPath& path);
@@ -38,10 +48,14 @@ std::string journalPathText(const JournalPath& path);
 // starting capture) never recover the same one at once.
 class JournalRecoveryLock {
 public:
-    JournalRecoveryLock();
+    // UpToTenSeconds: goes on without the lock after that; No: one try, for a pass that must not
+    // wait.
+    enum class Wait { UpToTenSeconds, No };
+    explicit JournalRecoveryLock(Wait wait = Wait::UpToTenSeconds);
     ~JournalRecoveryLock();
     JournalRecoveryLock(const JournalRecoveryLock&) = delete;
     JournalRecoveryLock& operator=(const JournalRecoveryLock&) = delete;
+    bool owned() const { return owned_; }
 
 private:
     std::intptr_t lock_;  // a mutex handle (Windows), a locked file's descriptor (Linux)

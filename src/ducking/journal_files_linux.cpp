@@ -1,6 +1,6 @@
 // The journals' files, the Linux way: $XDG_STATE_HOME/quillmere/ducking (by default
 // ~/.local/state/quillmere/ducking, with the home folder of the user's passwd entry), each file
-// replaced whole by a rename; a durable write is flushed to the disk, file and folder, first.
+// replaced whole by a rename, flushed to the disk: the file, then the folder after the rename.
 
 #include "ducking/journal_files.h"
 
@@ -14,8 +14,11 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <string>
 
+#include "common/log.h"
+#include "common/protocol_text.h"
 #include "ducking/ducking_journal.h"
 
 namespace {
@@ -24,6 +27,8 @@ void makeFolder(const std::string& path) {
     mkdir(path.c_str(), 0700);
 }
 
+// The journals' folder, created 0700 with the folders above it; empty when there is none to use:
+// no home, not a folder (a link included), or another user's.
 const std::string& journalFolder() {
     static const std::string folder = [] {
         std::string state;
@@ -41,9 +46,49 @@ const std::string& journalFolder() {
         const std::string journals = state + "/quillmere/ducking";
         makeFolder(journals);
         struct stat info;
-        return stat(journals.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? journals : std::string();
+        if (lstat(journals.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+            return std::string();
+        }
+        if (info.st_uid != getuid()) {
+            // Another user could plant or take back what this program lists.
+            LogLine() << kJournalFolderNotOwnedPrefix << journals;
+            return std::string();
+        }
+        if ((info.st_mode & 077) != 0) {
+            chmod(journals.c_str(), 0700);  // made by something else: the user's own alone
+        }
+        return journals;
     }();
     return folder;
+}
+
+bool endsWith(const std::string& name, const std::string& end) {
+    return name.size() >= end.size() && name.compare(name.size() - end.size(), end.size(), end) == 0;
+}
+
+bool isJournalName(const std::string& name, bool temporary) {
+    const bool journal = name.rfind("journal-", 0) == 0 || name.rfind("journal2-", 0) == 0;
+    if (temporary) {
+        return journal && endsWith(name, ".tmp");
+    }
+    return (name.rfind("journal-", 0) == 0 && endsWith(name, ".txt")) ||
+           (name.rfind("journal2-", 0) == 0 && endsWith(name, ".journal"));
+}
+
+std::vector<JournalPath> namesInFolder(bool temporary) {
+    std::vector<JournalPath> paths;
+    DIR* folder = opendir(journalFolder().c_str());
+    if (folder == nullptr) {
+        return paths;
+    }
+    while (const dirent* item = readdir(folder)) {
+        const std::string name = item->d_name;
+        if (isJournalName(name, temporary)) {
+            paths.push_back(journalFolder() + "/" + name);
+        }
+    }
+    closedir(folder);
+    return paths;
 }
 
 }  // namespace
@@ -53,33 +98,35 @@ bool journalFolderReady() {
 }
 
 JournalPath journalPathOf(const ProcessIdentity& owner) {
-    return journalFolder() + "/journal-" + std::to_string(owner.pid) + "-" + std::to_string(owner.creationTime) +
-           ".txt";
+    return journalFolder() + "/journal2-" + std::to_string(owner.pid) + "-" + std::to_string(owner.creationTime) +
+           ".journal";
+}
+
+float journalLevelLimit() {
+    return std::numeric_limits<float>::infinity();
 }
 
 std::vector<JournalPath> journalPaths() {
-    std::vector<JournalPath> paths;
-    DIR* folder = opendir(journalFolder().c_str());
-    if (folder == nullptr) {
-        return paths;
-    }
-    while (const dirent* item = readdir(folder)) {
-        const std::string name = item->d_name;
-        if (name.rfind("journal-", 0) == 0 && name.size() > 4 && name.compare(name.size() - 4, 4, ".txt") == 0) {
-            paths.push_back(journalFolder() + "/" + name);
-        }
-    }
-    closedir(folder);
-    return paths;
+    return namesInFolder(false);
 }
 
-std::optional<std::string> readJournalFile(const JournalPath& journal) {
+std::vector<JournalPath> temporaryJournalPaths() {
+    return namesInFolder(true);
+}
+
+JournalFileRead readJournalFile(const JournalPath& journal, std::string& text) {
     const std::string& path = journal.native();
-    const int file = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Neither a link followed nor a FIFO waited on: only a regular file of the user's own is read.
+    const int file = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (file < 0) {
-        return std::nullopt;
+        return errno == ENOENT ? JournalFileRead::Gone : JournalFileRead::Refused;
     }
-    std::string text;
+    struct stat info;
+    if (fstat(file, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != getuid()) {
+        close(file);
+        return JournalFileRead::Refused;
+    }
+    text.clear();
     char buffer[4096];
     for (;;) {
         const ssize_t got = read(file, buffer, sizeof buffer);
@@ -88,34 +135,33 @@ std::optional<std::string> readJournalFile(const JournalPath& journal) {
         }
         if (got <= 0 || text.size() > kMaxJournalBytes) {
             close(file);
-            return got < 0 ? std::nullopt : std::optional<std::string>(text);
+            return got < 0 ? JournalFileRead::Gone : JournalFileRead::Read;
         }
         text.append(buffer, static_cast<std::size_t>(got));
     }
 }
 
-bool replaceJournalFile(const JournalPath& journal, const std::string& text, JournalWrite write) {
+bool replaceJournalFile(const JournalPath& journal, const std::string& text) {
     const std::string& path = journal.native();
-    const std::string temporary = path.substr(0, path.size() - 4) + ".tmp";
-    const int file = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const std::string temporary = JournalPath(journal).replace_extension(".tmp").native();
+    const int file = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
     if (file < 0) {
         return false;
     }
     bool written = ::write(file, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    written = written && (write == JournalWrite::Ordinary || fsync(file) == 0);
+    written = written && fsync(file) == 0;
     written = close(file) == 0 && written;
     if (!written || rename(temporary.c_str(), path.c_str()) != 0) {
         return false;
     }
-    if (write == JournalWrite::Durable) {
-        // The rename itself reaches the disk with its folder.
-        const int folder = open(journalFolder().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (folder >= 0) {
-            fsync(folder);
-            close(folder);
-        }
+    // The rename itself reaches the disk with its folder.
+    const int folder = open(journalFolder().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0) {
+        return false;
     }
-    return true;
+    const bool synced = fsync(folder) == 0;
+    close(folder);
+    return synced;
 }
 
 void removeJournalFile(const JournalPath& journal) {
@@ -138,14 +184,16 @@ std::string journalPathText(const JournalPath& journal) {
 }
 
 // A lock on a file in the journals' folder, held for at most ten seconds' wait.
-JournalRecoveryLock::JournalRecoveryLock() : lock_(-1), owned_(false) {
+JournalRecoveryLock::JournalRecoveryLock(Wait wait) : lock_(-1), owned_(false) {
     if (journalFolder().empty()) {
         return;
     }
-    lock_ = open((journalFolder() + "/recovery.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    for (int attempt = 0; lock_ >= 0 && attempt < 1000 && !owned_; ++attempt) {
+    lock_ = open((journalFolder() + "/recovery.lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                 0600);
+    const int attempts = wait == Wait::No ? 1 : 1000;
+    for (int attempt = 0; lock_ >= 0 && attempt < attempts && !owned_; ++attempt) {
         owned_ = flock(static_cast<int>(lock_), LOCK_EX | LOCK_NB) == 0;
-        if (!owned_) {
+        if (!owned_ && attempt + 1 < attempts) {
             usleep(10000);
         }
     }

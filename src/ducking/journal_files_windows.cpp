@@ -1,5 +1,5 @@
 // The journals' files, the Windows way: SHGetKnownFolderPath(FOLDERID_LocalAppData)\Quillmere\ducking,
-// each file replaced whole by a rename; a durable write is flushed and renamed write-through.
+// each file replaced whole by a rename: flushed, then renamed write-through.
 
 #include "ducking/journal_files.h"
 
@@ -8,6 +8,7 @@
 #include <shlobj.h>
 
 #include <cstdint>
+#include <initializer_list>
 
 #include "ducking/ducking_journal.h"
 #include "common/text.h"
@@ -41,52 +42,70 @@ bool journalFolderReady() {
 }
 
 JournalPath journalPathOf(const ProcessIdentity& owner) {
-    return journalFolder() + L"\\journal-" + std::to_wstring(owner.pid) + L"-" + std::to_wstring(owner.creationTime) +
-           L".txt";
+    return journalFolder() + L"\\journal2-" + std::to_wstring(owner.pid) + L"-" + std::to_wstring(owner.creationTime) +
+           L".journal";
 }
 
-std::vector<JournalPath> journalPaths() {
+float journalLevelLimit() {
+    return 1.0f;
+}
+
+namespace {
+
+std::vector<JournalPath> namesInFolder(std::initializer_list<const wchar_t*> patterns) {
     std::vector<JournalPath> paths;
-    WIN32_FIND_DATAW found;
-    const HANDLE search = FindFirstFileW((journalFolder() + L"\\journal-*.txt").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) {
-        return paths;
+    for (const wchar_t* pattern : patterns) {
+        WIN32_FIND_DATAW found;
+        const HANDLE search = FindFirstFileW((journalFolder() + L"\\" + pattern).c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE) {
+            continue;
+        }
+        do {
+            paths.push_back(journalFolder() + L"\\" + found.cFileName);
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
     }
-    do {
-        paths.push_back(journalFolder() + L"\\" + found.cFileName);
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
     return paths;
 }
 
-std::optional<std::string> readJournalFile(const JournalPath& journal) {
+}  // namespace
+
+std::vector<JournalPath> journalPaths() {
+    return namesInFolder({L"journal-*.txt", L"journal2-*.journal"});
+}
+
+std::vector<JournalPath> temporaryJournalPaths() {
+    return namesInFolder({L"journal-*.tmp", L"journal2-*.tmp"});
+}
+
+JournalFileRead readJournalFile(const JournalPath& journal, std::string& text) {
     const std::wstring& path = journal.native();
     const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                         FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file.get() == INVALID_HANDLE_VALUE) {
-        return std::nullopt;
+        return JournalFileRead::Gone;
     }
-    std::string text;
+    text.clear();
     char buffer[4096];
     for (;;) {
         DWORD got = 0;
         if (!ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr)) {
-            return std::nullopt;
+            return JournalFileRead::Gone;
         }
         if (got == 0) {
-            return text;
+            return JournalFileRead::Read;
         }
         text.append(buffer, got);
         if (text.size() > kMaxJournalBytes) {
-            return text;
+            return JournalFileRead::Read;
         }
     }
 }
 
-bool replaceJournalFile(const JournalPath& journal, const std::string& text, JournalWrite write) {
+bool replaceJournalFile(const JournalPath& journal, const std::string& text) {
     const std::wstring& path = journal.native();
-    const std::wstring temporary = path.substr(0, path.size() - 4) + L".tmp";
+    const std::wstring temporary = JournalPath(journal).replace_extension(L".tmp").native();
     {
         const UniqueHandle file(
             CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -95,12 +114,11 @@ bool replaceJournalFile(const JournalPath& journal, const std::string& text, Jou
         }
         DWORD written = 0;
         if (!WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
-            written != text.size() || (write == JournalWrite::Durable && !FlushFileBuffers(file.get()))) {
+            written != text.size() || !FlushFileBuffers(file.get())) {
             return false;
         }
     }
-    const DWORD flags = MOVEFILE_REPLACE_EXISTING | (write == JournalWrite::Durable ? MOVEFILE_WRITE_THROUGH : 0);
-    return MoveFileExW(temporary.c_str(), path.c_str(), flags) != 0;
+    return MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
 void removeJournalFile(const JournalPath& journal) {
@@ -122,11 +140,12 @@ std::string journalPathText(const JournalPath& journal) {
     return wideToUtf8(path);
 }
 
-JournalRecoveryLock::JournalRecoveryLock()
+JournalRecoveryLock::JournalRecoveryLock(Wait wait)
     : lock_(reinterpret_cast<std::intptr_t>(CreateMutexW(nullptr, FALSE, L"Local\\QuillmereDuckingJournalRecovery"))),
       owned_(false) {
     if (lock_ != 0) {
-        const DWORD waited = WaitForSingleObject(reinterpret_cast<HANDLE>(lock_), kRecoveryLockTimeoutMs);
+        const DWORD waited =
+            WaitForSingleObject(reinterpret_cast<HANDLE>(lock_), wait == Wait::No ? 0 : kRecoveryLockTimeoutMs);
         owned_ = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
     }
 }

@@ -1,6 +1,8 @@
 #include "ducking/journal_store.h"
 
+#include <charconv>
 #include <cstdint>
+#include <system_error>
 
 #include "common/log.h"
 #include "common/protocol_text.h"
@@ -9,38 +11,53 @@
 
 namespace {
 
-std::optional<Journal> readOrSetAside(const JournalPath& path) {
-    const std::optional<std::string> text = readJournalFile(path);
-    if (!text) {
-        return std::nullopt;  // gone meanwhile, or not ours to read
+std::optional<ReadJournal> readOrSetAside(const JournalPath& path) {
+    std::string text;
+    const JournalFileRead outcome = readJournalFile(path, text);
+    if (outcome == JournalFileRead::Gone) {
+        return std::nullopt;  // gone meanwhile
     }
-    std::optional<Journal> journal = parseJournal(*text);
-    if (!journal) {
+    std::optional<ReadJournal> read;
+    if (outcome == JournalFileRead::Read) {
+        read = parseJournal(text, journalLevelLimit());
+    }
+    if (!read) {
         setJournalFileAside(path);
         LogLine() << kJournalUnreadablePrefix << journalPathText(path);
     }
-    return journal;
+    return read;
+}
+
+// Before an ended run's journal is recovered: its lines that cannot be read are named, and go
+// with the rewrite that follows the recovery.
+void reportUnreadableLines(const StoredJournal& stored) {
+    for (const std::size_t line : stored.unreadableLines) {
+        LogLine() << kJournalUnreadablePrefix << journalPathText(stored.path) << " line " << line;
+    }
 }
 
 }  // namespace
 
-void OwnJournal::persist(const DuckingLedger& ledger, JournalWrite write) {
-    if (ledger.changeCount() == written_ || !journalFolderReady()) {
-        return;
+bool OwnJournal::persist(const DuckingLedger& ledger, const std::string& server) {
+    if (written_ == ledger.changeCount()) {
+        return true;
     }
-    written_ = ledger.changeCount();
+    if (!journalFolderReady()) {
+        return false;
+    }
     const JournalPath path = journalPathOf(self_);
     if (ledger.empty()) {
         removeJournalFile(path);
-        return;
-    }
-    if (!replaceJournalFile(path, formatJournal(ledger.journal(self_)), write)) {
+    } else if (!replaceJournalFile(path, formatJournal(ledger.journal(self_, server)))) {
         const unsigned long error = lastJournalFileError();
         if (!failureReported_) {
             failureReported_ = true;
             LogLine() << kJournalWriteFailedPrefix << journalPathText(path) << " error=" << error;
         }
+        return false;
     }
+    written_ = ledger.changeCount();
+    return true;
 }
 
 std::vector<StoredJournal> readJournals() {
@@ -49,8 +66,8 @@ std::vector<StoredJournal> readJournals() {
         return journals;
     }
     for (const JournalPath& path : journalPaths()) {
-        if (std::optional<Journal> journal = readOrSetAside(path)) {
-            journals.push_back({path, std::move(*journal)});
+        if (std::optional<ReadJournal> read = readOrSetAside(path)) {
+            journals.push_back({path, std::move(read->journal), std::move(read->unreadableLines)});
         }
     }
     return journals;
@@ -60,34 +77,76 @@ std::optional<StoredJournal> readJournalOf(const ProcessIdentity& owner) {
     if (!journalFolderReady()) {
         return std::nullopt;
     }
-    const JournalPath path = journalPathOf(owner);
-    std::optional<Journal> journal = readOrSetAside(path);
-    if (!journal) {
+    return readJournalAt(journalPathOf(owner));
+}
+
+std::optional<StoredJournal> readJournalAt(const JournalPath& path) {
+    std::optional<ReadJournal> read = readOrSetAside(path);
+    if (!read) {
         return std::nullopt;
     }
-    return StoredJournal{path, std::move(*journal)};
+    return StoredJournal{path, std::move(read->journal), std::move(read->unreadableLines)};
 }
 
 void rewriteJournal(const StoredJournal& stored) {
     if (stored.journal.entries.empty()) {
         removeJournalFile(stored.path);
     } else {
-        replaceJournalFile(stored.path, formatJournal(stored.journal), JournalWrite::Ordinary);
+        replaceJournalFile(stored.path, formatJournal(stored.journal));
     }
+}
+
+std::optional<ProcessIdentity> ownerNamedBy(const JournalPath& path) {
+    const std::string name = path.filename().string();
+    const std::size_t dash = name.find('-');
+    const std::size_t second = name.find('-', dash + 1);
+    const std::size_t dot = name.find('.', second + 1);
+    if (dash == std::string::npos || second == std::string::npos || dot == std::string::npos) {
+        return std::nullopt;
+    }
+    ProcessIdentity owner;
+    const char* text = name.data();
+    const auto pid = std::from_chars(text + dash + 1, text + second, owner.pid);
+    const auto time = std::from_chars(text + second + 1, text + dot, owner.creationTime);
+    if (pid.ec != std::errc() || pid.ptr != text + second || time.ec != std::errc() || time.ptr != text + dot) {
+        return std::nullopt;
+    }
+    return owner;
 }
 
 void forEachEndedRunJournal(const ProcessIdentity& self, const std::function<void(StoredJournal&)>& recover) {
     const JournalRecoveryLock lock;
-    for (StoredJournal& stored : readJournals()) {
-        if (!(stored.journal.owner == self) && !isProcessAlive(stored.journal.owner)) {
-            recover(stored);
+    if (!journalFolderReady()) {
+        return;
+    }
+    // A running program's files, as their names say, are neither read nor touched.
+    const auto running = [&self](const JournalPath& path) {
+        const std::optional<ProcessIdentity> owner = ownerNamedBy(path);
+        return owner && (*owner == self || isProcessAlive(*owner));
+    };
+    for (const JournalPath& temporary : temporaryJournalPaths()) {
+        if (!running(temporary)) {
+            removeJournalFile(temporary);  // its writer ended before the rename
         }
+    }
+    for (const JournalPath& path : journalPaths()) {
+        if (running(path)) {
+            continue;
+        }
+        std::optional<ReadJournal> read = readOrSetAside(path);
+        if (!read || read->journal.owner == self || isProcessAlive(read->journal.owner)) {
+            continue;
+        }
+        StoredJournal stored{path, std::move(read->journal), std::move(read->unreadableLines)};
+        reportUnreadableLines(stored);
+        recover(stored);
     }
 }
 
 void forJournalOf(const ProcessIdentity& owner, const std::function<void(StoredJournal&)>& recover) {
     const JournalRecoveryLock lock;
     if (std::optional<StoredJournal> stored = readJournalOf(owner)) {
+        reportUnreadableLines(*stored);
         recover(*stored);
     }
 }

@@ -19,37 +19,46 @@
 class DuckingLedger;
 
 // This program's own journal, written from its ledger, or removed when nothing is left to put
-// back. A write does nothing when the ledger has not changed since the last one. A durable
-// write reaches the disk before it returns, so that even a power loss keeps it: the one before
-// a session is first lowered. Other changes (a new ratio, a restore) only need to outlive the
-// program, which any write does; a power loss that takes one of those back leaves a journal
-// whose sessions are no longer at the volume it lists, and those are left alone. A failed write
-// is reported once: kJournalWriteFailedPrefix, the path, " error=" and the system's number.
+// back. A write does nothing when the ledger has not changed since the last one that succeeded.
+// Every write reaches the disk before it returns, so that even a power loss keeps it: the engine
+// sets a volume only once its entry is written. A failed write is reported once per run
+// (kJournalWriteFailedPrefix, the path, " error=" and the system's number) and tried again on
+// the next change or call.
 class OwnJournal {
 public:
     explicit OwnJournal(const ProcessIdentity& self) : self_(self) {}
-    void persist(const DuckingLedger& ledger, JournalWrite write = JournalWrite::Ordinary);
+    // True once the journal on disk says what the ledger does.
+    // `server`: the sound server instance the ledger's entries belong to.
+    bool persist(const DuckingLedger& ledger, const std::string& server = {});
 
 private:
     ProcessIdentity self_;
-    std::uint64_t written_ = 0;
+    std::optional<std::uint64_t> written_;
     bool failureReported_ = false;
 };
 
 struct StoredJournal {
     JournalPath path;
     Journal journal;
+    std::vector<std::size_t> unreadableLines;  // left out of `journal`
 };
-// Every readable journal. An unreadable one is set aside (renamed, kept for a person to read)
-// with the line kJournalUnreadablePrefix and its path.
+// Every readable journal, of either version. One that cannot be read at all is set aside
+// (renamed, kept for a person to read) with the line kJournalUnreadablePrefix and its path; of
+// one with some unreadable lines, the rest is read.
 std::vector<StoredJournal> readJournals();
-// The journal of that owner, if there is a readable one.
+// The journal of that owner, or at that path, if there is a readable one.
 std::optional<StoredJournal> readJournalOf(const ProcessIdentity& owner);
+std::optional<StoredJournal> readJournalAt(const JournalPath& path);
 // Replaces a journal with what is left of it, or removes it when nothing is.
 void rewriteJournal(const StoredJournal& stored);
 
+// The owner a journal's or temporary file's name gives (journal2-<pid>-<creation time>.journal).
+std::optional<ProcessIdentity> ownerNamedBy(const JournalPath& path);
+
 // Under the recovery lock, hands `recover` every journal of a program that has ended (never
-// self's), or the journal of that owner if there is a readable one. `recover` puts back what it
-// can and rewrites the journal with what is left.
+// self's; a file whose name names a running program is not even read), after removing the
+// temporary files such programs left; or the journal of that owner if there is a readable one, each unreadable line of
+// it first reported (kJournalUnreadablePrefix, the path, " line " and its number). `recover` puts back what it can and
+// rewrites the journal with what is left, without those lines.
 void forEachEndedRunJournal(const ProcessIdentity& self, const std::function<void(StoredJournal&)>& recover);
 void forJournalOf(const ProcessIdentity& owner, const std::function<void(StoredJournal&)>& recover);

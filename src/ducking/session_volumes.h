@@ -18,6 +18,9 @@ struct AudioSession {
     std::wstring identifier;  // its key in the ledger and the journal; empty: it cannot be kept
     std::uint32_t pid = 0;    // 0: no process
     bool active = false;      // playing now
+    // The key under which the platform remembers the application's volume for its next session
+    // (the Linux server's stream-restore key); empty where there is none.
+    std::string key;
 };
 
 // A failed call's number as the log writes it: an HRESULT on Windows, libpulse's PA_ERR_... on
@@ -45,9 +48,19 @@ public:
     // Lets go of what the last walk holds, before the calling thread leaves the platform's API.
     virtual void endWalk() {}
 
+    // The sound server instance the levels belong to (Linux: its name and cookie), which a
+    // session's identifier is valid in; empty where there is only one.
+    virtual std::string server() const { return {}; }
+    // Whether a session the last walk did not find may come back under its identifier (Windows:
+    // an application's session reopens under it). False where an identifier names one stream for
+    // good (a Linux sink input's index): an entry of such a session can never be put back.
+    virtual bool unseenMayReturn() const { return true; }
+
     // What only a platform keeps beside the volume (the Linux server's memory of each
-    // application's volume): told after a session was lowered, or set to a new ratio, from
-    // `before`; and after an orderly restore, of each session it did not put back.
-    virtual void lowered(std::size_t /*session*/, float /*before*/) {}
+    // application's volume) is set to `before`: after a session was lowered, or set to a new
+    // ratio, or put back by a recovery; after an orderly restore, of each session it did not put
+    // back; and by the application's key alone, for an entry of a session that is gone for good.
+    virtual void remember(std::size_t /*session*/, float /*before*/) {}
     virtual void notRestored(const std::wstring& /*identifier*/, float /*before*/) {}
+    virtual void rememberKey(const std::string& /*key*/, float /*before*/) {}
 };

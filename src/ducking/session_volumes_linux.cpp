@@ -23,7 +23,7 @@ bool PulseSessionVolumes::walk(std::vector<AudioSession>& sessions) {
     }
     inputs_ = pulse_->sinkInputs();
     for (const PulseConnection::SinkInput& input : inputs_) {
-        sessions.push_back({identifierOf(input.index), input.pid, !input.corked});
+        sessions.push_back({identifierOf(input.index), input.pid, !input.corked, input.restoreKey});
     }
     return true;
 }
@@ -83,7 +83,11 @@ void PulseSessionVolumes::remember(const Read& read, float level) const {
     }
 }
 
-void PulseSessionVolumes::lowered(std::size_t session, float before) {
+std::string PulseSessionVolumes::server() const {
+    return pulse_ == nullptr ? std::string() : pulse_->serverIdentity();
+}
+
+void PulseSessionVolumes::remember(std::size_t session, float before) {
     // The server remembers the volume just set as the application's own, for its next stream: it
     // is told the volume from before instead.
     const auto read = reads_.find(identifierOf(inputs_[session].index));
@@ -100,4 +104,14 @@ void PulseSessionVolumes::notRestored(const std::wstring& identifier, float befo
     if (read != reads_.end()) {
         remember(read->second, before);
     }
+}
+
+void PulseSessionVolumes::rememberKey(const std::string& key, float before) {
+    // The stream is gone, and its channels with it: every channel alike, which the server maps
+    // onto the application's next stream.
+    pa_channel_map mono;
+    pa_channel_map_init_mono(&mono);
+    pa_cvolume volume;
+    pa_cvolume_set(&volume, 1, pa_sw_volume_from_linear(before));
+    pulse_->rememberVolume(key, mono, volume, false);
 }

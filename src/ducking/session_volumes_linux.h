@@ -8,7 +8,8 @@
 #include "ducking/session_volumes.h"
 
 // The sink inputs of the sound server as the ducking engine's sessions: identifier
-// "sink-input:<index>", the owning process (streamOwner), active while not corked. A level is
+// "sink-input:<index>" (an index names one stream of one server instance for good), the owning
+// process (streamOwner), active while not corked, the stream-restore key as its key. A level is
 // the stream's linear volume, its loudest channel's; a level is set by scaling every channel of
 // the volume last read alike, so that a stream's balance survives, and the level read is set
 // back channel for channel. The server keeps volumes in steps, so a level read back lies within
@@ -28,8 +29,11 @@ public:
     std::optional<float> readLevel(std::size_t session, PlatformError& error) override;
     bool setLevel(std::size_t session, float level, PlatformError& error) override;
     LevelMatch levelMatch() const override;
-    void lowered(std::size_t session, float before) override;
+    std::string server() const override;
+    bool unseenMayReturn() const override { return false; }
+    void remember(std::size_t session, float before) override;
     void notRestored(const std::wstring& identifier, float before) override;
+    void rememberKey(const std::string& key, float before) override;
 
 private:
     // A stream's channels when its level was last read, with what the server's memory needs.

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -120,6 +121,32 @@ TEST_F(DuckingEngineTest, FailuresAreReportedOnceAndNothingUnjournaledStaysLower
         << "a refused set is tried again each pass; the other two were said once";
 }
 
+TEST_F(DuckingEngineTest, WithoutItsJournalWrittenNoSessionIsLoweredAndTheWriteIsTriedAgain) {
+    FakeSessionVolumes sessions({session(L"a", 20, 0.8f)});
+    DuckingEngine engine(sessions, fakeJournalWorld().self);
+    fakeJournalWorld().writesFail = 28;
+    EXPECT_EQ(logged([&] { engine.pass(10, false, 0.2f, false, kTable); }),
+              Lines{"[win-helper] Failed to write ducking journal: journal2-100-1.journal error=28"});
+    EXPECT_EQ(logged([&] { engine.pass(10, false, 0.2f, false, kTable); }), Lines{}) << "said once per run";
+    EXPECT_TRUE(sessions[L"a"].sets.empty());
+    EXPECT_TRUE(engine.ledger().empty());
+
+    fakeJournalWorld().writesFail.reset();
+    EXPECT_EQ(logged([&] { engine.pass(10, false, 0.2f, false, kTable); }),
+              Lines{"[win-helper] Ducking session player.exe (pid 20): 0.8 -> 0.16"});
+
+    // A new ratio whose journal cannot be written leaves the session at the old one, and the
+    // next pass that can write it sets it, with no new ratio line in between.
+    fakeJournalWorld().writesFail = 13;
+    EXPECT_EQ(logged([&] { engine.pass(10, false, 0.5f, true, kTable); }), Lines{});
+    EXPECT_EQ(sessions[L"a"].sets.size(), 1u) << "still at the first lowering";
+    EXPECT_NE(files().at("journal2-100-1.journal").find("\nlowered 0.800000012 0.160000011 a\n"), std::string::npos);
+    fakeJournalWorld().writesFail.reset();
+    EXPECT_EQ(logged([&] { engine.pass(10, false, 0.5f, false, kTable); }),
+              Lines{"[win-helper] Updating ducking session player.exe (pid 20): 0.8 -> 0.4"});
+    EXPECT_EQ(logged([&] { engine.pass(10, false, 0.5f, false, kTable); }), Lines{});
+}
+
 TEST_F(DuckingEngineTest, ASessionAnotherRunningProgramLoweredKeepsThatProgramsOriginal) {
     struct Case {
         const char* name;
@@ -182,7 +209,7 @@ TEST_F(DuckingEngineTest, ARestoreKeepsWhatItCannotPutBackPendingAndPutsItBackWh
 
 TEST_F(DuckingEngineTest, RecoveryPutsBackWhatAnEndedRunLeftAtTheVolumeItSet) {
     const std::string journal =
-        "quillmere ducking journal 1\nowner 7 8\n"
+        "quillmere ducking journal 2\nowner 7 8\n"
         "lowered 0.800000012 0.159999996 at-set\n"
         "lowered 0.800000012 0.400000006,0.159999996 mid-ratio\n"
         "lowered 0.5 0.100000001 changed\n"
@@ -191,32 +218,189 @@ TEST_F(DuckingEngineTest, RecoveryPutsBackWhatAnEndedRunLeftAtTheVolumeItSet) {
         "end\n";
     FakeSession refused = session(L"refused", 21, 0.1f);
     refused.setFails = -1;
-    FakeSessionVolumes sessions(
-        {session(L"at-set", 20, 0.16f), session(L"mid-ratio", 20, 0.16f), session(L"changed", 20, 0.3f), refused});
-    fakeJournalWorld().files["journal-7-8.txt"] = journal;
+    FakeSessionVolumes sessions({session(L"at-set", 20, 0.16f), session(L"mid-ratio", 20, 0.16f),
+                                 session(L"changed", 20, 0.3f), refused, session(L"old", 20, 0.25f)});
+    fakeJournalWorld().files["journal2-7-8.journal"] = journal;
+    // An earlier program's journal beside it, read and rewritten in its own version.
+    fakeJournalWorld().files["journal-5-6.txt"] =
+        "quillmere ducking journal 1\nowner 5 6\nlowered 0.5 0.25 old\nlowered 0.5 0.25 gone\nend\n";
     fakeJournalWorld().running.insert({7, 8});
+    fakeJournalWorld().running.insert({5, 6});
     EXPECT_EQ(logged([&] { recoverEndedRunsJournals(sessions, fakeJournalWorld().self); }), Lines{})
         << "a running program's journal is its own";
 
-    fakeJournalWorld().running.erase({7, 8});
+    fakeJournalWorld().running.clear();
     EXPECT_EQ(logged([&] { recoverEndedRunsJournals(sessions, fakeJournalWorld().self); }),
-              (Lines{"[win-helper] Restored session volume left lowered by an earlier run to: 0.8",
+              (Lines{"[win-helper] Restored session volume left lowered by an earlier run to: 0.5",
+                     "[win-helper] Restored session volume left lowered by an earlier run to: 0.8",
                      "[win-helper] Restored session volume left lowered by an earlier run to: 0.8"}));
     EXPECT_EQ(sessions[L"at-set"].level, 0.8f);
     EXPECT_EQ(sessions[L"mid-ratio"].level, 0.8f);
     EXPECT_EQ(sessions[L"changed"].level, 0.3f);
-    EXPECT_EQ(files().at("journal-7-8.txt"),
-              "quillmere ducking journal 1\nowner 7 8\nlowered 0.5 0.100000001 away\npending 0.5 0.100000001 "
+    EXPECT_EQ(sessions[L"old"].level, 0.5f);
+    EXPECT_EQ(files().at("journal2-7-8.journal"),
+              "quillmere ducking journal 2\nowner 7 8\nlowered 0.5 0.100000001 away\npending 0.5 0.100000001 "
               "refused\nend\n")
         << "what was not found or not set stays for a later try";
+    EXPECT_EQ(files().at("journal-5-6.txt"), "quillmere ducking journal 1\nowner 5 6\nlowered 0.5 0.25 gone\nend\n");
 
     // The guardian's recovery of its own program: the same rule, no line; levels in steps.
     FakeSessionVolumes stepped({session(L"away", 20, 0.1f)}, {0.00005f, 1e-6f});
     stepped[L"away"].level = 0.10004f;
     EXPECT_EQ(logged([&] { recoverJournalOf(stepped, {7, 8}); }), Lines{});
     EXPECT_EQ(stepped[L"away"].level, 0.5f);
-    EXPECT_EQ(files().at("journal-7-8.txt"),
-              "quillmere ducking journal 1\nowner 7 8\npending 0.5 0.100000001 refused\nend\n");
+    EXPECT_EQ(files().at("journal2-7-8.journal"),
+              "quillmere ducking journal 2\nowner 7 8\npending 0.5 0.100000001 refused\nend\n");
+}
+
+TEST_F(DuckingEngineTest, RecoveryReadsWhatItCanOfAJournalAndSetsAsideOneItCannotReadAtAll) {
+    fakeJournalWorld().files["journal2-7-8.journal"] =
+        "quillmere ducking journal 2\nowner 7 8\nlowered 0.8 0.2 a\nlowered 1.5 0.3 loud\nlowered 0.8 0.2 b c d e\n"
+        "lowered 0.5 0.25 away\nend\n";
+    fakeJournalWorld().files["journal2-5-6.journal"] = std::string(64, '\0');
+    fakeJournalWorld().files["journal2-3-4.journal"] = "";
+    fakeJournalWorld().refused.insert("journal2-3-4.journal");  // a FIFO, a link: never opened to read
+    FakeSessionVolumes sessions({session(L"a", 20, 0.2f), session(L"loud", 20, 0.3f)});
+    EXPECT_EQ(logged([&] { recoverEndedRunsJournals(sessions, fakeJournalWorld().self); }),
+              (Lines{"[win-helper] Ignoring unreadable ducking journal: journal2-3-4.journal",
+                     "[win-helper] Ignoring unreadable ducking journal: journal2-5-6.journal",
+                     "[win-helper] Ignoring unreadable ducking journal: journal2-7-8.journal line 4",
+                     "[win-helper] Ignoring unreadable ducking journal: journal2-7-8.journal line 5",
+                     "[win-helper] Restored session volume left lowered by an earlier run to: 0.8"}));
+    EXPECT_EQ(sessions[L"loud"].level, 0.3f) << "above 1: no volume this platform sets";
+    EXPECT_EQ(files().at("journal2-7-8.journal"),
+              "quillmere ducking journal 2\nowner 7 8\nlowered 0.5 0.25 away\nend\n")
+        << "rewritten without the lines it could not read";
+    EXPECT_EQ(files().count("journal2-5-6.journal.unreadable"), 1u);
+    EXPECT_EQ(files().count("journal2-3-4.journal.unreadable"), 1u);
+
+    // Where levels go above 1 (a sound server), the same line is read and put back.
+    resetFakeSeams();
+    fakeJournalWorld().levelLimit = std::numeric_limits<float>::infinity();
+    fakeJournalWorld().files["journal2-7-8.journal"] =
+        "quillmere ducking journal 2\nowner 7 8\nlowered 1.5 1.20000005 loud\nend\n";
+    sessions[L"loud"].level = 1.2f;
+    EXPECT_EQ(logged([&] { recoverEndedRunsJournals(sessions, fakeJournalWorld().self); }),
+              Lines{"[win-helper] Restored session volume left lowered by an earlier run to: 1.5"});
+    EXPECT_TRUE(files().empty());
+}
+
+TEST_F(DuckingEngineTest, WhereASessionNeverComesBackItsEntryGoesOnceItsApplicationsMemoryIsSetBack) {
+    // Like a sound server's sink inputs: identifiers of one instance, never reused.
+    FakeSession away = session(L"sink-input:3", 20, 0.8f);
+    away.key = "by-name:Player";
+    FakeSessionVolumes sessions({away});
+    sessions.serverName = "pulse 1";
+    sessions.unseenReturn = false;
+    DuckingEngine engine(sessions, fakeJournalWorld().self);
+    engine.pass(10, false, 0.5f, false, kTable);
+    EXPECT_EQ(files().at("journal2-100-1.journal"),
+              "quillmere ducking journal 2\nowner 100 1\nserver pulse%00201\nlowered 0.800000012 0.400000006 "
+              "sink-input:3 by-name:Player\nend\n");
+    sessions[L"sink-input:3"].present = false;  // the stream ended while lowered
+    engine.restore();
+    EXPECT_EQ(sessions.notRestoredCalls, (std::vector<std::pair<std::wstring, float>>{{L"sink-input:3", 0.8f}}));
+    EXPECT_TRUE(engine.ledger().empty());
+    EXPECT_TRUE(files().empty()) << "after an orderly run, no journal";
+
+    // An ended run's journal: a stream still at the volume set is put back; one gone is
+    // forgotten once its application's memory is set back.
+    fakeJournalWorld().files["journal2-7-8.journal"] =
+        "quillmere ducking journal 2\nowner 7 8\nserver pulse%00201\n"
+        "lowered 0.5 0.25 sink-input:4 by-name:Here\nlowered 0.8 0.4 sink-input:3 by-name:Player\n"
+        "pending 0.6 0.3 sink-input:2\nend\n";
+    FakeSession here = session(L"sink-input:4", 21, 0.25f);
+    FakeSessionVolumes server({here});
+    server.serverName = "pulse 1";
+    server.unseenReturn = false;
+    EXPECT_EQ(logged([&] { recoverEndedRunsJournals(server, fakeJournalWorld().self); }),
+              Lines{"[win-helper] Restored session volume left lowered by an earlier run to: 0.5"});
+    EXPECT_EQ(server.rememberedKeys, (std::vector<std::pair<std::string, float>>{{"by-name:Player", 0.8f}}));
+    EXPECT_TRUE(files().empty());
+
+    // Another instance of the server (restarted: its indexes start again): no stream is touched,
+    // even one at the listed volume under the listed index.
+    server[L"sink-input:4"].level = 0.25f;
+    server.rememberedKeys.clear();
+    fakeJournalWorld().files["journal2-7-8.journal"] =
+        "quillmere ducking journal 2\nowner 7 8\nserver pulse%00200\nlowered 0.5 0.25 sink-input:4 by-name:Here\nend\n";
+    EXPECT_EQ(logged([&] { recoverEndedRunsJournals(server, fakeJournalWorld().self); }), Lines{});
+    EXPECT_EQ(server[L"sink-input:4"].level, 0.25f);
+    EXPECT_EQ(server.rememberedKeys, (std::vector<std::pair<std::string, float>>{{"by-name:Here", 0.5f}}));
+    EXPECT_TRUE(files().empty());
+
+    // Where the device cannot be reached, nothing is taken as gone.
+    server.walkFails = true;
+    fakeJournalWorld().files["journal2-7-8.journal"] =
+        "quillmere ducking journal 2\nowner 7 8\nserver pulse%00201\nlowered 0.5 0.25 sink-input:9 k\nend\n";
+    recoverEndedRunsJournals(server, fakeJournalWorld().self);
+    EXPECT_EQ(files().count("journal2-7-8.journal"), 1u);
+}
+
+TEST_F(DuckingEngineTest, AtTheStartARunningProgramsFilesAreLeftUnreadAndDeadWritersTemporaryFilesGo) {
+    fakeJournalWorld().running.insert({9, 9});
+    fakeJournalWorld().files = {{"journal2-9-9.journal", "being written"},  // not read: not set aside
+                                {"journal2-9-9.tmp", "x"},
+                                {"journal2-7-8.tmp", "x"},
+                                {"journal-5-6.tmp", "x"},
+                                {"journal2-100-1.tmp", "x"}};
+    FakeSessionVolumes sessions({});
+    EXPECT_EQ(logged([&] { recoverEndedRunsJournals(sessions, fakeJournalWorld().self); }), Lines{});
+    EXPECT_EQ(files(),
+              (std::map<std::string, std::string>{
+                  {"journal2-100-1.tmp", "x"}, {"journal2-9-9.journal", "being written"}, {"journal2-9-9.tmp", "x"}}));
+}
+
+TEST_F(DuckingEngineTest, ASessionThatComesBackAfterItsRunEndedGetsThatRunsRuleBeforeItIsLowered) {
+    fakeJournalWorld().files["journal2-7-8.journal"] =
+        "quillmere ducking journal 2\nowner 7 8\nlowered 0.800000012 0.159999996 a\nlowered 0.5 0.1 b\nend\n";
+    fakeJournalWorld().files["journal2-5-6.journal"] =
+        "quillmere ducking journal 2\nowner 5 6\nlowered 0.9 0.45 target\nend\n";
+    FakeSession a = session(L"a", 20, 0.16f);
+    FakeSession b = session(L"b", 21, 0.3f);
+    FakeSession target = session(L"target", 10, 0.45f);  // this run never lowers it
+    a.present = b.present = target.present = false;
+    FakeSessionVolumes sessions({a, b, target});
+    DuckingEngine engine(sessions, fakeJournalWorld().self);
+    recoverEndedRunsJournals(sessions, fakeJournalWorld().self);  // the start: neither is there
+    engine.pass(10, false, 0.2f, false, kTable);
+    const int reads = fakeJournalWorld().reads;
+    engine.pass(10, false, 0.2f, false, kTable);
+    EXPECT_EQ(fakeJournalWorld().reads, reads) << "nothing changed: not read again";
+
+    sessions[L"a"].present = sessions[L"b"].present = sessions[L"target"].present = true;
+    fakeJournalWorld().lockHeld = true;  // another process recovers: this pass does not wait
+    EXPECT_EQ(logged([&] { engine.pass(10, false, 0.2f, false, kTable); }), Lines{});
+    EXPECT_TRUE(sessions[L"a"].sets.empty()) << "never saved as an original at the volume that run set";
+
+    fakeJournalWorld().lockHeld = false;
+    EXPECT_EQ(logged([&] { engine.pass(10, false, 0.2f, false, kTable); }),
+              (Lines{"[win-helper] Restored session volume left lowered by an earlier run to: 0.8",
+                     "[win-helper] Ducking session player.exe (pid 20): 0.8 -> 0.16",
+                     "[win-helper] Ducking session paused.exe (pid 21): 0.3 -> 0.06",
+                     "[win-helper] Restored session volume left lowered by an earlier run to: 0.9"}))
+        << "b: the user's volume since, and the entry forgotten; the target: put back, not lowered";
+    EXPECT_EQ(sessions[L"target"].sets, std::vector<float>{0.9f});
+    EXPECT_EQ(files().count("journal2-7-8.journal"), 0u);
+    EXPECT_EQ(files().count("journal2-5-6.journal"), 0u);
+
+    // A run that ends later is read once its owner has ended; a stream that came back under
+    // another index is found by its application's key, in the same server instance only.
+    fakeJournalWorld().running.insert({9, 9});
+    fakeJournalWorld().files["journal2-9-9.journal"] =
+        "quillmere ducking journal 2\nowner 9 9\nserver s%00201\nlowered 0.6 0.3 sink-input:3 app\nend\n";
+    FakeSession back = session(L"sink-input:12", 40, 0.3f);
+    back.key = "app";
+    FakeSessionVolumes server({back});
+    server.serverName = "s 1";
+    DuckingEngine second(server, fakeJournalWorld().self);
+    second.pass(10, false, 0.5f, true, kTable);
+    EXPECT_EQ(server[L"sink-input:12"].sets, std::vector<float>{0.15f}) << "a running program's: its original is 0.3";
+    second.restore();
+    fakeJournalWorld().running.erase({9, 9});
+    EXPECT_EQ(logged([&] { second.pass(10, false, 0.5f, true, kTable); }),
+              (Lines{"[win-helper] Restored session volume left lowered by an earlier run to: 0.6",
+                     "[win-helper] Ducking session refused.exe (pid 40): 0.6 -> 0.3"}));
 }
 
 }  // namespace

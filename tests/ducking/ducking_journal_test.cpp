@@ -14,74 +14,123 @@ std::uint32_t bits(float value) {
     return pattern;
 }
 
-TEST(DuckingJournal, WrittenAsLinesAPersonCanRead) {
-    const Journal journal{{4242, 133791234567890123ull},
-                          {{L"{0.0.0}|player.exe%b", 0.8f, 0.16f, false, std::nullopt},
-                           {L"two words", 0.5f, 0.1f, true, std::nullopt},
-                           {L"new-ratio", 0.5f, 0.25f, false, 0.1f}}};
+TEST(DuckingJournal, WrittenAsLinesAPersonCanReadInItsVersion) {
+    Journal journal{2,
+                    {4242, 133791234567890123ull},
+                    "pulse server 1a2b",
+                    {{L"{0.0.0}|player.exe%b", 0.8f, 0.16f, false, std::nullopt, ""},
+                     {L"two words", 1.5f, 0.3f, true, std::nullopt, "sink-input-by-application-name:Player"},
+                     {L"new-ratio", 0.5f, 0.25f, false, 0.1f, ""}}};
     EXPECT_EQ(formatJournal(journal),
-              "quillmere ducking journal 1\n"
+              "quillmere ducking journal 2\n"
               "owner 4242 133791234567890123\n"
+              "server pulse%0020server%00201a2b\n"
               "lowered 0.800000012 0.159999996 {0.0.0}|player.exe%0025b\n"
-              "pending 0.5 0.100000001 two%0020words\n"
+              "pending 1.5 0.300000012 two%0020words sink-input-by-application-name:Player\n"
               "lowered 0.5 0.25,0.100000001 new-ratio\n"
               "end\n");
+    journal.version = 1;
+    journal.entries.resize(1);
+    EXPECT_EQ(formatJournal(journal),
+              "quillmere ducking journal 1\nowner 4242 133791234567890123\n"
+              "lowered 0.800000012 0.159999996 {0.0.0}|player.exe%0025b\nend\n")
+        << "version 1 has no server and no keys";
 }
 
 TEST(DuckingJournal, ReadsBackBitForBit) {
     const std::wstring awkward = std::wstring(L"caf\u00e9 %\t") + static_cast<wchar_t>(0xD800) + L"\u03a9";
-    const Journal journal{{4294967295u, 18446744073709551615ull},
-                          {{awkward, 0.1f, std::nextafter(0.2f, 1.0f), false, std::nullopt},
-                           {L"a", 1.0f, 0.0f, true, 0.7f},
-                           {L"b", std::numeric_limits<float>::denorm_min(), 0.99999994f, false, std::nullopt}}};
-    const std::optional<Journal> read = parseJournal(formatJournal(journal));
+    const Journal journal{2,
+                          {4294967295u, 18446744073709551615ull},
+                          "srv\xff",
+                          {{awkward, 0.1f, std::nextafter(0.2f, 1.0f), false, std::nullopt, "k\xe9y %"},
+                           {L"a", 1.0f, 0.0f, true, 0.7f, ""},
+                           {L"b", std::numeric_limits<float>::denorm_min(), 0.99999994f, false, std::nullopt, ""},
+                           {L"loud", 1.53f, 3.40282347e38f, false, 1.2f, "x"}}};
+    const std::optional<ReadJournal> read = parseJournal(formatJournal(journal));
     ASSERT_TRUE(read.has_value());
-    EXPECT_EQ(read->owner, journal.owner);
-    ASSERT_EQ(read->entries.size(), journal.entries.size());
+    EXPECT_TRUE(read->unreadableLines.empty());
+    EXPECT_EQ(read->journal.owner, journal.owner);
+    EXPECT_EQ(read->journal.server, journal.server);
+    ASSERT_EQ(read->journal.entries.size(), journal.entries.size());
     for (std::size_t i = 0; i < journal.entries.size(); ++i) {
-        EXPECT_EQ(read->entries[i].identifier, journal.entries[i].identifier) << i;
-        EXPECT_EQ(bits(read->entries[i].before), bits(journal.entries[i].before)) << i;
-        EXPECT_EQ(bits(read->entries[i].set), bits(journal.entries[i].set)) << i;
-        EXPECT_EQ(read->entries[i].pending, journal.entries[i].pending) << i;
-        EXPECT_EQ(read->entries[i].previousSet, journal.entries[i].previousSet) << i;
+        const JournalEntry& got = read->journal.entries[i];
+        EXPECT_EQ(got.identifier, journal.entries[i].identifier) << i;
+        EXPECT_EQ(bits(got.before), bits(journal.entries[i].before)) << i;
+        EXPECT_EQ(bits(got.set), bits(journal.entries[i].set)) << i;
+        EXPECT_EQ(got.pending, journal.entries[i].pending) << i;
+        EXPECT_EQ(got.previousSet, journal.entries[i].previousSet) << i;
+        EXPECT_EQ(got.key, journal.entries[i].key) << i;
     }
 }
 
-TEST(DuckingJournal, AnythingButACompleteJournalIsUnreadable) {
-    const std::string head = "quillmere ducking journal 1\nowner 1 2\n";
+TEST(DuckingJournal, AFileThatIsNoCompleteJournalIsUnreadableAsAWhole) {
+    const std::string head = "quillmere ducking journal 2\nowner 1 2\n";
     const std::string good = head + "lowered 0.8 0.16 a\nend\n";
     ASSERT_TRUE(parseJournal(good).has_value());
     ASSERT_TRUE(parseJournal(head + "end\n").has_value()) << "nothing lowered is a journal too";
+    ASSERT_TRUE(parseJournal("quillmere ducking journal 1\nowner 1 2\nlowered 0.8 0.16 a\nend\n").has_value());
     struct Case {
         const char* name;
         std::string text;
     };
     const Case cases[] = {
         {"empty", ""},
+        {"zero-filled (a power loss before the data reached the disk)", std::string(96, '\0')},
         {"cut before the end", head + "lowered 0.8 0.16 a\n"},
         {"cut inside a line", good.substr(0, good.size() - 9)},
         {"no last line end", good.substr(0, good.size() - 1)},
-        {"another version", "quillmere ducking journal 2\nowner 1 2\nend\n"},
-        {"volume above one", head + "lowered 1.5 0.16 a\nend\n"},
-        {"volume below zero", head + "lowered 0.8 -0.1 a\nend\n"},
-        {"not a number", head + "lowered nan 0.16 a\nend\n"},
-        {"trailing junk in a volume", head + "lowered 0.8x 0.16 a\nend\n"},
-        {"an identifier twice", head + "lowered 0.8 0.16 a\npending 0.5 0.1 a\nend\n"},
-        {"a broken escape", head + "lowered 0.8 0.16 a%00G1\nend\n"},
-        {"a cut escape", head + "lowered 0.8 0.16 a%00\nend\n"},
-        {"two blanks", head + "lowered 0.8  0.16 a\nend\n"},
-        {"a missing field", head + "lowered 0.8 0.16\nend\n"},
-        {"an unknown kind", head + "ducked 0.8 0.16 a\nend\n"},
-        {"CR LF line ends", "quillmere ducking journal 1\r\nowner 1 2\r\nend\r\n"},
-        {"an owner id past 32 bits", "quillmere ducking journal 1\nowner 4294967296 2\nend\n"},
-        {"a second volume set missing", head + "lowered 0.8 0.16, a\nend\n"},
-        {"three volumes set", head + "lowered 0.8 0.16,0.1,0.2 a\nend\n"},
+        {"another version", "quillmere ducking journal 3\nowner 1 2\nend\n"},
+        {"CR LF line ends", "quillmere ducking journal 2\r\nowner 1 2\r\nend\r\n"},
+        {"an owner id past 32 bits", "quillmere ducking journal 2\nowner 4294967296 2\nend\n"},
+        {"a server that cannot be read", head + "server a%00G1\nend\n"},
         {"lines after the end", good + "lowered 0.8 0.16 b\n"},
         {"oversized", head + std::string(kMaxJournalBytes, 'x') + "\nend\n"},
     };
     for (const auto& c : cases) {
         EXPECT_FALSE(parseJournal(c.text).has_value()) << c.name;
     }
+}
+
+TEST(DuckingJournal, ALineThatCannotBeReadIsLeftOutAndTheRestRead) {
+    struct Case {
+        const char* name;
+        std::string line;
+        float limit;
+    };
+    const float any = std::numeric_limits<float>::infinity();
+    const Case cases[] = {
+        {"a volume above the platform's limit", "lowered 1.5 0.16 x", 1.0f},
+        {"volume below zero", "lowered 0.8 -0.1 x", any},
+        {"not a number", "lowered nan 0.16 x", any},
+        {"infinite", "lowered inf 0.16 x", any},
+        {"past a float's range", "lowered 1e39 0.16 x", any},
+        {"trailing junk in a volume", "lowered 0.8x 0.16 x", any},
+        {"an identifier twice", "pending 0.5 0.1 a", any},
+        {"a broken escape", "lowered 0.8 0.16 x%00G1", any},
+        {"a cut escape", "lowered 0.8 0.16 x%00", any},
+        {"a key unit past one byte", "lowered 0.8 0.16 x k%0100", any},
+        {"two blanks", "lowered 0.8  0.16 x", any},
+        {"a missing field", "lowered 0.8 0.16", any},
+        {"a field too many", "lowered 0.8 0.16 x k z", any},
+        {"an unknown kind", "ducked 0.8 0.16 x", any},
+        {"a second volume set missing", "lowered 0.8 0.16, x", any},
+        {"three volumes set", "lowered 0.8 0.16,0.1,0.2 x", any},
+    };
+    for (const auto& c : cases) {
+        const std::optional<ReadJournal> read = parseJournal(
+            "quillmere ducking journal 2\nowner 1 2\nlowered 0.8 0.16 a\n" + c.line + "\npending 0.75 0.25 b\nend\n",
+            c.limit);
+        ASSERT_TRUE(read.has_value()) << c.name;
+        EXPECT_EQ(read->unreadableLines, std::vector<std::size_t>{4}) << c.name;
+        ASSERT_EQ(read->journal.entries.size(), 2u) << c.name;
+        EXPECT_EQ(read->journal.entries[1].identifier, L"b") << c.name;
+    }
+    // Version 1 never held more than 1, nor keys.
+    const std::optional<ReadJournal> v1 = parseJournal(
+        "quillmere ducking journal 1\nowner 1 2\nlowered 1.5 0.16 a\nlowered 0.8 0.16 b k\nlowered 1 0.5 c\nend\n");
+    ASSERT_TRUE(v1.has_value());
+    EXPECT_EQ(v1->unreadableLines, (std::vector<std::size_t>{3, 4}));
+    EXPECT_EQ(v1->journal.version, 1);
 }
 
 TEST(DuckingJournal, OnlyASessionStillAtTheVolumeWeSetIsPutBack) {

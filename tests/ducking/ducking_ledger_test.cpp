@@ -63,7 +63,7 @@ TEST(DuckingLedger, OriginalVolumeOfASessionAboutToBeLowered) {
     DuckingLedger ledger;
     ledger.recordLowered(L"away", 0.5f, 0.1f);
     ledger.finishRestore({});  // not found: pending
-    const Journal other{{77, 1}, {{L"theirs", 0.9f, 0.18f, false, std::nullopt}}};
+    const Journal other{2, {77, 1}, "", {{L"theirs", 0.9f, 0.18f, false, std::nullopt, ""}}};
     struct Case {
         const char* name;
         const wchar_t* identifier;

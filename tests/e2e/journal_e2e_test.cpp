@@ -33,7 +33,7 @@ std::string journalFolder() {
     return folder + "\\Quillmere\\ducking";
 }
 
-std::vector<std::string> journalFiles(const char* pattern = "journal-*.txt") {
+std::vector<std::string> journalFiles(const char* pattern = "journal2-*.journal") {
     std::vector<std::string> names;
     WIN32_FIND_DATAA found;
     const HANDLE search = FindFirstFileA((journalFolder() + "\\" + pattern).c_str(), &found);
@@ -96,7 +96,7 @@ protected:
     void SetUp() override {
         // No guardian of an earlier test may act on this one's sessions.
         ASSERT_TRUE(waitFor([] { return runningPrograms() == 0; }));
-        for (const char* pattern : {"journal-*", "*.unreadable"}) {
+        for (const char* pattern : {"journal*", "*.unreadable"}) {
             for (const auto& name : journalFiles(pattern)) {
                 DeleteFileA((journalFolder() + "\\" + name).c_str());
             }
@@ -230,6 +230,45 @@ TEST_F(JournalEndToEnd, AnUnreadableJournalIsSetAsideWithOneLine) {
     const Lines lines = host.logLines();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "[win-helper] Ignoring unreadable ducking journal: " + path), 1);
     EXPECT_EQ(journalFiles("*.unreadable"), std::vector<std::string>{"journal-7-8.txt.unreadable"});
+}
+
+TEST_F(JournalEndToEnd, AnEarlierProgramsJournalOfAnEndedRunIsRecovered) {
+    const std::string path = journalFolder() + "\\journal-7-8.txt";
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    std::fputs("quillmere ducking journal 1\nowner 7 8\nlowered 0.800000012 0.200000003 a\nend\n", file);
+    std::fclose(file);
+    AudioEngineDouble engine(script("session speakers pid=3999996 id=a volume=0.2\n"));
+    HostProcess host({{"1234"}});
+    ASSERT_TRUE(host.waitForLog(kDuckedA)) << "lowered from the volume the earlier run found";
+    host.write("exit\n");
+    EXPECT_EQ(host.waitForExit(), 0u);
+    const Lines lines = host.logLines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                         "[win-helper] Restored session volume left lowered by an earlier run to: 0.8"),
+              1);
+    EXPECT_EQ(volume("a"), 0.8f);
+    EXPECT_TRUE(journalFiles("journal*").empty());
+}
+
+TEST_F(JournalEndToEnd, ASessionThatComesBackAfterItsRunEndedIsPutBackBeforeItIsLowered) {
+    const std::string path = journalFolder() + "\\journal2-7-8.journal";
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    std::fputs("quillmere ducking journal 2\nowner 7 8\nlowered 0.800000012 0.200000003 a\nend\n", file);
+    std::fclose(file);
+    // The player was closed while lowered, and reopens at the volume the ended run set.
+    AudioEngineDouble engine(
+        script("session speakers pid=3999996 id=a volume=0.2 absent_from_ms=0 absent_until_ms=1500\n"));
+    HostProcess host({{"1234"}});
+    ASSERT_TRUE(host.waitForLog(kDuckedA)) << "lowered from the user's volume, not from 0.2";
+    host.write("exit\n");
+    EXPECT_EQ(host.waitForExit(), 0u);
+    const Lines lines = host.logLines();
+    const auto recovered = std::find(lines.begin(), lines.end(),
+                                     "[win-helper] Restored session volume left lowered by an earlier run to: 0.8");
+    ASSERT_NE(recovered, lines.end());
+    EXPECT_LT(recovered, std::find(lines.begin(), lines.end(), kDuckedA));
+    EXPECT_EQ(volume("a"), 0.8f);
+    EXPECT_TRUE(journalFiles("journal*").empty());
 }
 
 TEST_F(JournalEndToEnd, TwoProgramsOnDisjointSessionsEachRestoreTheirOwn) {

@@ -27,14 +27,25 @@ std::string atEightTenths(const LinuxProcess& player) {
     return "[win-helper] Ducking session tone_player (pid " + std::to_string(player.pid()) + "): 0.8 -> 0.16";
 }
 
-// The player's volume once it is back at 0.8, or as it still is after two seconds.
-std::string decibelsOnceBack(const LinuxProcess& player) {
+// The player's volume once it is back at `back` (0.8 by default), or as it still is after two seconds.
+std::string decibelsOnceBack(const LinuxProcess& player, const std::string& back = "-1.94 dB") {
     std::string decibels;
-    for (int poll = 0; poll < 100 && decibels != "-1.94 dB"; ++poll) {
+    for (int poll = 0; poll < 100 && decibels != back; ++poll) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         decibels = reportedStream(player.pid()).decibels;
     }
     return decibels;
+}
+
+// Both die: the guardian first, so that nothing puts the volume back.
+void killWithItsGuardian(LinuxProcess& capture) {
+    const std::string guardian = "--guardian " + std::to_string(capture.pid()) + " ";
+    for (int attempt = 0; attempt < 100 && run("pgrep -f -- '" + guardian + "'").empty(); ++attempt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    run("pkill -KILL -f -- '" + guardian + "'");
+    capture.signal(SIGKILL);
+    capture.wait();
 }
 
 struct ProcessEntry {
@@ -131,6 +142,41 @@ TEST(LinuxDucking, AKilledRunsVolumesComeBackThroughItsGuardian) {
     EXPECT_EQ(decibelsOnceBack(player), "-1.94 dB");
 }
 
+TEST(LinuxDucking, AStreamTheUserBoostedAboveFullComesBackAfterAKill) {
+    LinuxProcess player({tonePlayerProgram(), "440", "0.3", "60"});
+    ASSERT_TRUE(player.waitForOutput(8));
+    run("pactl set-sink-input-volume " + reportedStream(player.pid()).index + " 1.5");
+    ASSERT_EQ(reportedStream(player.pid()).decibels, "3.52 dB");
+    LinuxProcess capture({quillmereProgram(), "999999", "0.2"});
+    ASSERT_TRUE(capture.waitForLog("[win-helper] Ducking session tone_player (pid " + std::to_string(player.pid()) +
+                                   "): 1.5 -> 0.3"));
+    capture.signal(SIGKILL);
+    capture.wait();
+    EXPECT_EQ(decibelsOnceBack(player, "3.52 dB"), "3.52 dB");
+}
+
+TEST(LinuxDucking, AFifoNamedLikeAJournalIsSetAsideUnreadAndTheCaptureGoesOn) {
+    const std::string folder = std::string(std::getenv("XDG_STATE_HOME")) + "/quillmere/ducking";
+    run("mkdir -p " + folder + " && mkfifo " + folder + "/journal2-7-8.journal " + folder + "/journal-5-6.txt");
+    LinuxProcess player({tonePlayerProgram(), "440", "0.3", "60"});
+    ASSERT_TRUE(player.waitForOutput(8));
+    const std::string ducked = atEightTenths(player);
+    LinuxProcess capture({quillmereProgram(), "999999", "0.2"});
+    ASSERT_TRUE(capture.waitForLog(ducked));
+    EXPECT_TRUE(capture.waitForOutput(3200)) << "it captures";
+    capture.write("exit\n");
+    EXPECT_EQ(capture.wait(), 0);
+    const std::vector<std::string> lines = capture.logLines();
+    for (const char* name : {"/journal2-7-8.journal", "/journal-5-6.txt"}) {
+        EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                             "[win-helper] Ignoring unreadable ducking journal: " + folder + name),
+                  1)
+            << name;
+        EXPECT_EQ(run("test -p " + folder + name + ".unreadable && echo fifo"), "fifo\n") << name;
+    }
+    run("rm -f " + folder + "/*.unreadable");
+}
+
 TEST(LinuxDucking, AHostsWholeTreeProcessGroupOrSessionKilledLeavesTheGuardianToPutTheVolumeBack) {
     LinuxProcess player({tonePlayerProgram(), "440", "0.3", "60"});
     ASSERT_TRUE(player.waitForOutput(8));
@@ -178,14 +224,7 @@ TEST(LinuxDucking, TheNextStartPutsBackWhatAKilledRunAndItsGuardianLeftLowered) 
     {
         LinuxProcess capture({quillmereProgram(), "999999", "0.2"});
         ASSERT_TRUE(capture.waitForLog(ducked));
-        // Both die: the guardian first, so that nothing puts the volume back.
-        const std::string guardian = "--guardian " + std::to_string(capture.pid()) + " ";
-        for (int attempt = 0; attempt < 100 && run("pgrep -f -- '" + guardian + "'").empty(); ++attempt) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        run("pkill -KILL -f -- '" + guardian + "'");
-        capture.signal(SIGKILL);
-        capture.wait();
+        killWithItsGuardian(capture);
     }
     ASSERT_EQ(reportedStream(player.pid()).decibels, "-15.92 dB");
     LinuxProcess next({quillmereProgram(), "999999", "1"});
@@ -193,6 +232,30 @@ TEST(LinuxDucking, TheNextStartPutsBackWhatAKilledRunAndItsGuardianLeftLowered) 
     EXPECT_EQ(reportedStream(player.pid()).decibels, "-1.94 dB");
     next.write("exit\n");
     EXPECT_EQ(next.wait(), 0);
+}
+
+TEST(LinuxDucking, AStreamThatComesBackAfterAKilledRunIsFoundByItsApplication) {
+    {
+        LinuxProcess player({tonePlayerProgram(), "440", "0.3", "60"});
+        ASSERT_TRUE(player.waitForOutput(8));
+        const std::string ducked = atEightTenths(player);
+        LinuxProcess capture({quillmereProgram(), "999999", "0.2"});
+        ASSERT_TRUE(capture.waitForLog(ducked));
+        killWithItsGuardian(capture);
+    }  // the player ends while lowered
+    // It comes back with a new stream, at the volume the killed run set (what the server's memory
+    // of the application held, on a server whose memory took the lowered volume).
+    LinuxProcess player({tonePlayerProgram(), "440", "0.3", "60"});
+    ASSERT_TRUE(player.waitForOutput(8));
+    run("pactl set-sink-input-volume " + reportedStream(player.pid()).index + " 0.16");
+    LinuxProcess next({quillmereProgram(), "999999", "0.2"});
+    EXPECT_TRUE(next.waitForLog("[win-helper] Restored session volume left lowered by an earlier run to: 0.8"))
+        << ::testing::PrintToString(next.logLines());
+    EXPECT_TRUE(next.waitForLog("[win-helper] Ducking session tone_player (pid " + std::to_string(player.pid()) +
+                                "): 0.8 -> 0.16"));
+    next.write("exit\n");
+    EXPECT_EQ(next.wait(), 0);
+    EXPECT_EQ(reportedStream(player.pid()).decibels, "-1.94 dB");
 }
 
 TEST(LinuxDucking, TwoCapturesOnOneStreamLeaveItAtItsOwnVolumeWhicheverEndsFirst) {

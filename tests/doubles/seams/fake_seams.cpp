@@ -28,22 +28,47 @@ bool journalFolderReady() {
     return true;
 }
 JournalPath journalPathOf(const ProcessIdentity& owner) {
-    return JournalPath("journal-" + std::to_string(owner.pid) + "-" + std::to_string(owner.creationTime) + ".txt");
+    return JournalPath("journal2-" + std::to_string(owner.pid) + "-" + std::to_string(owner.creationTime) + ".journal");
+}
+float journalLevelLimit() {
+    return fakeJournalWorld().levelLimit;
 }
 std::vector<JournalPath> journalPaths() {
     std::vector<JournalPath> paths;
     for (const auto& [name, text] : fakeJournalWorld().files) {
-        if (name.rfind("journal-", 0) == 0 && name.size() > 4 && name.compare(name.size() - 4, 4, ".txt") == 0) {
+        const JournalPath path(name);
+        if ((name.rfind("journal-", 0) == 0 && path.extension() == ".txt") ||
+            (name.rfind("journal2-", 0) == 0 && path.extension() == ".journal")) {
+            paths.push_back(path);
+        }
+    }
+    return paths;
+}
+std::vector<JournalPath> temporaryJournalPaths() {
+    std::vector<JournalPath> paths;
+    for (const auto& [name, text] : fakeJournalWorld().files) {
+        if (name.rfind("journal", 0) == 0 && JournalPath(name).extension() == ".tmp") {
             paths.emplace_back(name);
         }
     }
     return paths;
 }
-std::optional<std::string> readJournalFile(const JournalPath& path) {
+JournalFileRead readJournalFile(const JournalPath& path, std::string& text) {
+    if (fakeJournalWorld().refused.count(nameOf(path)) > 0) {
+        return JournalFileRead::Refused;
+    }
     const auto file = fakeJournalWorld().files.find(nameOf(path));
-    return file == fakeJournalWorld().files.end() ? std::nullopt : std::optional<std::string>(file->second);
+    if (file == fakeJournalWorld().files.end()) {
+        return JournalFileRead::Gone;
+    }
+    text = file->second;
+    ++fakeJournalWorld().reads;
+    return JournalFileRead::Read;
 }
-bool replaceJournalFile(const JournalPath& path, const std::string& text, JournalWrite) {
+bool replaceJournalFile(const JournalPath& path, const std::string& text) {
+    if (fakeJournalWorld().writesFail) {
+        return false;
+    }
     fakeJournalWorld().files[nameOf(path)] = text;
     return true;
 }
@@ -56,12 +81,12 @@ void setJournalFileAside(const JournalPath& path) {
     files.erase(nameOf(path));
 }
 unsigned long lastJournalFileError() {
-    return 0;
+    return fakeJournalWorld().writesFail.value_or(0);
 }
 std::string journalPathText(const JournalPath& path) {
     return nameOf(path);
 }
-JournalRecoveryLock::JournalRecoveryLock() : lock_(0), owned_(true) {}
+JournalRecoveryLock::JournalRecoveryLock(Wait) : lock_(0), owned_(!fakeJournalWorld().lockHeld) {}
 JournalRecoveryLock::~JournalRecoveryLock() = default;
 
 // The process identity seam: the processes the fake world runs.
@@ -95,7 +120,7 @@ bool FakeSessionVolumes::walk(std::vector<AudioSession>& sessions) {
     }
     for (FakeSession& session : sessions_) {
         if (session.present) {
-            sessions.push_back({session.identifier, session.pid, session.active});
+            sessions.push_back({session.identifier, session.pid, session.active, session.key});
             walked_.push_back(&session);
         }
     }

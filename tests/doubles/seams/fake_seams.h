@@ -15,9 +15,18 @@
 #include "ducking/journal_store.h"
 #include "ducking/session_volumes.h"
 
-// The journal folder's files by name ("journal-7-8.txt"), and the processes that run.
+// The journal folder's files by name ("journal2-7-8.journal", version 1's "journal-7-8.txt"), and
+// the processes that run.
 struct FakeJournalWorld {
     std::map<std::string, std::string> files;
+    // Set: every write fails with this system number (a full disk, a folder without write
+    // permission, a rename refused while another process holds the file).
+    std::optional<unsigned long> writesFail;
+    float levelLimit = 1.0f;
+    bool lockHeld = false;
+    int reads = 0;  // journal files read  // another process holds the recovery lock
+    // Files by name that are no journal file to read (a FIFO, a link, another user's file).
+    std::set<std::string> refused;  // the highest level a journal may list: Windows's
     std::set<std::pair<std::uint32_t, std::uint64_t>> running;
     ProcessIdentity self{100, 1};
 };
@@ -31,6 +40,7 @@ struct FakeSession {
     float level = 1.0f;
     bool active = true;
     bool present = true;  // false: away from the device, no walk finds it
+    std::string key;      // the application's key in the platform's volume memory
     std::optional<PlatformError> volumeFails;
     std::optional<PlatformError> readFails;
     std::optional<PlatformError> setFails;
@@ -47,6 +57,10 @@ public:
     FakeSession& operator[](const std::wstring& identifier);
     bool walkFails = false;
     std::vector<std::pair<std::wstring, float>> notRestoredCalls;
+    // Like a sound server's: the instance, identifiers that never come back, a memory by key.
+    std::string serverName;
+    bool unseenReturn = true;
+    std::vector<std::pair<std::string, float>> rememberedKeys;
 
     bool walk(std::vector<AudioSession>& sessions) override;
     std::string label(std::size_t session, const ProcessTable& table) const override;
@@ -57,6 +71,9 @@ public:
     void notRestored(const std::wstring& identifier, float before) override {
         notRestoredCalls.emplace_back(identifier, before);
     }
+    std::string server() const override { return serverName; }
+    bool unseenMayReturn() const override { return unseenReturn; }
+    void rememberKey(const std::string& key, float before) override { rememberedKeys.emplace_back(key, before); }
 
 private:
     std::vector<FakeSession> sessions_;
