@@ -61,7 +61,8 @@ The Lord is my shepherd; I shall not want.
 TEXT
 
 echo "Speaking $(wc -l <"$out/sentences.txt") sentences..."
-sox -n -r 16000 -c 1 -b 16 "$out/sentences/pause.wav" trim 0 0.7
+# Not dithered: the pauses are digital silence.
+sox -D -n -r 16000 -c 1 -b 16 "$out/sentences/pause.wav" trim 0 0.7
 set --
 n=0
 while IFS= read -r sentence; do
