@@ -4,9 +4,10 @@
 # daemon and captured in include mode (ratio 1) with the default stream and with --quality=high,
 # both captures of one playback at once. pocketsphinx (Debian's en-us model) recognises each
 # capture and the reference: the same programme brought to 16 kHz by sox's very-high-quality
-# resampler. Prints, per programme and stream, the word error rate and the level of the pauses.
+# resampler. Prints, per programme and stream, the word error rate, how long the sound lasts and the
+# level of the pauses.
 # Not part of the test command:
-#   bench/recogniser.sh [work folder, default build/bench/recogniser]
+#   bench/recogniser.sh [work folder, default build/bench/recogniser] [seconds of silence ahead, default 3]
 set -eu
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -26,6 +27,7 @@ cmake --preset bench >/dev/null
 cmake --build --preset bench --target quillmere
 program="$PWD/build/bench/src/quillmere"
 out=$(realpath -m "${1:-build/bench/recogniser}")
+lead=${2:-3}
 rm -rf "$out"
 mkdir -p "$out/sentences"
 
@@ -77,8 +79,10 @@ done <"$out/sentences.txt"
 sox "$@" "$out/sentences/joined.wav"
 
 # The programmes: 48 kHz stereo float (no dither: the pauses stay digital silence), the speech's
-# peak at -3 dBFS.
-sox "$out/sentences/joined.wav" -e floating-point -b 32 "$out/speech.wav" rate -v 48000 channels 2 gain -n -3
+# peak at -3 dBFS. They open with silence: a sink that no client asks for a low latency (the null
+# sink here) plays a new stream's first 2 s in one block, which can come before the capture has
+# connected its recording of that stream, and the captures would miss the first words.
+sox "$out/sentences/joined.wav" -e floating-point -b 32 "$out/speech.wav" rate -v 48000 channels 2 gain -n -3 pad "$lead"
 rms_db() { sox "$1" -n stats 2>&1 | awk '/^RMS lev dB/ { print $4 }'; }
 speech_rms=$(rms_db "$out/speech.wav")
 length=$(soxi -D "$out/speech.wav")
@@ -148,20 +152,24 @@ wer() {
             printf "%.1f%% (%d of %d)", 100 * d[n, m] / n, d[n, m], n
         }' "$out/reference.words" "$1"
 }
-# The pauses' level: the 10th percentile (nearest rank) of the 100 ms RMS levels from the first to
-# the last block within 40 dB of the loudest, in dB under the loudest.
-pause_level() {
-    od -An -v -t d2 -w2 "$1" | awk '{ sum += $1 * $1 } NR % 1600 == 0 { print 10 * log(sum / 1600) / log(10); sum = 0 }' |
-        awk '{ level[NR] = $1; if (NR == 1 || $1 > loudest) loudest = $1 }
-            END {
-                for (i = 1; i <= NR; i++) if (level[i] >= loudest - 40) { if (!first) first = i; last = i }
-                for (i = first; i <= last; i++) print level[i] - loudest
-            }' |
-        sort -g | awk '{ level[NR] = $1 } END { k = int((NR + 9) / 10); print (level[k] == "-inf" ? "silent" : sprintf("%.1f dB", level[k])) }'
+# Two cells of the table from 100 ms blocks: how long the sound lasts (from the first to the last
+# block within 40 dB of the loudest), and the pauses' level: the 10th percentile (nearest rank) of
+# the RMS levels of those blocks, in dB under the loudest (-999 stands for a silent block).
+sound_and_pauses() {
+    blocks="$1.blocks"
+    od -An -v -t d2 -w2 "$1" | awk '{ sum += $1 * $1 } NR % 1600 == 0 { print (sum > 0 ? 10 * log(sum / 1600) / log(10) : -999); sum = 0 }' >"$blocks"
+    read -r first last loudest <<SPAN
+$(awk '{ level[NR] = $1; if (NR == 1 || $1 > loudest) loudest = $1 }
+    END { for (i = 1; i <= NR; i++) if (level[i] >= loudest - 40) { if (!first) first = i; last = i }
+          print first, last, loudest }' "$blocks")
+SPAN
+    printf "%.1f s | " "$(awk -v first="$first" -v last="$last" 'BEGIN { print (last - first + 1) / 10 }')"
+    awk -v first="$first" -v last="$last" -v loudest="$loudest" 'NR >= first && NR <= last { print $1 - loudest }' "$blocks" |
+        sort -g | awk '{ level[NR] = $1 } END { k = int((NR + 9) / 10); print (level[k] < -500 ? "silent" : sprintf("%.1f dB", level[k])) }'
 }
 
-echo "| programme | stream | WER | pause level | captured |" >"$out/table.md"
-echo "|---|---|---:|---:|---:|" >>"$out/table.md"
+echo "| programme | stream | WER | sound | pause level | stream length |" >"$out/table.md"
+echo "|---|---|---:|---:|---:|---:|" >>"$out/table.md"
 for programme in speech speech+noise; do
     echo "Playing and capturing $programme..."
     tests/linux/with-pulse.sh "$out/pulse" sh "$out/capture.sh" "$program" "$out/$programme.wav" "$out/$programme"
@@ -175,7 +183,7 @@ for programme in speech speech+noise; do
         recognise "$out/$programme.$stream.wav" >"$out/$programme.$stream.txt"
         words <"$out/$programme.$stream.txt" >"$out/$programme.$stream.words"
         seconds=$(awk -v bytes="$(stat -c %s "$raw")" 'BEGIN { printf "%.2f s", bytes / 32000 }')
-        echo "| $programme | $stream | $(wer "$out/$programme.$stream.words") | $(pause_level "$raw") | $seconds |" >>"$out/table.md"
+        echo "| $programme | $stream | $(wer "$out/$programme.$stream.words") | $(sound_and_pauses "$raw") | $seconds |" >>"$out/table.md"
     done
 done
 cat "$out/table.md"
