@@ -20,6 +20,7 @@
 #include "common/log.h"
 #include "common/protocol_text.h"
 #include "ducking/ducking_journal.h"
+#include "ducking/journal_names.h"
 
 namespace {
 
@@ -62,20 +63,7 @@ const std::string& journalFolder() {
     return folder;
 }
 
-bool endsWith(const std::string& name, const std::string& end) {
-    return name.size() >= end.size() && name.compare(name.size() - end.size(), end.size(), end) == 0;
-}
-
-bool isJournalName(const std::string& name, bool temporary) {
-    const bool journal = name.rfind("journal-", 0) == 0 || name.rfind("journal2-", 0) == 0;
-    if (temporary) {
-        return journal && endsWith(name, ".tmp");
-    }
-    return (name.rfind("journal-", 0) == 0 && endsWith(name, ".txt")) ||
-           (name.rfind("journal2-", 0) == 0 && endsWith(name, ".journal"));
-}
-
-std::vector<JournalPath> namesInFolder(bool temporary) {
+std::vector<JournalPath> namesInFolder(JournalFileKind kind) {
     std::vector<JournalPath> paths;
     DIR* folder = opendir(journalFolder().c_str());
     if (folder == nullptr) {
@@ -83,7 +71,7 @@ std::vector<JournalPath> namesInFolder(bool temporary) {
     }
     while (const dirent* item = readdir(folder)) {
         const std::string name = item->d_name;
-        if (isJournalName(name, temporary)) {
+        if (journalFileKind(name) == kind) {
             paths.push_back(journalFolder() + "/" + name);
         }
     }
@@ -98,8 +86,7 @@ bool journalFolderReady() {
 }
 
 JournalPath journalPathOf(const ProcessIdentity& owner) {
-    return journalFolder() + "/journal2-" + std::to_string(owner.pid) + "-" + std::to_string(owner.creationTime) +
-           ".journal";
+    return journalFolder() + "/" + journalFileName(owner);
 }
 
 float journalLevelLimit() {
@@ -107,11 +94,11 @@ float journalLevelLimit() {
 }
 
 std::vector<JournalPath> journalPaths() {
-    return namesInFolder(false);
+    return namesInFolder(JournalFileKind::Journal);
 }
 
 std::vector<JournalPath> temporaryJournalPaths() {
-    return namesInFolder(true);
+    return namesInFolder(JournalFileKind::Temporary);
 }
 
 JournalFileRead readJournalFile(const JournalPath& journal, std::string& text) {
@@ -143,7 +130,7 @@ JournalFileRead readJournalFile(const JournalPath& journal, std::string& text) {
 
 bool replaceJournalFile(const JournalPath& journal, const std::string& text) {
     const std::string& path = journal.native();
-    const std::string temporary = JournalPath(journal).replace_extension(".tmp").native();
+    const std::string temporary = JournalPath(journal).replace_extension(kTemporaryJournalExtension).native();
     const int file = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
     if (file < 0) {
         return false;
@@ -171,7 +158,7 @@ void removeJournalFile(const JournalPath& journal) {
 
 void setJournalFileAside(const JournalPath& journal) {
     const std::string& path = journal.native();
-    rename(path.c_str(), (path + ".unreadable").c_str());
+    rename(path.c_str(), (path + kSetAsideSuffix).c_str());
 }
 
 unsigned long lastJournalFileError() {

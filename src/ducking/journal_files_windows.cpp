@@ -11,6 +11,7 @@
 #include <initializer_list>
 
 #include "ducking/ducking_journal.h"
+#include "ducking/journal_names.h"
 #include "common/text.h"
 #include "common/handles_windows.h"
 
@@ -42,8 +43,8 @@ bool journalFolderReady() {
 }
 
 JournalPath journalPathOf(const ProcessIdentity& owner) {
-    return journalFolder() + L"\\journal2-" + std::to_wstring(owner.pid) + L"-" + std::to_wstring(owner.creationTime) +
-           L".journal";
+    const std::string name = journalFileName(owner);
+    return journalFolder() + L"\\" + std::wstring(name.begin(), name.end());
 }
 
 float journalLevelLimit() {
@@ -52,30 +53,39 @@ float journalLevelLimit() {
 
 namespace {
 
-std::vector<JournalPath> namesInFolder(std::initializer_list<const wchar_t*> patterns) {
-    std::vector<JournalPath> paths;
-    for (const wchar_t* pattern : patterns) {
-        WIN32_FIND_DATAW found;
-        const HANDLE search = FindFirstFileW((journalFolder() + L"\\" + pattern).c_str(), &found);
-        if (search == INVALID_HANDLE_VALUE) {
-            continue;
-        }
-        do {
-            paths.push_back(journalFolder() + L"\\" + found.cFileName);
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
+// A file name in ASCII, as the naming rule reads it; any other character makes it no journal's.
+std::string asciiName(const wchar_t* name) {
+    std::string ascii;
+    for (; *name != L'\0'; ++name) {
+        ascii.push_back(*name < 0x80 ? static_cast<char>(*name) : '\0');
     }
+    return ascii;
+}
+
+std::vector<JournalPath> namesInFolder(JournalFileKind kind) {
+    std::vector<JournalPath> paths;
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW((journalFolder() + L"\\journal*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return paths;
+    }
+    do {
+        if (journalFileKind(asciiName(found.cFileName)) == kind) {
+            paths.push_back(journalFolder() + L"\\" + found.cFileName);
+        }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
     return paths;
 }
 
 }  // namespace
 
 std::vector<JournalPath> journalPaths() {
-    return namesInFolder({L"journal-*.txt", L"journal2-*.journal"});
+    return namesInFolder(JournalFileKind::Journal);
 }
 
 std::vector<JournalPath> temporaryJournalPaths() {
-    return namesInFolder({L"journal-*.tmp", L"journal2-*.tmp"});
+    return namesInFolder(JournalFileKind::Temporary);
 }
 
 JournalFileRead readJournalFile(const JournalPath& journal, std::string& text) {
@@ -105,7 +115,7 @@ JournalFileRead readJournalFile(const JournalPath& journal, std::string& text) {
 
 bool replaceJournalFile(const JournalPath& journal, const std::string& text) {
     const std::wstring& path = journal.native();
-    const std::wstring temporary = JournalPath(journal).replace_extension(L".tmp").native();
+    const std::wstring temporary = JournalPath(journal).replace_extension(kTemporaryJournalExtension).native();
     {
         const UniqueHandle file(
             CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -128,7 +138,8 @@ void removeJournalFile(const JournalPath& journal) {
 
 void setJournalFileAside(const JournalPath& journal) {
     const std::wstring& path = journal.native();
-    MoveFileExW(path.c_str(), (path + L".unreadable").c_str(), MOVEFILE_REPLACE_EXISTING);
+    const std::wstring aside = path + std::wstring(kSetAsideSuffix, kSetAsideSuffix + sizeof kSetAsideSuffix - 1);
+    MoveFileExW(path.c_str(), aside.c_str(), MOVEFILE_REPLACE_EXISTING);
 }
 
 unsigned long lastJournalFileError() {

@@ -1,4 +1,5 @@
 #include "ducking/ducking_journal.h"
+#include "ducking/journal_names.h"
 
 #include <gtest/gtest.h>
 
@@ -155,6 +156,32 @@ TEST(DuckingJournal, OnlyASessionStillAtTheVolumeWeSetIsPutBack) {
     EXPECT_EQ(recoveryAction(0.4f, 0.4f, 0.16f), RecoveryAction::Restore);
     EXPECT_EQ(recoveryAction(0.16f, 0.4f, 0.16f), RecoveryAction::Restore);
     EXPECT_EQ(recoveryAction(0.5f, 0.4f, 0.16f), RecoveryAction::Drop);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(JournalNames, ThisProgramsJournalAnEarlierOnesAndTheirTemporaryFiles) {
+    EXPECT_EQ(journalFileName({4242, 133791234567890123}), "journal2-4242-133791234567890123.journal");
+    const struct {
+        const char* name;
+        JournalFileKind kind;
+    } cases[] = {
+        {"journal2-1-2.journal", JournalFileKind::Journal},
+        {"journal-1-2.txt", JournalFileKind::Journal},
+        {"journal2-1-2.tmp", JournalFileKind::Temporary},
+        {"journal-1-2.tmp", JournalFileKind::Temporary},
+        {"journal2-1-2.txt", JournalFileKind::Other},
+        {"journal-1-2.journal", JournalFileKind::Other},
+        {"journal2-1-2.journal.unreadable", JournalFileKind::Other},
+        {"Journal-1-2.txt", JournalFileKind::Other},
+        {"recovery.lock", JournalFileKind::Other},
+        {"journal2-", JournalFileKind::Other},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(journalFileKind(c.name), c.kind) << c.name;
+    }
 }
 
 }  // namespace

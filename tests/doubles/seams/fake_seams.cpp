@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "ducking/journal_files.h"
+#include "ducking/journal_names.h"
 
 FakeJournalWorld& fakeJournalWorld() {
     static FakeJournalWorld world;
@@ -28,30 +29,30 @@ bool journalFolderReady() {
     return true;
 }
 JournalPath journalPathOf(const ProcessIdentity& owner) {
-    return JournalPath("journal2-" + std::to_string(owner.pid) + "-" + std::to_string(owner.creationTime) + ".journal");
+    return JournalPath(journalFileName(owner));
 }
 float journalLevelLimit() {
     return fakeJournalWorld().levelLimit;
 }
-std::vector<JournalPath> journalPaths() {
+namespace {
+
+std::vector<JournalPath> namesOfKind(JournalFileKind kind) {
     std::vector<JournalPath> paths;
     for (const auto& [name, text] : fakeJournalWorld().files) {
-        const JournalPath path(name);
-        if ((name.rfind("journal-", 0) == 0 && path.extension() == ".txt") ||
-            (name.rfind("journal2-", 0) == 0 && path.extension() == ".journal")) {
-            paths.push_back(path);
-        }
-    }
-    return paths;
-}
-std::vector<JournalPath> temporaryJournalPaths() {
-    std::vector<JournalPath> paths;
-    for (const auto& [name, text] : fakeJournalWorld().files) {
-        if (name.rfind("journal", 0) == 0 && JournalPath(name).extension() == ".tmp") {
+        if (journalFileKind(name) == kind) {
             paths.emplace_back(name);
         }
     }
     return paths;
+}
+
+}  // namespace
+
+std::vector<JournalPath> journalPaths() {
+    return namesOfKind(JournalFileKind::Journal);
+}
+std::vector<JournalPath> temporaryJournalPaths() {
+    return namesOfKind(JournalFileKind::Temporary);
 }
 JournalFileRead readJournalFile(const JournalPath& path, std::string& text) {
     if (fakeJournalWorld().refused.count(nameOf(path)) > 0) {
@@ -77,7 +78,7 @@ void removeJournalFile(const JournalPath& path) {
 }
 void setJournalFileAside(const JournalPath& path) {
     auto& files = fakeJournalWorld().files;
-    files[nameOf(path) + ".unreadable"] = files[nameOf(path)];
+    files[nameOf(path) + kSetAsideSuffix] = files[nameOf(path)];
     files.erase(nameOf(path));
 }
 unsigned long lastJournalFileError() {
