@@ -10,19 +10,7 @@
 #   bench/recogniser.sh [work folder, default build/bench/recogniser] [seconds of silence ahead, default 3]
 set -eu
 cd "$(dirname "$0")/.."
-scripts/setup.sh
-packages="flite pocketsphinx pocketsphinx-en-us sox"
-missing=""
-for package in $packages; do
-    dpkg -s "$package" >/dev/null 2>&1 || missing="$missing $package"
-done
-if [ -n "$missing" ]; then
-    echo "Installing:$missing"
-    sudo_cmd=""
-    [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
-    $sudo_cmd apt-get update
-    DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y --no-install-recommends $missing
-fi
+scripts/setup.sh flite pocketsphinx pocketsphinx-en-us
 cmake --preset bench >/dev/null
 cmake --build --preset bench --target quillmere
 program="$PWD/build/bench/src/quillmere"
