@@ -46,6 +46,31 @@ bool lists(const JournalEntry& entry, const AudioSession& session) {
     return entry.identifier == session.identifier || (!entry.key.empty() && entry.key == session.key);
 }
 
+enum class Recovered { Back, Dropped, Kept };
+
+// The recovery rule on one session an ended run's entry lists, now at `current`: put back while
+// still at the volume that run set (logged when `log`), forgotten when the user changed it since,
+// kept for a later try when its volume cannot be read or set.
+Recovered recoverSession(SessionVolumes& sessions, std::size_t session, std::optional<float> current,
+                         const JournalEntry& entry, bool log) {
+    switch (recoveryAction(current, entry.set, entry.previousSet, sessions.levelMatch())) {
+        case RecoveryAction::Restore: {
+            PlatformError error = 0;
+            if (!sessions.setLevel(session, entry.before, error)) {
+                return Recovered::Kept;
+            }
+            sessions.remember(session, entry.before);
+            if (log) {
+                LogLine() << kRecoveredPrefix << entry.before;
+            }
+            return Recovered::Back;
+        }
+        case RecoveryAction::Drop: return Recovered::Dropped;
+        case RecoveryAction::Keep: return Recovered::Kept;
+    }
+    return Recovered::Kept;
+}
+
 }  // namespace
 
 void DuckingEngine::EndedRunJournals::refresh(const ProcessIdentity& self) {
@@ -167,18 +192,10 @@ bool DuckingEngine::settleEndedRun(std::size_t session, const AudioSession& foun
     if (entry == entries.end()) {
         return false;
     }
-    PlatformError error = 0;
-    switch (recoveryAction(level, entry->set, entry->previousSet, sessions_.levelMatch())) {
-        case RecoveryAction::Restore:
-            if (!sessions_.setLevel(session, entry->before, error)) {
-                return false;  // still at the volume that run set: not an original
-            }
-            sessions_.remember(session, entry->before);
-            LogLine() << kRecoveredPrefix << entry->before;
-            level = entry->before;
-            break;
-        case RecoveryAction::Drop: break;  // the user's own volume since
-        case RecoveryAction::Keep: return false;
+    switch (recoverSession(sessions_, session, level, *entry, true)) {
+        case Recovered::Back: level = entry->before; break;
+        case Recovered::Dropped: break;      // the user's own volume since
+        case Recovered::Kept: return false;  // still at the volume that run set: not an original
     }
     entries.erase(entry);
     rewriteJournal(*stored);
@@ -328,21 +345,8 @@ void recover(SessionVolumes& sessions, StoredJournal& stored, bool logRestored) 
         if (sessions.openVolume(session, error)) {
             current = sessions.readLevel(session, error);
         }
-        switch (recoveryAction(current, entry.set, entry.previousSet, sessions.levelMatch())) {
-            case RecoveryAction::Restore:
-                if (!sessions.setLevel(session, entry.before, error)) {
-                    kept.insert(entry.identifier);
-                    break;
-                }
-                sessions.remember(session, entry.before);
-                if (logRestored) {
-                    LogLine() << kRecoveredPrefix << entry.before;
-                }
-                finished.insert(entry.identifier);
-                break;
-            case RecoveryAction::Drop: finished.insert(entry.identifier); break;
-            case RecoveryAction::Keep: kept.insert(entry.identifier); break;
-        }
+        (recoverSession(sessions, session, current, entry, logRestored) == Recovered::Kept ? kept : finished)
+            .insert(entry.identifier);
     }
     sessions.endWalk();
     const bool unseenGone = !sameServer || (walked && !sessions.unseenMayReturn());
