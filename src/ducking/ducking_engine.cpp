@@ -75,7 +75,7 @@ Recovered recoverSession(SessionVolumes& sessions, std::size_t session, std::opt
 
 void DuckingEngine::EndedRunJournals::refresh(const ProcessIdentity& self) {
     std::set<JournalPath> ended;
-    for (const JournalPath& path : journalPaths()) {
+    for (const JournalPath& path : journalFiles(JournalFileKind::Journal)) {
         const std::optional<ProcessIdentity> owner = ownerNamedBy(path);
         if (owner && !(*owner == self) && !isProcessAlive(*owner)) {
             ended.insert(path);

@@ -22,10 +22,14 @@ bool journalFolderReady();
 // earlier program reads by (journal-*.txt, version 1) does not match: an earlier program never
 // sets a newer one's journal aside. Its temporary file beside it ends in .tmp.
 JournalPath journalPathOf(const ProcessIdentity& owner);
-// Every journal file in the folder, of either version.
-std::vector<JournalPath> journalPaths();
-// Every temporary file a journal's writer left beside it (journal-*.tmp, journal2-*.tmp).
-std::vector<JournalPath> temporaryJournalPaths();
+// The folder's files that may be journals' (at least every one whose name begins with
+// "journal"), each with its name as the naming rule (journal_names.h) reads it: its bytes
+// (Linux), or in ASCII with every other character read as a NUL (Windows).
+struct JournalFolderFile {
+    std::string name;
+    JournalPath path;
+};
+std::vector<JournalFolderFile> journalFolderFiles();
 // The highest volume a journal's entry may hold here: 1 on Windows, none on Linux.
 float journalLevelLimit();
 // Reads the whole file into `text`, never more than one byte past the journal's size limit.

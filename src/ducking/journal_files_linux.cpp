@@ -63,23 +63,21 @@ const std::string& journalFolder() {
     return folder;
 }
 
-std::vector<JournalPath> namesInFolder(JournalFileKind kind) {
-    std::vector<JournalPath> paths;
+}  // namespace
+
+std::vector<JournalFolderFile> journalFolderFiles() {
+    std::vector<JournalFolderFile> files;
     DIR* folder = opendir(journalFolder().c_str());
     if (folder == nullptr) {
-        return paths;
+        return files;
     }
     while (const dirent* item = readdir(folder)) {
         const std::string name = item->d_name;
-        if (journalFileKind(name) == kind) {
-            paths.push_back(journalFolder() + "/" + name);
-        }
+        files.push_back({name, journalFolder() + "/" + name});
     }
     closedir(folder);
-    return paths;
+    return files;
 }
-
-}  // namespace
 
 bool journalFolderReady() {
     return !journalFolder().empty();
@@ -91,14 +89,6 @@ JournalPath journalPathOf(const ProcessIdentity& owner) {
 
 float journalLevelLimit() {
     return std::numeric_limits<float>::infinity();
-}
-
-std::vector<JournalPath> journalPaths() {
-    return namesInFolder(JournalFileKind::Journal);
-}
-
-std::vector<JournalPath> temporaryJournalPaths() {
-    return namesInFolder(JournalFileKind::Temporary);
 }
 
 JournalFileRead readJournalFile(const JournalPath& journal, std::string& text) {

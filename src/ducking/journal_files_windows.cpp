@@ -62,30 +62,20 @@ std::string asciiName(const wchar_t* name) {
     return ascii;
 }
 
-std::vector<JournalPath> namesInFolder(JournalFileKind kind) {
-    std::vector<JournalPath> paths;
+}  // namespace
+
+std::vector<JournalFolderFile> journalFolderFiles() {
+    std::vector<JournalFolderFile> files;
     WIN32_FIND_DATAW found;
     const HANDLE search = FindFirstFileW((journalFolder() + L"\\journal*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) {
-        return paths;
+        return files;
     }
     do {
-        if (journalFileKind(asciiName(found.cFileName)) == kind) {
-            paths.push_back(journalFolder() + L"\\" + found.cFileName);
-        }
+        files.push_back({asciiName(found.cFileName), journalFolder() + L"\\" + found.cFileName});
     } while (FindNextFileW(search, &found));
     FindClose(search);
-    return paths;
-}
-
-}  // namespace
-
-std::vector<JournalPath> journalPaths() {
-    return namesInFolder(JournalFileKind::Journal);
-}
-
-std::vector<JournalPath> temporaryJournalPaths() {
-    return namesInFolder(JournalFileKind::Temporary);
+    return files;
 }
 
 JournalFileRead readJournalFile(const JournalPath& journal, std::string& text) {

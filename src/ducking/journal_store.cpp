@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstdint>
 #include <system_error>
+#include <utility>
 
 #include "common/log.h"
 #include "common/protocol_text.h"
@@ -60,12 +61,22 @@ bool OwnJournal::persist(const DuckingLedger& ledger, const std::string& server)
     return true;
 }
 
+std::vector<JournalPath> journalFiles(JournalFileKind kind) {
+    std::vector<JournalPath> paths;
+    for (JournalFolderFile& file : journalFolderFiles()) {
+        if (journalFileKind(file.name) == kind) {
+            paths.push_back(std::move(file.path));
+        }
+    }
+    return paths;
+}
+
 std::vector<StoredJournal> readJournals() {
     std::vector<StoredJournal> journals;
     if (!journalFolderReady()) {
         return journals;
     }
-    for (const JournalPath& path : journalPaths()) {
+    for (const JournalPath& path : journalFiles(JournalFileKind::Journal)) {
         if (std::optional<ReadJournal> read = readOrSetAside(path)) {
             journals.push_back({path, std::move(read->journal), std::move(read->unreadableLines)});
         }
@@ -124,12 +135,12 @@ void forEachEndedRunJournal(const ProcessIdentity& self, const std::function<voi
         const std::optional<ProcessIdentity> owner = ownerNamedBy(path);
         return owner && (*owner == self || isProcessAlive(*owner));
     };
-    for (const JournalPath& temporary : temporaryJournalPaths()) {
+    for (const JournalPath& temporary : journalFiles(JournalFileKind::Temporary)) {
         if (!running(temporary)) {
             removeJournalFile(temporary);  // its writer ended before the rename
         }
     }
-    for (const JournalPath& path : journalPaths()) {
+    for (const JournalPath& path : journalFiles(JournalFileKind::Journal)) {
         if (running(path)) {
             continue;
         }

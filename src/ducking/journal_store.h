@@ -9,6 +9,7 @@
 #include "common/process_identity.h"
 #include "ducking/ducking_journal.h"
 #include "ducking/journal_files.h"
+#include "ducking/journal_names.h"
 
 // The journals on disk: one file per running program in the user's own folder for such state
 // (Windows: SHGetKnownFolderPath(FOLDERID_LocalAppData)\Quillmere\ducking; Linux:
@@ -36,6 +37,9 @@ private:
     std::optional<std::uint64_t> written_;
     bool failureReported_ = false;
 };
+
+// The folder's files of that kind, in the folder's order.
+std::vector<JournalPath> journalFiles(JournalFileKind kind);
 
 struct StoredJournal {
     JournalPath path;

@@ -34,25 +34,12 @@ JournalPath journalPathOf(const ProcessIdentity& owner) {
 float journalLevelLimit() {
     return fakeJournalWorld().levelLimit;
 }
-namespace {
-
-std::vector<JournalPath> namesOfKind(JournalFileKind kind) {
-    std::vector<JournalPath> paths;
+std::vector<JournalFolderFile> journalFolderFiles() {
+    std::vector<JournalFolderFile> files;
     for (const auto& [name, text] : fakeJournalWorld().files) {
-        if (journalFileKind(name) == kind) {
-            paths.emplace_back(name);
-        }
+        files.push_back({name, JournalPath(name)});
     }
-    return paths;
-}
-
-}  // namespace
-
-std::vector<JournalPath> journalPaths() {
-    return namesOfKind(JournalFileKind::Journal);
-}
-std::vector<JournalPath> temporaryJournalPaths() {
-    return namesOfKind(JournalFileKind::Temporary);
+    return files;
 }
 JournalFileRead readJournalFile(const JournalPath& path, std::string& text) {
     if (fakeJournalWorld().refused.count(nameOf(path)) > 0) {
