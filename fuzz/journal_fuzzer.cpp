@@ -1,15 +1,19 @@
 // The ducking journal's reader over arbitrary text. Properties: whatever it accepts holds only
 // finite volumes from 0 (within 0..1 in version 1) and distinct identifiers, and reads back from
-// its own writing unchanged, bit for bit, with no unreadable line.
+// its own writing unchanged, bit for bit, with no unreadable line. Its file name beside it: the
+// name written for any owner (one made of the input's first bytes) is a journal's and gives that
+// owner back, and an owner read from the input as a name is one whose name gives it back.
 
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <set>
+#include <string>
 #include <string_view>
 
 #include "ducking/ducking_journal.h"
+#include "ducking/journal_names.h"
 
 namespace {
 
@@ -17,10 +21,27 @@ bool sameBits(float a, float b) {
     return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
+void checkNameOf(const ProcessIdentity& owner) {
+    const std::string name = journalFileName(owner);
+    if (journalFileKind(name) != JournalFileKind::Journal || !(ownerNamedBy(name) == owner)) {
+        std::abort();
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::optional<ReadJournal> read = parseJournal(std::string_view(reinterpret_cast<const char*>(data), size));
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    ProcessIdentity owner;
+    if (size >= sizeof owner.pid + sizeof owner.creationTime) {
+        std::memcpy(&owner.pid, data, sizeof owner.pid);
+        std::memcpy(&owner.creationTime, data + sizeof owner.pid, sizeof owner.creationTime);
+        checkNameOf(owner);
+    }
+    if (const std::optional<ProcessIdentity> named = ownerNamedBy(text)) {
+        checkNameOf(*named);
+    }
+    const std::optional<ReadJournal> read = parseJournal(text);
     if (!read) {
         return 0;
     }

@@ -13,6 +13,7 @@
 #include "common/run_state.h"
 #include "ducking/ducking_journal.h"
 #include "ducking/ducking_policy.h"
+#include "ducking/journal_identity.h"
 
 // The journals of the other programs that run now, read once per pass and only when a session
 // is about to be lowered.
@@ -24,7 +25,7 @@ public:
         if (!read_) {
             read_ = true;
             for (StoredJournal& stored : readJournals()) {
-                if (!(stored.journal.owner == self_) && isProcessAlive(stored.journal.owner)) {
+                if (ownerState(stored.journal.owner, self_) == OwnerState::Live) {
                     journals_.push_back(std::move(stored.journal));
                 }
             }
@@ -76,8 +77,8 @@ Recovered recoverSession(SessionVolumes& sessions, std::size_t session, std::opt
 void DuckingEngine::EndedRunJournals::refresh(const ProcessIdentity& self) {
     std::set<JournalPath> ended;
     for (const JournalPath& path : journalFiles(JournalFileKind::Journal)) {
-        const std::optional<ProcessIdentity> owner = ownerNamedBy(path);
-        if (owner && !(*owner == self) && !isProcessAlive(*owner)) {
+        const std::optional<ProcessIdentity> owner = ownerNamedBy(path.filename().string());
+        if (owner && ownerState(*owner, self) == OwnerState::Ended) {
             ended.insert(path);
         }
     }
@@ -97,7 +98,7 @@ void DuckingEngine::EndedRunJournals::refresh(const ProcessIdentity& self) {
 std::optional<JournalPath> DuckingEngine::EndedRunJournals::listing(const AudioSession& session,
                                                                     const std::string& server) const {
     for (const StoredJournal& stored : journals_) {
-        if (!stored.journal.server.empty() && stored.journal.server != server) {
+        if (!appliesToServer(stored.journal, server)) {
             continue;  // another server instance's: never applied to a stream
         }
         for (const JournalEntry& entry : stored.journal.entries) {
@@ -317,7 +318,7 @@ namespace {
 // a session. An entry whose session is gone for good (another instance's, or one a walk no
 // longer finds where sessions never come back) goes, once its application's memory is set back.
 void recover(SessionVolumes& sessions, StoredJournal& stored, bool logRestored) {
-    const bool sameServer = stored.journal.server.empty() || stored.journal.server == sessions.server();
+    const bool sameServer = appliesToServer(stored.journal, sessions.server());
     std::map<std::wstring, const JournalEntry*> byIdentifier;
     std::map<std::string, const JournalEntry*> byKey;
     for (const JournalEntry& entry : stored.journal.entries) {

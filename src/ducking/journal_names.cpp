@@ -1,5 +1,8 @@
 #include "ducking/journal_names.h"
 
+#include <charconv>
+#include <system_error>
+
 namespace {
 
 bool startsWith(const std::string& name, const char* start) {
@@ -14,6 +17,23 @@ bool endsWith(const std::string& name, const std::string& end) {
 
 std::string journalFileName(const ProcessIdentity& owner) {
     return "journal2-" + std::to_string(owner.pid) + "-" + std::to_string(owner.creationTime) + ".journal";
+}
+
+std::optional<ProcessIdentity> ownerNamedBy(const std::string& name) {
+    const std::size_t dash = name.find('-');
+    const std::size_t second = name.find('-', dash + 1);
+    const std::size_t dot = name.find('.', second + 1);
+    if (dash == std::string::npos || second == std::string::npos || dot == std::string::npos) {
+        return std::nullopt;
+    }
+    ProcessIdentity owner;
+    const char* text = name.data();
+    const auto pid = std::from_chars(text + dash + 1, text + second, owner.pid);
+    const auto time = std::from_chars(text + second + 1, text + dot, owner.creationTime);
+    if (pid.ec != std::errc() || pid.ptr != text + second || time.ec != std::errc() || time.ptr != text + dot) {
+        return std::nullopt;
+    }
+    return owner;
 }
 
 JournalFileKind journalFileKind(const std::string& name) {

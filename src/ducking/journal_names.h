@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "common/process_identity.h"
@@ -12,6 +13,8 @@
 //   any of them with .unreadable added       set aside for a person to read
 
 std::string journalFileName(const ProcessIdentity& owner);
+// The owner a journal's or temporary file's name gives, of either version.
+std::optional<ProcessIdentity> ownerNamedBy(const std::string& name);
 
 enum class JournalFileKind { Journal, Temporary, Other };
 JournalFileKind journalFileKind(const std::string& name);

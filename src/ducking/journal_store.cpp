@@ -1,33 +1,15 @@
 #include "ducking/journal_store.h"
 
-#include <charconv>
 #include <cstdint>
-#include <system_error>
 #include <utility>
 
 #include "common/log.h"
 #include "common/protocol_text.h"
 #include "ducking/ducking_ledger.h"
 #include "ducking/journal_files.h"
+#include "ducking/journal_identity.h"
 
 namespace {
-
-std::optional<ReadJournal> readOrSetAside(const JournalPath& path) {
-    std::string text;
-    const JournalFileRead outcome = readJournalFile(path, text);
-    if (outcome == JournalFileRead::Gone) {
-        return std::nullopt;  // gone meanwhile
-    }
-    std::optional<ReadJournal> read;
-    if (outcome == JournalFileRead::Read) {
-        read = parseJournal(text, journalLevelLimit());
-    }
-    if (!read) {
-        setJournalFileAside(path);
-        LogLine() << kJournalUnreadablePrefix << journalPathText(path);
-    }
-    return read;
-}
 
 // Before an ended run's journal is recovered: its lines that cannot be read are named, and go
 // with the rewrite that follows the recovery.
@@ -77,8 +59,8 @@ std::vector<StoredJournal> readJournals() {
         return journals;
     }
     for (const JournalPath& path : journalFiles(JournalFileKind::Journal)) {
-        if (std::optional<ReadJournal> read = readOrSetAside(path)) {
-            journals.push_back({path, std::move(read->journal), std::move(read->unreadableLines)});
+        if (std::optional<StoredJournal> stored = readJournalAt(path)) {
+            journals.push_back(std::move(*stored));
         }
     }
     return journals;
@@ -92,8 +74,18 @@ std::optional<StoredJournal> readJournalOf(const ProcessIdentity& owner) {
 }
 
 std::optional<StoredJournal> readJournalAt(const JournalPath& path) {
-    std::optional<ReadJournal> read = readOrSetAside(path);
+    std::string text;
+    const JournalFileRead outcome = readJournalFile(path, text);
+    if (outcome == JournalFileRead::Gone) {
+        return std::nullopt;  // gone meanwhile
+    }
+    std::optional<ReadJournal> read;
+    if (outcome == JournalFileRead::Read) {
+        read = parseJournal(text, journalLevelLimit());
+    }
     if (!read) {
+        setJournalFileAside(path);
+        LogLine() << kJournalUnreadablePrefix << journalPathText(path);
         return std::nullopt;
     }
     return StoredJournal{path, std::move(read->journal), std::move(read->unreadableLines)};
@@ -107,24 +99,6 @@ void rewriteJournal(const StoredJournal& stored) {
     }
 }
 
-std::optional<ProcessIdentity> ownerNamedBy(const JournalPath& path) {
-    const std::string name = path.filename().string();
-    const std::size_t dash = name.find('-');
-    const std::size_t second = name.find('-', dash + 1);
-    const std::size_t dot = name.find('.', second + 1);
-    if (dash == std::string::npos || second == std::string::npos || dot == std::string::npos) {
-        return std::nullopt;
-    }
-    ProcessIdentity owner;
-    const char* text = name.data();
-    const auto pid = std::from_chars(text + dash + 1, text + second, owner.pid);
-    const auto time = std::from_chars(text + second + 1, text + dot, owner.creationTime);
-    if (pid.ec != std::errc() || pid.ptr != text + second || time.ec != std::errc() || time.ptr != text + dot) {
-        return std::nullopt;
-    }
-    return owner;
-}
-
 void forEachEndedRunJournal(const ProcessIdentity& self, const std::function<void(StoredJournal&)>& recover) {
     const JournalRecoveryLock lock;
     if (!journalFolderReady()) {
@@ -132,8 +106,8 @@ void forEachEndedRunJournal(const ProcessIdentity& self, const std::function<voi
     }
     // A running program's files, as their names say, are neither read nor touched.
     const auto running = [&self](const JournalPath& path) {
-        const std::optional<ProcessIdentity> owner = ownerNamedBy(path);
-        return owner && (*owner == self || isProcessAlive(*owner));
+        const std::optional<ProcessIdentity> owner = ownerNamedBy(path.filename().string());
+        return owner && ownerState(*owner, self) != OwnerState::Ended;
     };
     for (const JournalPath& temporary : journalFiles(JournalFileKind::Temporary)) {
         if (!running(temporary)) {
@@ -144,13 +118,12 @@ void forEachEndedRunJournal(const ProcessIdentity& self, const std::function<voi
         if (running(path)) {
             continue;
         }
-        std::optional<ReadJournal> read = readOrSetAside(path);
-        if (!read || read->journal.owner == self || isProcessAlive(read->journal.owner)) {
+        std::optional<StoredJournal> stored = readJournalAt(path);
+        if (!stored || ownerState(stored->journal.owner, self) != OwnerState::Ended) {
             continue;
         }
-        StoredJournal stored{path, std::move(read->journal), std::move(read->unreadableLines)};
-        reportUnreadableLines(stored);
-        recover(stored);
+        reportUnreadableLines(*stored);
+        recover(*stored);
     }
 }
 

@@ -56,9 +56,6 @@ std::optional<StoredJournal> readJournalAt(const JournalPath& path);
 // Replaces a journal with what is left of it, or removes it when nothing is.
 void rewriteJournal(const StoredJournal& stored);
 
-// The owner a journal's or temporary file's name gives (journal2-<pid>-<creation time>.journal).
-std::optional<ProcessIdentity> ownerNamedBy(const JournalPath& path);
-
 // Under the recovery lock, hands `recover` every journal of a program that has ended (never
 // self's; a file whose name names a running program is not even read), after removing the
 // temporary files such programs left; or the journal of that owner if there is a readable one, each unreadable line of

@@ -184,4 +184,29 @@ TEST(JournalNames, ThisProgramsJournalAnEarlierOnesAndTheirTemporaryFiles) {
     }
 }
 
+TEST(JournalNames, AFileNameGivesBackItsOwner) {
+    for (const ProcessIdentity owner : {ProcessIdentity{4242, 133791234567890123}, ProcessIdentity{0, 0},
+                                        ProcessIdentity{4294967295u, 18446744073709551615ull}}) {
+        EXPECT_EQ(ownerNamedBy(journalFileName(owner)), owner) << journalFileName(owner);
+    }
+    const struct {
+        const char* name;
+        std::optional<ProcessIdentity> owner;
+    } cases[] = {
+        {"journal-7-8.txt", ProcessIdentity{7, 8}},
+        {"journal2-7-8.tmp", ProcessIdentity{7, 8}},
+        {"journal2-4294967296-8.journal", std::nullopt},
+        {"journal2-7-18446744073709551616.journal", std::nullopt},
+        {"journal2-+7-8.journal", std::nullopt},
+        {"journal2-7-8x.journal", std::nullopt},
+        {"journal2-7-.journal", std::nullopt},
+        {"journal2-7.journal", std::nullopt},
+        {"journal2-7-8", std::nullopt},
+        {"recovery.lock", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ownerNamedBy(c.name), c.owner) << c.name;
+    }
+}
+
 }  // namespace

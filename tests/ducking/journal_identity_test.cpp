@@ -1,0 +1,52 @@
+// What a journal belongs to: whose it is, over the fake set of running processes, and which
+// sound server's sessions it may touch.
+
+#include "ducking/journal_identity.h"
+
+#include <gtest/gtest.h>
+
+#include "doubles/seams/fake_seams.h"
+
+namespace {
+
+TEST(JournalIdentity, AnOwnerIsThisProgramAnotherThatRunsOrARunThatEnded) {
+    struct Case {
+        const char* name;
+        ProcessIdentity owner;
+        OwnerState state;
+    };
+    const ProcessIdentity self{100, 1};
+    const Case cases[] = {
+        {"this program, never asked after", {100, 1}, OwnerState::Self},
+        {"another program that runs", {7, 8}, OwnerState::Live},
+        {"a program that ended", {5, 6}, OwnerState::Ended},
+        {"this program's id, another creation time", {100, 2}, OwnerState::Ended},
+    };
+    resetFakeSeams();
+    fakeJournalWorld().running = {{7, 8}};  // not even this program: its own state is known
+    for (const Case& c : cases) {
+        EXPECT_EQ(ownerState(c.owner, self), c.state) << c.name;
+    }
+}
+
+TEST(JournalIdentity, AJournalAppliesToItsOwnServerInstanceOrWhereItNamesNone) {
+    struct Case {
+        const char* name;
+        const char* journalServer;
+        const char* server;
+        bool applies;
+    };
+    const Case cases[] = {
+        {"no server named (Windows, version 1)", "", "pulse 1", true},
+        {"the same instance", "pulse 1", "pulse 1", true},
+        {"another instance of the server", "pulse 0", "pulse 1", false},
+        {"a server's journal where there is none", "pulse 1", "", false},
+    };
+    for (const Case& c : cases) {
+        Journal journal;
+        journal.server = c.journalServer;
+        EXPECT_EQ(appliesToServer(journal, c.server), c.applies) << c.name;
+    }
+}
+
+}  // namespace
