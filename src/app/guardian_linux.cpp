@@ -13,7 +13,7 @@
 #include "common/log.h"
 #include "common/protocol_text.h"
 #include "common/pulse_connection_linux.h"
-#include "ducking/ducking_engine.h"
+#include "ducking/journal_recovery.h"
 #include "ducking/session_volumes_linux.h"
 
 namespace {

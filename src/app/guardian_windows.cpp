@@ -9,7 +9,7 @@
 #include "common/process_identity_windows.h"
 #include "common/protocol_text.h"
 #include "common/handles_windows.h"
-#include "ducking/ducking_engine.h"
+#include "ducking/journal_recovery.h"
 #include "ducking/journal_store.h"
 #include "ducking/session_volumes_windows.h"
 

@@ -1,7 +1,5 @@
 #include "ducking/ducking_engine.h"
 
-#include <algorithm>
-#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -14,6 +12,7 @@
 #include "ducking/ducking_journal.h"
 #include "ducking/ducking_policy.h"
 #include "ducking/journal_identity.h"
+#include "ducking/journal_recovery.h"
 
 // The journals of the other programs that run now, read once per pass and only when a session
 // is about to be lowered.
@@ -39,41 +38,6 @@ private:
     std::vector<Journal> journals_;
 };
 
-namespace {
-
-// Whether a journal's entry names this session: by its identifier, or by the application's key
-// (a Linux stream that came back gets a new index).
-bool lists(const JournalEntry& entry, const AudioSession& session) {
-    return entry.identifier == session.identifier || (!entry.key.empty() && entry.key == session.key);
-}
-
-enum class Recovered { Back, Dropped, Kept };
-
-// The recovery rule on one session an ended run's entry lists, now at `current`: put back while
-// still at the volume that run set (logged when `log`), forgotten when the user changed it since,
-// kept for a later try when its volume cannot be read or set.
-Recovered recoverSession(SessionVolumes& sessions, std::size_t session, std::optional<float> current,
-                         const JournalEntry& entry, bool log) {
-    switch (recoveryAction(current, entry.set, entry.previousSet, sessions.levelMatch())) {
-        case RecoveryAction::Restore: {
-            PlatformError error = 0;
-            if (!sessions.setLevel(session, entry.before, error)) {
-                return Recovered::Kept;
-            }
-            sessions.remember(session, entry.before);
-            if (log) {
-                LogLine() << kRecoveredPrefix << entry.before;
-            }
-            return Recovered::Back;
-        }
-        case RecoveryAction::Drop: return Recovered::Dropped;
-        case RecoveryAction::Keep: return Recovered::Kept;
-    }
-    return Recovered::Kept;
-}
-
-}  // namespace
-
 void DuckingEngine::EndedRunJournals::refresh(const ProcessIdentity& self) {
     std::set<JournalPath> ended;
     for (const JournalPath& path : journalFiles(JournalFileKind::Journal)) {
@@ -98,13 +62,10 @@ void DuckingEngine::EndedRunJournals::refresh(const ProcessIdentity& self) {
 std::optional<JournalPath> DuckingEngine::EndedRunJournals::listing(const AudioSession& session,
                                                                     const std::string& server) const {
     for (const StoredJournal& stored : journals_) {
-        if (!appliesToServer(stored.journal, server)) {
-            continue;  // another server instance's: never applied to a stream
-        }
-        for (const JournalEntry& entry : stored.journal.entries) {
-            if (lists(entry, session)) {
-                return stored.path;
-            }
+        const std::vector<JournalEntry>& entries = stored.journal.entries;
+        // Another server instance's journal is never applied to a stream.
+        if (appliesToServer(stored.journal, server) && listedEntry(entries, session) != entries.end()) {
+            return stored.path;
         }
     }
     return std::nullopt;
@@ -188,8 +149,7 @@ bool DuckingEngine::settleEndedRun(std::size_t session, const AudioSession& foun
         return false;  // recovered meanwhile: its volume is read again on a later pass
     }
     auto& entries = stored->journal.entries;
-    const auto entry =
-        std::find_if(entries.begin(), entries.end(), [&](const JournalEntry& e) { return lists(e, found); });
+    const auto entry = listedEntry(entries, found);
     if (entry == entries.end()) {
         return false;
     }
@@ -309,72 +269,4 @@ void DuckingEngine::run(std::uint32_t targetPid, RunState& state) {
                 break;
         }
     }
-}
-
-namespace {
-
-// Applies the recovery rule to one journal's sessions and rewrites it with what is left. An
-// identifier is valid in its own server instance only: an entry of another is never applied to
-// a session. An entry whose session is gone for good (another instance's, or one a walk no
-// longer finds where sessions never come back) goes, once its application's memory is set back.
-void recover(SessionVolumes& sessions, StoredJournal& stored, bool logRestored) {
-    const bool sameServer = appliesToServer(stored.journal, sessions.server());
-    std::map<std::wstring, const JournalEntry*> byIdentifier;
-    std::map<std::string, const JournalEntry*> byKey;
-    for (const JournalEntry& entry : stored.journal.entries) {
-        byIdentifier.emplace(entry.identifier, &entry);
-        if (!entry.key.empty()) {
-            byKey.emplace(entry.key, &entry);
-        }
-    }
-    // A journal's entry is done once put back or dropped, unless another session of the same
-    // identifier had to keep it.
-    std::set<std::wstring> finished;
-    std::set<std::wstring> kept;
-    std::vector<AudioSession> found;
-    const bool walked = sameServer && sessions.walk(found);
-    for (std::size_t session = 0; walked && session < found.size(); ++session) {
-        // By identifier, else by the application's key: a Linux stream that came back.
-        const auto byId = byIdentifier.find(found[session].identifier);
-        const auto byApp = found[session].key.empty() ? byKey.end() : byKey.find(found[session].key);
-        if (byId == byIdentifier.end() && byApp == byKey.end()) {
-            continue;
-        }
-        const JournalEntry& entry = byId != byIdentifier.end() ? *byId->second : *byApp->second;
-        PlatformError error = 0;
-        std::optional<float> current;
-        if (sessions.openVolume(session, error)) {
-            current = sessions.readLevel(session, error);
-        }
-        (recoverSession(sessions, session, current, entry, logRestored) == Recovered::Kept ? kept : finished)
-            .insert(entry.identifier);
-    }
-    sessions.endWalk();
-    const bool unseenGone = !sameServer || (walked && !sessions.unseenMayReturn());
-    std::vector<JournalEntry> left;
-    for (const JournalEntry& entry : stored.journal.entries) {
-        const bool done = finished.count(entry.identifier) > 0;
-        const bool keep = kept.count(entry.identifier) > 0;
-        if (!done && !keep && unseenGone) {
-            if (!entry.key.empty()) {
-                sessions.rememberKey(entry.key, entry.before);
-            }
-            continue;
-        }
-        if (!done || keep) {
-            left.push_back(entry);
-        }
-    }
-    stored.journal.entries = std::move(left);
-    rewriteJournal(stored);
-}
-
-}  // namespace
-
-void recoverEndedRunsJournals(SessionVolumes& sessions, const ProcessIdentity& self) {
-    forEachEndedRunJournal(self, [&](StoredJournal& stored) { recover(sessions, stored, true); });
-}
-
-void recoverJournalOf(SessionVolumes& sessions, const ProcessIdentity& owner) {
-    forJournalOf(owner, [&](StoredJournal& stored) { recover(sessions, stored, false); });
 }

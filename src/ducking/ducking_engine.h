@@ -84,14 +84,3 @@ private:
     // Identifiers whose new ratio could not be journaled: set to it on the next pass.
     std::set<std::wstring> reapplyOwed_;
 };
-
-// Recovery of journals whose program ended without putting its volumes back: a session still
-// at the volume that program set gets its volume from before; one the user changed meanwhile is
-// left as it is, and forgotten; one not found, or whose volume cannot be read or set, stays in
-// the journal for a later try.
-
-// At a capture's start: every journal whose owner is gone, each session put back logged with
-// kRecoveredPrefix and its volume.
-void recoverEndedRunsJournals(SessionVolumes& sessions, const ProcessIdentity& self);
-// The guardian, once its program has ended: that program's journal only, without a line.
-void recoverJournalOf(SessionVolumes& sessions, const ProcessIdentity& owner);

@@ -12,6 +12,7 @@
 
 #include "doubles/seams/fake_seams.h"
 #include "ducking/ducking_journal.h"
+#include "ducking/journal_recovery.h"
 
 namespace {
 
@@ -335,6 +336,28 @@ TEST_F(DuckingEngineTest, WhereASessionNeverComesBackItsEntryGoesOnceItsApplicat
         "quillmere ducking journal 2\nowner 7 8\nserver pulse%00201\nlowered 0.5 0.25 sink-input:9 k\nend\n";
     recoverEndedRunsJournals(server, fakeJournalWorld().self);
     EXPECT_EQ(files().count("journal2-7-8.journal"), 1u);
+}
+
+TEST(JournalRecovery, ASessionsEntryIsTheOneOfItsIdentifierElseTheFirstOfItsApplicationsKey) {
+    const std::vector<JournalEntry> entries = {{L"sink-input:3", 0.5f, 0.25f, false, std::nullopt, "app"},
+                                               {L"sink-input:12", 0.8f, 0.4f, false, std::nullopt, "app"},
+                                               {L"plain", 0.5f, 0.25f, false, std::nullopt, ""}};
+    struct Case {
+        const char* name;
+        AudioSession session;
+        std::ptrdiff_t entry;  // -1: none
+    };
+    const Case cases[] = {
+        {"its identifier's, before an earlier entry of its key", {L"sink-input:12", 40, true, "app"}, 1},
+        {"back under a new index: the first of its key", {L"sink-input:40", 40, true, "app"}, 0},
+        {"by identifier alone where there are no keys", {L"plain", 20, true, ""}, 2},
+        {"no key matches an entry without one", {L"other", 20, true, ""}, -1},
+        {"neither listed", {L"other", 20, true, "another app"}, -1},
+    };
+    for (const Case& c : cases) {
+        const auto entry = listedEntry(entries, c.session);
+        EXPECT_EQ(entry == entries.end() ? -1 : entry - entries.begin(), c.entry) << c.name;
+    }
 }
 
 TEST_F(DuckingEngineTest, AtTheStartARunningProgramsFilesAreLeftUnreadAndDeadWritersTemporaryFilesGo) {
