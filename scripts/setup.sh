@@ -3,7 +3,7 @@
 # Debian packages named as arguments (a benchmark's own tools):
 #   scripts/setup.sh [package...]
 set -eu
-packages="$* cmake ninja-build g++ googletest nlohmann-json3-dev clang libclang-rt-dev libbenchmark-dev libsamplerate0-dev libspeexdsp-dev libsoxr-dev pkg-config pulseaudio pulseaudio-utils libpulse-dev pipewire pipewire-bin pipewire-pulse wireplumber dbus libx11-dev openbox x11-utils g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 xvfb xauth sox"
+packages="$* cmake ninja-build g++ googletest libgtest-dev nlohmann-json3-dev clang libclang-rt-dev libbenchmark-dev libsamplerate0-dev libspeexdsp-dev libsoxr-dev pkg-config pulseaudio pulseaudio-utils libpulse-dev pipewire pipewire-bin pipewire-pulse wireplumber dbus libx11-dev openbox x11-utils g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 xvfb xauth sox"
 # Node.js and npm for the host client: Debian's packages, only when the commands are missing (a
 # machine may carry a Node.js package that bundles npm and conflicts with Debian's npm).
 if ! command -v node >/dev/null 2>&1 || ! command -v npm >/dev/null 2>&1; then

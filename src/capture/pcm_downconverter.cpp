@@ -84,9 +84,23 @@ void mixFramesFloat64(const std::uint8_t* data, std::uint32_t frames, std::uint1
     }
 }
 
-using MixFunction = void (*)(const std::uint8_t*, std::uint32_t, std::uint16_t, float*);
+std::int16_t quantize(float value) {
+    if (std::isnan(value)) {
+        return 0;
+    }
+    value = std::min(std::max(value, -1.0f), 1.0f);
+    return static_cast<std::int16_t>(static_cast<std::int32_t>(value * kFullScale));
+}
 
-MixFunction chooseMixFunction(const FormatSummary& format) {
+void appendSample(std::vector<std::uint8_t>& output, float value) {
+    const auto sample = static_cast<std::uint16_t>(quantize(value));
+    output.push_back(static_cast<std::uint8_t>(sample & 0xFF));
+    output.push_back(static_cast<std::uint8_t>(sample >> 8));
+}
+
+}  // namespace
+
+PcmDownconverter::MixFunction PcmDownconverter::chooseMixFunction(const FormatSummary& format) {
     if (format.channels == 0) {
         return nullptr;
     }
@@ -105,22 +119,6 @@ MixFunction chooseMixFunction(const FormatSummary& format) {
         default: return nullptr;
     }
 }
-
-std::int16_t quantize(float value) {
-    if (std::isnan(value)) {
-        return 0;
-    }
-    value = std::min(std::max(value, -1.0f), 1.0f);
-    return static_cast<std::int16_t>(static_cast<std::int32_t>(value * kFullScale));
-}
-
-void appendSample(std::vector<std::uint8_t>& output, float value) {
-    const auto sample = static_cast<std::uint16_t>(quantize(value));
-    output.push_back(static_cast<std::uint8_t>(sample & 0xFF));
-    output.push_back(static_cast<std::uint8_t>(sample >> 8));
-}
-
-}  // namespace
 
 PcmDownconverter::PcmDownconverter(const FormatSummary& format, ResampleQuality quality)
     : format_(format), mix_(chooseMixFunction(format)), step_(format.sampleRate / kOutputRate) {

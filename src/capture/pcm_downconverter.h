@@ -44,6 +44,8 @@ public:
 
 private:
     using MixFunction = void (*)(const std::uint8_t* data, std::uint32_t frames, std::uint16_t channels, float* mono);
+    // The frame averager for the format's sample type.
+    static MixFunction chooseMixFunction(const FormatSummary& format);
 
     FormatSummary format_;
     MixFunction mix_;  // chosen once from the format; null for formats that decode to silence

@@ -246,8 +246,9 @@ export class Capture extends EventEmitter {
 
   /** Sets a new duck ratio; resolves with the ratio once the program has confirmed it. */
   setDuckRatio(ratio: number): Promise<number> {
-    if (typeof ratio !== 'number' || !(ratio >= 0 && ratio <= 1)) {
-      return Promise.reject(new RangeError(`duck ratio must be a number from 0 to 1, not ${String(ratio)}`));
+    const invalid = duckRatioError(ratio, 'duck ratio');
+    if (invalid) {
+      return Promise.reject(invalid);
     }
     if (this.result || this.stopping) {
       return Promise.reject(new QuillmereError('the capture is ending', { code: 'CAPTURE_ENDED', log: this.log }));
@@ -386,6 +387,14 @@ export class Capture extends EventEmitter {
   }
 }
 
+// The program takes a duck ratio from 0 to 1 (NaN is none of them); the error names the ratio as
+// the caller knows it.
+function duckRatioError(ratio: unknown, name: string): RangeError | undefined {
+  return typeof ratio === 'number' && ratio >= 0 && ratio <= 1
+    ? undefined
+    : new RangeError(`${name} must be a number from 0 to 1, not ${String(ratio)}`);
+}
+
 // The program reads its pid argument as a 32-bit signed number and takes a negative one as its
 // unsigned value: a pid above 2147483647 is written as the negative number with its bits.
 function pidArgument(pid: number): string {
@@ -402,8 +411,9 @@ export function startCapture(options: CaptureOptions): Capture {
   if (!Number.isInteger(pid) || pid <= 0 || pid > 0xffffffff) {
     throw new RangeError(`pid must be a whole number from 1 to 4294967295, not ${String(pid)}`);
   }
-  if (typeof duckRatio !== 'number' || !(duckRatio >= 0 && duckRatio <= 1)) {
-    throw new RangeError(`duckRatio must be a number from 0 to 1, not ${String(duckRatio)}`);
+  const invalidRatio = duckRatioError(duckRatio, 'duckRatio');
+  if (invalidRatio) {
+    throw invalidRatio;
   }
   if (mode !== 'include' && mode !== 'exclude') {
     throw new RangeError(`mode must be 'include' or 'exclude', not ${String(mode)}`);
