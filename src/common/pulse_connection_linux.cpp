@@ -1,8 +1,11 @@
 #include "common/pulse_connection_linux.h"
 
 #include <pulse/ext-stream-restore.h>
+#include <pulse/rtclock.h>
 
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -29,6 +32,34 @@ std::string restoreKeyOf(const pa_proplist* properties) {
         }
     }
     return {};
+}
+
+// The stream property a stream-restore key files an application under, and its value; no
+// property for a key by media name or by an explicit id, which this program's own stream cannot
+// carry alone (its client always names an application).
+std::pair<const char*, std::string> keyProperty(const std::string& key) {
+    for (const auto& [prefix, name] : {std::pair{"sink-input-by-media-role:", PA_PROP_MEDIA_ROLE},
+                                       std::pair{"sink-input-by-application-id:", PA_PROP_APPLICATION_ID},
+                                       std::pair{"sink-input-by-application-name:", PA_PROP_APPLICATION_NAME}}) {
+        if (key.rfind(prefix, 0) == 0 && key.size() > std::strlen(prefix)) {
+            return {name, key.substr(std::strlen(prefix))};
+        }
+    }
+    return {nullptr, {}};
+}
+
+// Whether a volume read back is the one set: PipeWire's pulse server keeps volumes as floats.
+bool sameVolume(const pa_cvolume& read, const pa_cvolume& set) {
+    if (read.channels != set.channels) {
+        return false;
+    }
+    for (unsigned channel = 0; channel < set.channels; ++channel) {
+        if (std::fabs(pa_sw_volume_to_linear(read.values[channel]) - pa_sw_volume_to_linear(set.values[channel])) >
+            1e-4) {
+            return false;
+        }
+    }
+    return true;
 }
 
 // `volume` moved by 2e-5 of full scale per channel (at least one step; down from the upper half,
@@ -94,7 +125,9 @@ void PulseConnection::readServerIdentity() {
             if (info != nullptr) {
                 char cookie[16];
                 std::snprintf(cookie, sizeof cookie, "%08x", info->cookie);
-                connection->server_ = std::string(info->server_name == nullptr ? "" : info->server_name) + " " + cookie;
+                const std::string name = info->server_name == nullptr ? "" : info->server_name;
+                connection->server_ = name + " " + cookie;
+                connection->onPipeWire_ = name.find("PipeWire") != std::string::npos;
             }
             connection->signal();
         },
@@ -350,5 +383,109 @@ bool PulseConnection::rememberVolume(const std::string& key, const pa_channel_ma
             return false;
         }
     }
+    if (onPipeWire_) {
+        rememberThroughStandIn(key, map, volume);
+    }
     return true;
+}
+
+void PulseConnection::rememberThroughStandIn(const std::string& key, const pa_channel_map& map,
+                                             const pa_cvolume& volume) const {
+    const auto [name, value] = keyProperty(key);
+    if (name == nullptr) {
+        return;
+    }
+    // A single level (an entry whose stream is gone) is given on both channels of a stereo
+    // stand-in: the session manager hands its channels on to the application's next stream as
+    // they are.
+    pa_channel_map channels = map;
+    pa_cvolume wanted = volume;
+    if (volume.channels == 1) {
+        pa_channel_map_init_stereo(&channels);
+        pa_cvolume_set(&wanted, 2, volume.values[0]);
+    }
+    const pa_sample_spec spec{PA_SAMPLE_S16LE, 48000, wanted.channels};
+    if (!pa_channel_map_valid(&channels) || channels.channels != wanted.channels || !pa_sample_spec_valid(&spec)) {
+        return;
+    }
+    pa_proplist* properties = pa_proplist_new();
+    pa_proplist_sets(properties, name, value.c_str());
+    pa_proplist_sets(properties, PA_PROP_MEDIA_NAME, "volume memory");
+    pa_stream* stream = pa_stream_new_with_proplist(context_, "volume memory", &spec, &channels, properties);
+    pa_proplist_free(properties);
+    if (stream == nullptr) {
+        return;
+    }
+    // A tick every 20 ms wakes the waits below, so that none outlasts its bound.
+    constexpr pa_usec_t kTick = 20 * PA_USEC_PER_MSEC;
+    struct Ticker {
+        const PulseConnection* connection;
+        pa_time_event* event = nullptr;
+    } ticker{this};
+    ticker.event = pa_context_rttime_new(
+        context_, pa_rtclock_now() + kTick,
+        [](pa_mainloop_api*, pa_time_event* event, const struct timeval*, void* user) {
+            auto* self = static_cast<Ticker*>(user);
+            self->connection->signal();
+            pa_context_rttime_restart(self->connection->context_, event, pa_rtclock_now() + kTick);
+        },
+        &ticker);
+    pa_stream_set_state_callback(
+        stream, [](pa_stream*, void* user) { static_cast<const PulseConnection*>(user)->signal(); },
+        const_cast<PulseConnection*>(this));
+    const pa_usec_t started = pa_rtclock_now();
+    // Corked and never written to: it plays nothing.
+    if (ticker.event != nullptr &&
+        pa_stream_connect_playback(stream, nullptr, nullptr, PA_STREAM_START_CORKED, &wanted, nullptr) == 0) {
+        while (pa_stream_get_state(stream) == PA_STREAM_CREATING && pa_rtclock_now() - started < kStandInLimit) {
+            pa_threaded_mainloop_wait(loop_);
+        }
+        if (pa_stream_get_state(stream) == PA_STREAM_READY) {
+            holdStandIn(pa_stream_get_index(stream), wanted, started);
+        }
+        pa_stream_disconnect(stream);
+    }
+    pa_stream_set_state_callback(stream, nullptr, nullptr);
+    pa_stream_unref(stream);
+    if (ticker.event != nullptr) {
+        pa_threaded_mainloop_get_api(loop_)->time_free(ticker.event);
+    }
+}
+
+void PulseConnection::holdStandIn(std::uint32_t index, const pa_cvolume& wanted, pa_usec_t started) const {
+    // The session manager first gives the new stream the volume it remembers, then keeps what the
+    // stream is set to: the stand-in is set back to the wanted volume whenever it reads otherwise,
+    // until it has stayed there a while.
+    constexpr pa_usec_t kSettled = 200 * PA_USEC_PER_MSEC;
+    struct Request {
+        const PulseConnection* connection;
+        std::optional<pa_cvolume> volume;
+    };
+    pa_usec_t lastSet = started;
+    while (pa_rtclock_now() - started < kStandInLimit && pa_rtclock_now() - lastSet < kSettled) {
+        Request request{this, std::nullopt};
+        if (!wait(pa_context_get_sink_input_info(
+                context_, index,
+                [](pa_context*, const pa_sink_input_info* info, int last, void* user) {
+                    auto* answer = static_cast<Request*>(user);
+                    if (last == 0 && info != nullptr) {
+                        answer->volume = info->volume;
+                    }
+                    answer->connection->signal();
+                },
+                &request)) ||
+            !request.volume) {
+            return;
+        }
+        if (!sameVolume(*request.volume, wanted)) {
+            if (!wait(pa_context_set_sink_input_volume(
+                    context_, index, &wanted,
+                    [](pa_context*, int, void* user) { static_cast<Request*>(user)->connection->signal(); },
+                    &request))) {
+                return;
+            }
+            lastSet = pa_rtclock_now();
+        }
+        pa_threaded_mainloop_wait(loop_);  // the next tick
+    }
 }

@@ -109,12 +109,19 @@ private:
     PulseConnection() = default;
     // Under the lock, once ready: keeps the server's identity.
     void readServerIdentity();
+    // Under the lock, on PipeWire: tells the session manager an application's volume through a
+    // silent stand-in stream of that application, set to the volume, as its own streams would.
+    void rememberThroughStandIn(const std::string& key, const pa_channel_map& map, const pa_cvolume& volume) const;
+    void holdStandIn(std::uint32_t index, const pa_cvolume& wanted, pa_usec_t started) const;
+    // How long a stand-in may take at most.
+    static constexpr pa_usec_t kStandInLimit = 1000 * PA_USEC_PER_MSEC;
     // The request behind requestClient; done may be null (a waiter under the lock is signalled).
     pa_operation* askClient(std::uint32_t client, void (*done)(void* user), void* user) const;
 
     pa_threaded_mainloop* loop_ = nullptr;
     pa_context* context_ = nullptr;
     std::string server_;
+    bool onPipeWire_ = false;  // the server is PipeWire's pulse server
     // Clients' properties by index, as far as they were asked for.
     mutable std::map<std::uint32_t, OwnerProperties> clients_;
     SinkInputEvent sinkInputEvent_ = nullptr;

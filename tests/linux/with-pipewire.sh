@@ -18,11 +18,14 @@ HOME="$state/home" pipewire </dev/null >"$state/pipewire.log" 2>&1 &
 pipewire=$!
 sleep 0.5
 # WirePlumber's Bluetooth monitor asks logind for the seat; where logind is missing (a chroot or
-# a container without /run/systemd) WirePlumber then never links a stream. A drop-in in a
-# configuration folder of its own turns that off; its own configuration is read as usual.
-mkdir -p "$state/config/wireplumber/bluetooth.lua.d"
+# a container without /run/systemd) WirePlumber 0.4 then never links a stream. A drop-in in a
+# configuration folder of its own turns that off, in each version's form (0.4 reads Lua, 0.5
+# SPA-JSON, where the seat monitoring is an optional feature); its own configuration is read as usual.
+mkdir -p "$state/config/wireplumber/bluetooth.lua.d" "$state/config/wireplumber/wireplumber.conf.d"
 echo 'bluez_monitor.properties["with-logind"] = false' \
     >"$state/config/wireplumber/bluetooth.lua.d/60-quillmere-no-logind.lua"
+echo 'wireplumber.profiles = { main = { monitor.bluez.seat-monitoring = disabled } }' \
+    >"$state/config/wireplumber/wireplumber.conf.d/60-quillmere-no-logind.conf"
 HOME="$state/home" XDG_CONFIG_HOME="$state/config" wireplumber </dev/null >"$state/wireplumber.log" 2>&1 &
 wireplumber=$!
 HOME="$state/home" pipewire-pulse </dev/null >"$state/pipewire-pulse.log" 2>&1 &
