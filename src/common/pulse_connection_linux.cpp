@@ -404,14 +404,15 @@ void PulseConnection::rememberThroughStandIn(const std::string& key, const pa_ch
         pa_channel_map_init_stereo(&channels);
         pa_cvolume_set(&wanted, 2, volume.values[0]);
     }
-    const pa_sample_spec spec{PA_SAMPLE_S16LE, 48000, wanted.channels};
-    if (!pa_channel_map_valid(&channels) || channels.channels != wanted.channels || !pa_sample_spec_valid(&spec)) {
+    const pa_sample_spec sampleFormat{PA_SAMPLE_S16LE, 48000, wanted.channels};
+    if (!pa_channel_map_valid(&channels) || channels.channels != wanted.channels ||
+        !pa_sample_spec_valid(&sampleFormat)) {
         return;
     }
     pa_proplist* properties = pa_proplist_new();
     pa_proplist_sets(properties, name, value.c_str());
     pa_proplist_sets(properties, PA_PROP_MEDIA_NAME, "volume memory");
-    pa_stream* stream = pa_stream_new_with_proplist(context_, "volume memory", &spec, &channels, properties);
+    pa_stream* stream = pa_stream_new_with_proplist(context_, "volume memory", &sampleFormat, &channels, properties);
     pa_proplist_free(properties);
     if (stream == nullptr) {
         return;
