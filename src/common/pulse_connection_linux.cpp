@@ -19,30 +19,41 @@ OwnerProperties ownerPropertiesOf(const pa_proplist* properties) {
             property(properties, PA_PROP_APPLICATION_PROCESS_BINARY), property(properties, "pipewire.sec.pid")};
 }
 
+// How module-stream-restore files an application's volume, in its order of preference: the stream
+// property, the key's prefix, and whether this program's own stream can carry that property for
+// the application (not an explicit id, nor a media name: its client always names an application,
+// which would file it under another key).
+struct RestoreKeyKind {
+    const char* property;
+    const char* prefix;
+    bool standIn;
+};
+constexpr RestoreKeyKind kRestoreKeyKinds[] = {
+    {"module-stream-restore.id", "", false},
+    {PA_PROP_MEDIA_ROLE, "sink-input-by-media-role:", true},
+    {PA_PROP_APPLICATION_ID, "sink-input-by-application-id:", true},
+    {PA_PROP_APPLICATION_NAME, "sink-input-by-application-name:", true},
+    {PA_PROP_MEDIA_NAME, "sink-input-by-media-name:", false},
+};
+
 // The name module-stream-restore files a stream's volume under, by its own rules.
 std::string restoreKeyOf(const pa_proplist* properties) {
-    for (const auto& [key, prefix] :
-         {std::pair{"module-stream-restore.id", ""}, std::pair{PA_PROP_MEDIA_ROLE, "sink-input-by-media-role:"},
-          std::pair{PA_PROP_APPLICATION_ID, "sink-input-by-application-id:"},
-          std::pair{PA_PROP_APPLICATION_NAME, "sink-input-by-application-name:"},
-          std::pair{PA_PROP_MEDIA_NAME, "sink-input-by-media-name:"}}) {
-        const std::string value = property(properties, key);
+    for (const RestoreKeyKind& kind : kRestoreKeyKinds) {
+        const std::string value = property(properties, kind.property);
         if (!value.empty()) {
-            return prefix + value;
+            return kind.prefix + value;
         }
     }
     return {};
 }
 
-// The stream property a stream-restore key files an application under, and its value; no
-// property for a key by media name or by an explicit id, which this program's own stream cannot
-// carry alone (its client always names an application).
+// The property and value a stand-in stream carries to be filed under `key`; no property where it
+// cannot be.
 std::pair<const char*, std::string> keyProperty(const std::string& key) {
-    for (const auto& [prefix, name] : {std::pair{"sink-input-by-media-role:", PA_PROP_MEDIA_ROLE},
-                                       std::pair{"sink-input-by-application-id:", PA_PROP_APPLICATION_ID},
-                                       std::pair{"sink-input-by-application-name:", PA_PROP_APPLICATION_NAME}}) {
-        if (key.rfind(prefix, 0) == 0 && key.size() > std::strlen(prefix)) {
-            return {name, key.substr(std::strlen(prefix))};
+    for (const RestoreKeyKind& kind : kRestoreKeyKinds) {
+        const std::size_t length = std::strlen(kind.prefix);
+        if (kind.standIn && key.size() > length && key.compare(0, length, kind.prefix) == 0) {
+            return {kind.property, key.substr(length)};
         }
     }
     return {nullptr, {}};
