@@ -51,15 +51,15 @@ enum class Recovered { Back, Dropped, Kept };
 // The recovery rule on one session an ended run's entry lists, now at `current`: put back while
 // still at the volume that run set (logged when `log`), forgotten when the user changed it since,
 // kept for a later try when its volume cannot be read or set.
-Recovered recoverSession(SessionVolumes& sessions, std::size_t session, std::optional<float> current,
-                         const JournalEntry& entry, bool log) {
+Recovered recoverSession(SessionVolumes& sessions, std::size_t session, const AudioSession& found,
+                         std::optional<float> current, const JournalEntry& entry, bool log) {
     switch (recoveryAction(current, entry.set, entry.previousSet, sessions.levelMatch())) {
         case RecoveryAction::Restore: {
             PlatformError error = 0;
             if (!sessions.setLevel(session, entry.before, error)) {
                 return Recovered::Kept;
             }
-            sessions.remember(session, entry.before);
+            sessions.remember(found.identifier, found.key, entry.before);
             if (log) {
                 LogLine() << kRecoveredPrefix << entry.before;
             }
@@ -167,7 +167,7 @@ void DuckingEngine::duck(std::size_t session, const AudioSession& found, const P
         LogLine() << (lower ? kDuckFailedPrefix : kUpdateFailedPrefix) << label() << " hr=" << error;
         return;
     }
-    sessions_.remember(session, before);
+    sessions_.remember(found.identifier, found.key, before);
     LogLine() << (lower ? kDuckingSessionPrefix : kUpdatingDuckingPrefix) << label() << ": " << before << " -> "
               << after;
 }
@@ -192,7 +192,7 @@ bool DuckingEngine::settleEndedRun(std::size_t session, const AudioSession& foun
     if (entry == entries.end()) {
         return false;
     }
-    switch (recoverSession(sessions_, session, level, *entry, true)) {
+    switch (recoverSession(sessions_, session, found, level, *entry, true)) {
         case Recovered::Back: level = entry->before; break;
         case Recovered::Dropped: break;      // the user's own volume since
         case Recovered::Kept: return false;  // still at the volume that run set: not an original
@@ -214,25 +214,24 @@ void DuckingEngine::recoverOnly(std::size_t session, const AudioSession& found) 
 
 void DuckingEngine::pass(std::uint32_t targetPid, bool includeMode, float ratio, bool reapply,
                          const ProcessTable& table) {
-    std::vector<AudioSession> found;
-    if (!sessions_.walk(found)) {
-        found.clear();
-    }
-    OtherLiveJournals others(self_);
-    ended_.refresh(self_);
-    // A new ratio that sessions did not get for want of their journal is tried again now.
-    const std::set<std::wstring> owed = std::exchange(reapplyOwed_, {});
-    for (std::size_t session = 0; session < found.size(); ++session) {
-        const AudioSession& candidate = found[session];
-        const bool related = isRelatedProcess(candidate.pid, targetPid, table, self_.pid);
-        if (candidate.active && isDuckingCandidate(candidate.pid, related, includeMode) &&
-            !isExcludedByName(candidate.pid, table)) {
-            duck(session, candidate, table, ratio, reapply || owed.count(candidate.identifier) > 0, others);
-        } else {
-            recoverOnly(session, candidate);
+    {
+        const SessionVolumes::Walk walk = sessions_.walk();
+        const std::vector<AudioSession>& found = walk.sessions();
+        OtherLiveJournals others(self_);
+        ended_.refresh(self_);
+        // A new ratio that sessions did not get for want of their journal is tried again now.
+        const std::set<std::wstring> owed = std::exchange(reapplyOwed_, {});
+        for (std::size_t session = 0; session < found.size(); ++session) {
+            const AudioSession& candidate = found[session];
+            const bool related = isRelatedProcess(candidate.pid, targetPid, table, self_.pid);
+            if (candidate.active && isDuckingCandidate(candidate.pid, related, includeMode) &&
+                !isExcludedByName(candidate.pid, table)) {
+                duck(session, candidate, table, ratio, reapply || owed.count(candidate.identifier) > 0, others);
+            } else {
+                recoverOnly(session, candidate);
+            }
         }
     }
-    sessions_.endWalk();
     ledger_.settle();
     journal_.persist(ledger_, sessions_.server());
 }
@@ -240,10 +239,12 @@ void DuckingEngine::pass(std::uint32_t targetPid, bool includeMode, float ratio,
 void DuckingEngine::restore() {
     LogLine() << kRestoringLine;
     DuckingLedger::RestoreOutcome outcome;
-    std::vector<AudioSession> found;
     std::set<std::wstring> seen;
-    const bool walked = sessions_.walk(found);
-    if (walked) {
+    bool walked = false;
+    {
+        const SessionVolumes::Walk walk = sessions_.walk();
+        walked = walk.reached();
+        const std::vector<AudioSession>& found = walk.sessions();
         const auto& entries = ledger_.entries();
         for (std::size_t session = 0; session < found.size(); ++session) {
             const std::wstring& identifier = found[session].identifier;
@@ -270,11 +271,10 @@ void DuckingEngine::restore() {
             outcome.restored.insert(identifier);
         }
     }
-    sessions_.endWalk();
     for (const auto& [identifier, entry] : ledger_.entries()) {
         if ((outcome.restored.count(identifier) == 0 || outcome.failed.count(identifier) > 0) &&
             outcome.dropped.count(identifier) == 0) {
-            sessions_.notRestored(identifier, entry.before);
+            sessions_.remember(identifier, entry.key, entry.before);
             // A session gone for good can never be put back: its application's memory, just set
             // back, is all that is left of it.
             if (walked && !sessions_.unseenMayReturn() && seen.count(identifier) == 0) {
@@ -330,25 +330,30 @@ void recover(SessionVolumes& sessions, StoredJournal& stored, bool logRestored) 
     // identifier had to keep it.
     std::set<std::wstring> finished;
     std::set<std::wstring> kept;
-    std::vector<AudioSession> found;
-    const bool walked = sameServer && sessions.walk(found);
-    for (std::size_t session = 0; walked && session < found.size(); ++session) {
-        // By identifier, else by the application's key: a Linux stream that came back.
-        const auto byId = byIdentifier.find(found[session].identifier);
-        const auto byApp = found[session].key.empty() ? byKey.end() : byKey.find(found[session].key);
-        if (byId == byIdentifier.end() && byApp == byKey.end()) {
-            continue;
+    bool walked = false;
+    if (sameServer) {
+        const SessionVolumes::Walk walk = sessions.walk();
+        walked = walk.reached();
+        const std::vector<AudioSession>& found = walk.sessions();
+        for (std::size_t session = 0; session < found.size(); ++session) {
+            // By identifier, else by the application's key: a Linux stream that came back.
+            const auto byId = byIdentifier.find(found[session].identifier);
+            const auto byApp = found[session].key.empty() ? byKey.end() : byKey.find(found[session].key);
+            if (byId == byIdentifier.end() && byApp == byKey.end()) {
+                continue;
+            }
+            const JournalEntry& entry = byId != byIdentifier.end() ? *byId->second : *byApp->second;
+            PlatformError error = 0;
+            std::optional<float> current;
+            if (sessions.openVolume(session, error)) {
+                current = sessions.readLevel(session, error);
+            }
+            (recoverSession(sessions, session, found[session], current, entry, logRestored) == Recovered::Kept
+                 ? kept
+                 : finished)
+                .insert(entry.identifier);
         }
-        const JournalEntry& entry = byId != byIdentifier.end() ? *byId->second : *byApp->second;
-        PlatformError error = 0;
-        std::optional<float> current;
-        if (sessions.openVolume(session, error)) {
-            current = sessions.readLevel(session, error);
-        }
-        (recoverSession(sessions, session, current, entry, logRestored) == Recovered::Kept ? kept : finished)
-            .insert(entry.identifier);
     }
-    sessions.endWalk();
     const bool unseenGone = !sameServer || (walked && !sessions.unseenMayReturn());
     std::vector<JournalEntry> left;
     for (const JournalEntry& entry : stored.journal.entries) {
@@ -356,7 +361,7 @@ void recover(SessionVolumes& sessions, StoredJournal& stored, bool logRestored) 
         const bool keep = kept.count(entry.identifier) > 0;
         if (!done && !keep && unseenGone) {
             if (!entry.key.empty()) {
-                sessions.rememberKey(entry.key, entry.before);
+                sessions.remember({}, entry.key, entry.before);  // gone for good: by its key alone
             }
             continue;
         }

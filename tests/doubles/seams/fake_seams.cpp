@@ -1,6 +1,7 @@
 #include "doubles/seams/fake_seams.h"
 
 #include <stdexcept>
+#include <thread>
 
 #include "ducking/journal_files.h"
 #include "ducking/journal_names.h"
@@ -113,8 +114,11 @@ FakeSession& FakeSessionVolumes::operator[](const std::wstring& identifier) {
     throw std::out_of_range("no such fake session");
 }
 
-bool FakeSessionVolumes::walk(std::vector<AudioSession>& sessions) {
-    sessions.clear();
+bool FakeSessionVolumes::findSessions(std::vector<AudioSession>& sessions) {
+    if (walking_.exchange(true)) {
+        walksOverlapped.exchange(true);
+    }
+    std::this_thread::sleep_for(walkTime);
     walked_.clear();
     if (walkFails) {
         return false;

@@ -5,10 +5,13 @@
 // process set are what the link-time seams (journal_files.h, process_identity.h) see in the unit
 // tests; each test starts them afresh with resetFakeSeams().
 
+#include <atomic>
+#include <chrono>
 #include <map>
 #include <optional>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "common/process_identity.h"
@@ -56,26 +59,32 @@ public:
 
     FakeSession& operator[](const std::wstring& identifier);
     bool walkFails = false;
-    std::vector<std::pair<std::wstring, float>> notRestoredCalls;
-    // Like a sound server's: the instance, identifiers that never come back, a memory by key.
+    // How long a walk takes from its start to its end; set when walks of several threads could overlap.
+    std::chrono::milliseconds walkTime{0};
+    // Set when a walk started while another one lasted.
+    std::atomic<bool> walksOverlapped{false};
+    // Like a sound server's: the instance, identifiers that never come back, a memory of
+    // application volumes told each (identifier, key, volume).
     std::string serverName;
     bool unseenReturn = true;
-    std::vector<std::pair<std::string, float>> rememberedKeys;
+    std::vector<std::tuple<std::wstring, std::string, float>> remembered;
 
-    bool walk(std::vector<AudioSession>& sessions) override;
     std::string label(std::size_t session, const ProcessTable& table) const override;
     bool openVolume(std::size_t session, PlatformError& error) override;
     std::optional<float> readLevel(std::size_t session, PlatformError& error) override;
     bool setLevel(std::size_t session, float level, PlatformError& error) override;
     LevelMatch levelMatch() const override { return match_; }
-    void notRestored(const std::wstring& identifier, float before) override {
-        notRestoredCalls.emplace_back(identifier, before);
-    }
     std::string server() const override { return serverName; }
     bool unseenMayReturn() const override { return unseenReturn; }
-    void rememberKey(const std::string& key, float before) override { rememberedKeys.emplace_back(key, before); }
+    void remember(const std::wstring& identifier, const std::string& key, float before) override {
+        remembered.emplace_back(identifier, key, before);
+    }
 
 private:
+    bool findSessions(std::vector<AudioSession>& sessions) override;
+    void endWalk() override { walking_.exchange(false); }
+
+    std::atomic<bool> walking_{false};
     std::vector<FakeSession> sessions_;
     std::vector<FakeSession*> walked_;
     LevelMatch match_;
