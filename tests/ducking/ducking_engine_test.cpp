@@ -6,35 +6,17 @@
 #include <gtest/gtest.h>
 
 #include <limits>
-#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "doubles/seams/fake_seams.h"
 #include "ducking/ducking_journal.h"
+#include "support/logged_lines.h"
 
 namespace {
 
-using Lines = std::vector<std::string>;
 using Remembered = std::vector<std::tuple<std::wstring, std::string, float>>;
-
-Lines linesOf(const std::string& text) {
-    Lines lines;
-    std::istringstream stream(text);
-    for (std::string line; std::getline(stream, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
-
-// Runs `step` and returns the lines it logged.
-template <class Step>
-Lines logged(Step step) {
-    ::testing::internal::CaptureStderr();
-    step();
-    return linesOf(::testing::internal::GetCapturedStderr());
-}
 
 FakeSession session(const wchar_t* identifier, std::uint32_t pid, float level) {
     FakeSession fake;

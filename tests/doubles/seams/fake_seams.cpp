@@ -3,6 +3,9 @@
 #include <stdexcept>
 #include <thread>
 
+#include "app/guardian.h"
+#include "app/host_watch.h"
+#include "common/log.h"
 #include "ducking/journal_files.h"
 #include "ducking/journal_names.h"
 
@@ -158,4 +161,49 @@ bool FakeSessionVolumes::setLevel(std::size_t session, float level, PlatformErro
     found.level = level;
     found.sets.push_back(level);
     return true;
+}
+
+// A capture run's platform, and the run's services beside it.
+
+void startGuardian() {
+    LogLine() << "fake: guardian";
+}
+void startHostWatch(RunState&) {
+    LogLine() << "fake: host watch";
+}
+
+bool FakeCapturePlatform::open(std::uint32_t pid, bool includeMode) {
+    LogLine() << "fake: open " << pid << (includeMode ? " include" : " exclude");
+    return opens;
+}
+
+void FakeCapturePlatform::capture(RunState& state, PcmDownconverter&) {
+    LogLine() << "fake: capture";
+    loop(state);
+}
+
+void FakeCapturePlatform::close() {
+    LogLine() << "fake: close";
+}
+
+void FakeCapturePlatform::readCommands(RunState&) {
+    workerBegan("fake: reader");
+}
+
+void FakeCapturePlatform::runDuckingThread(const std::function<void()>& body) {
+    workerBegan("fake: ducking thread");
+    body();
+    LogLine() << "fake: ducking thread ends";
+}
+
+void FakeCapturePlatform::workerBegan(const char* line) {
+    LogLine() << line;
+    const std::lock_guard<std::mutex> lock(mutex_);
+    ++workers_;
+    began_.notify_all();
+}
+
+void FakeCapturePlatform::awaitWorkers(int count) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    began_.wait(lock, [&] { return workers_ >= count; });
 }
