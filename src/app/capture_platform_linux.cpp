@@ -7,8 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "app/guardian.h"
-#include "app/host_watch.h"
 #include "app/stdin_protocol.h"
 #include "common/log.h"
 #include "common/protocol_text.h"
@@ -114,12 +112,4 @@ void LinuxCapturePlatform::readCommands(RunState& state) {
             }
         },
         state);
-}
-
-void LinuxCapturePlatform::startGuardian() {
-    ::startGuardian();
-}
-
-void LinuxCapturePlatform::startHostWatch(RunState& state) {
-    ::startHostWatch(state);
 }

@@ -20,8 +20,6 @@ public:
     void capture(RunState& state, PcmDownconverter& converter) override;
     void close() override {}
     void readCommands(RunState& state) override;
-    void startGuardian() override;
-    void startHostWatch(RunState& state) override;
     SessionVolumes& sessions() override { return sessions_; }
 
 private:

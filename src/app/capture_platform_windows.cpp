@@ -5,8 +5,6 @@
 
 #include <cstdio>
 
-#include "app/guardian.h"
-#include "app/host_watch.h"
 #include "app/stdin_protocol.h"
 #include "capture/capture_loop_windows.h"
 #include "capture/loopback_activation_windows.h"
@@ -85,14 +83,6 @@ void WindowsCapturePlatform::readCommands(RunState& state) {
             return got;
         },
         state);
-}
-
-void WindowsCapturePlatform::startGuardian() {
-    ::startGuardian();
-}
-
-void WindowsCapturePlatform::startHostWatch(RunState& state) {
-    ::startHostWatch(state);
 }
 
 void WindowsCapturePlatform::runDuckingThread(const std::function<void()>& body) {

@@ -25,8 +25,6 @@ public:
     void capture(RunState& state, PcmDownconverter& converter) override;
     void close() override;
     void readCommands(RunState& state) override;
-    void startGuardian() override;
-    void startHostWatch(RunState& state) override;
     void runDuckingThread(const std::function<void()>& body) override;
     SessionVolumes& sessions() override { return sessions_; }
 

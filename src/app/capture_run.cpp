@@ -1,15 +1,27 @@
 #include "app/capture_run.h"
 
 #include <exception>
+#include <utility>
 
+#include "app/guardian.h"
+#include "app/host_watch.h"
 #include "common/log.h"
 #include "common/protocol_text.h"
 
 std::atomic<CaptureRun*> g_activeRun{nullptr};
 
+std::thread startWorkerThread(std::function<void()> body) {
+    return std::thread(std::move(body));
+}
+
 CaptureRun::CaptureRun(CapturePlatform& platform, std::uint32_t pid, bool includeMode, ResampleQuality quality,
-                       const ProcessIdentity& self)
-    : platform_(platform), pid_(pid), quality_(quality), state_(includeMode), engine_(platform.sessions(), self) {}
+                       const ProcessIdentity& self, ThreadStarter startThread)
+    : platform_(platform),
+      startThread_(std::move(startThread)),
+      pid_(pid),
+      quality_(quality),
+      state_(includeMode),
+      engine_(platform.sessions(), self) {}
 
 int CaptureRun::run() {
     int status = 1;
@@ -18,17 +30,17 @@ int CaptureRun::run() {
         // Without one (it says why) the journal still serves the next start: the capture goes on.
         bool workersStarted = false;
         try {
-            std::thread([this] { platform_.readCommands(state_); }).detach();
+            startThread_([this] { platform_.readCommands(state_); }).detach();
             workersStarted = true;
         } catch (const std::exception& error) {
             LogLine() << kStdinReaderNotStartedPrefix << error.what();
         }
         if (workersStarted) {
-            platform_.startGuardian();
+            startGuardian();
             workersStarted = startDucking();
         }
         if (workersStarted) {
-            platform_.startHostWatch(state_);
+            startHostWatch(state_);
             LogLine() << kCaptureStartedLine;
             LogLine() << kTargetPidLinePrefix << pid_;
             LogLine() << formatLineText(platform_.reportedFormat());
@@ -45,7 +57,7 @@ int CaptureRun::run() {
 bool CaptureRun::startDucking() {
     const std::lock_guard<std::mutex> lock(duckingMutex_);
     try {
-        ducking_ = std::thread([this] { platform_.runDuckingThread([this] { engine_.run(pid_, state_); }); });
+        ducking_ = startThread_([this] { platform_.runDuckingThread([this] { engine_.run(pid_, state_); }); });
         return true;
     } catch (const std::exception& error) {
         LogLine() << kDuckingThreadNotStartedPrefix << error.what();

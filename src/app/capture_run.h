@@ -14,8 +14,10 @@
 #include "ducking/ducking_engine.h"
 #include "ducking/session_volumes.h"
 
-// What a capture run needs of its platform: the capture itself, and the platform's part of the
+// What a capture run holds of its platform: the capture itself, and the platform's part of the
 // workers. One implementation per platform (capture_platform_windows.cpp, capture_platform_linux.cpp).
+// The process-wide services the run starts beside it, the guardian and the host watch, are link
+// seams (guardian.h, host_watch.h).
 class CapturePlatform {
 public:
     virtual ~CapturePlatform() = default;
@@ -35,15 +37,16 @@ public:
 
     // The stdin reader thread's body: the host's commands into the state, until it ends.
     virtual void readCommands(RunState& state) = 0;
-    // The volume guardian (see guardian.h); and the host watch, which ends the capture loop
-    // in order when the host that started the program ends.
-    virtual void startGuardian() = 0;
-    virtual void startHostWatch(RunState& state) = 0;
     // Runs the ducking thread's body inside whatever the platform's audio API needs around it.
     virtual void runDuckingThread(const std::function<void()>& body) { body(); }
     // The default device's sessions, for the ducking engine.
     virtual SessionVolumes& sessions() = 0;
 };
+
+// Makes one of the run's worker threads (the stdin reader, the ducking thread), or throws
+// (std::system_error) when none can be made. The tests give their own.
+using ThreadStarter = std::function<std::thread(std::function<void()> body)>;
+std::thread startWorkerThread(std::function<void()> body);
 
 // One capture from start to end, the same on every platform:
 //   open the capture (1 when it cannot) → the stdin reader, the guardian, the ducking thread →
@@ -60,7 +63,7 @@ extern std::atomic<CaptureRun*> g_activeRun;
 class CaptureRun {
 public:
     CaptureRun(CapturePlatform& platform, std::uint32_t pid, bool includeMode, ResampleQuality quality,
-               const ProcessIdentity& self);
+               const ProcessIdentity& self, ThreadStarter startThread = startWorkerThread);
     CaptureRun(const CaptureRun&) = delete;
     CaptureRun& operator=(const CaptureRun&) = delete;
 
@@ -82,6 +85,7 @@ private:
     void stopDucking(bool forGood);
 
     CapturePlatform& platform_;
+    const ThreadStarter startThread_;
     const std::uint32_t pid_;
     const ResampleQuality quality_;
     RunState state_;

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -91,6 +92,28 @@ pa_cvolume offByAHair(const pa_cvolume& volume) {
 
 void contextStateChanged(pa_context*, void* user) {
     static_cast<PulseConnection*>(user)->signal();
+}
+
+// Under the connection's lock: sends a query for server objects of one kind (`query` is given
+// the callback and its data), waits for the answer, and returns each object it lists as
+// describe() gives it, in the server's order.
+template <class Info, class Query>
+auto describeEach(const PulseConnection& connection, Query query) {
+    using Described = decltype(PulseConnection::describe(std::declval<const Info&>()));
+    struct Request {
+        const PulseConnection* connection;
+        std::vector<Described> objects;
+    } request{&connection, {}};
+    connection.wait(query(
+        [](pa_context*, const Info* info, int last, void* user) {
+            auto* answer = static_cast<Request*>(user);
+            if (last == 0 && info != nullptr) {
+                answer->objects.push_back(PulseConnection::describe(*info));
+            }
+            answer->connection->signal();
+        },
+        &request));
+    return request.objects;
 }
 
 }  // namespace
@@ -199,28 +222,17 @@ PulseConnection::Sink PulseConnection::describe(const pa_sink_info& info) {
 }
 
 std::vector<PulseConnection::SinkInput> PulseConnection::sinkInputs() const {
-    struct Request {
-        const PulseConnection* connection;
-        std::vector<SinkInput> inputs;
-    } request{this, {}};
     const Lock lock(*this);
-    wait(pa_context_get_sink_input_info_list(
-        context_,
-        [](pa_context*, const pa_sink_input_info* info, int last, void* user) {
-            auto* answer = static_cast<Request*>(user);
-            if (last == 0 && info != nullptr) {
-                answer->inputs.push_back(describe(*info));
-            }
-            answer->connection->signal();
-        },
-        &request));
-    for (SinkInput& input : request.inputs) {
+    std::vector<SinkInput> inputs = describeEach<pa_sink_input_info>(*this, [this](auto callback, void* user) {
+        return pa_context_get_sink_input_info_list(context_, callback, user);
+    });
+    for (SinkInput& input : inputs) {
         if (!resolveOwner(input)) {
             wait(askClient(input.client, nullptr, nullptr));
             resolveOwner(input);
         }
     }
-    return request.inputs;
+    return inputs;
 }
 
 bool PulseConnection::resolveOwner(SinkInput& input) const {
@@ -307,23 +319,12 @@ void PulseConnection::watchSinkInputs(SinkInputEvent event, void* user) {
 }
 
 std::optional<PulseConnection::Sink> PulseConnection::defaultSink() const {
-    struct Request {
-        const PulseConnection* connection;
-        std::optional<Sink> sink;
-    } request{this, {}};
     const Lock lock(*this);
     // "@DEFAULT_SINK@" names whatever sink the server uses by default.
-    wait(pa_context_get_sink_info_by_name(
-        context_, "@DEFAULT_SINK@",
-        [](pa_context*, const pa_sink_info* info, int last, void* user) {
-            auto* answer = static_cast<Request*>(user);
-            if (last == 0 && info != nullptr) {
-                answer->sink = describe(*info);
-            }
-            answer->connection->signal();
-        },
-        &request));
-    return request.sink;
+    const std::vector<Sink> sinks = describeEach<pa_sink_info>(*this, [this](auto callback, void* user) {
+        return pa_context_get_sink_info_by_name(context_, "@DEFAULT_SINK@", callback, user);
+    });
+    return sinks.empty() ? std::nullopt : std::optional<Sink>(sinks.back());
 }
 
 bool PulseConnection::setSinkInputVolume(std::uint32_t index, const pa_cvolume& volume) const {

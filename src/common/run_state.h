@@ -33,7 +33,12 @@ private:
 
 // What the threads of one capture run share: the main thread's capture loop, the stdin reader,
 // the ducking thread, the host watch and the stop paths (a console handler, a signal thread).
-// Flags and the ratio are written by exchange (through the calls below), read by load.
+// Flags and the ratio are written by exchange (through the calls below), read by load. An
+// exchange is a read-modify-write: it always acts on the latest value in the flag's modification
+// order, and it is a full fence by itself (one locked XCHG on x86-64, whichever compiler builds
+// the program, where the barrier of a store is each compiler's own choice); so each write is
+// visible to every thread before the writer's next load, and the flags are seen cleared in the
+// order they were written (the loop's before the workers'), with no lock taken.
 struct RunState {
     explicit RunState(bool include) : includeMode(include) {}
     RunState(const RunState&) = delete;

@@ -129,7 +129,7 @@ void DuckingEngine::duck(std::size_t session, const AudioSession& found, const P
         LogLine() << (lower ? kDuckFailedPrefix : kUpdateFailedPrefix) << label() << " hr=" << error;
         return;
     }
-    sessions_.remember(session, before);
+    sessions_.remember(found.identifier, found.key, before);
     LogLine() << (lower ? kDuckingSessionPrefix : kUpdatingDuckingPrefix) << label() << ": " << before << " -> "
               << after;
 }
@@ -153,7 +153,7 @@ bool DuckingEngine::settleEndedRun(std::size_t session, const AudioSession& foun
     if (entry == entries.end()) {
         return false;
     }
-    switch (recoverSession(sessions_, session, level, *entry, true)) {
+    switch (recoverSession(sessions_, session, found, level, *entry, true)) {
         case Recovered::Back: level = entry->before; break;
         case Recovered::Dropped: break;      // the user's own volume since
         case Recovered::Kept: return false;  // still at the volume that run set: not an original
@@ -175,25 +175,24 @@ void DuckingEngine::recoverOnly(std::size_t session, const AudioSession& found) 
 
 void DuckingEngine::pass(std::uint32_t targetPid, bool includeMode, float ratio, bool reapply,
                          const ProcessTable& table) {
-    std::vector<AudioSession> found;
-    if (!sessions_.walk(found)) {
-        found.clear();
-    }
-    OtherLiveJournals others(self_);
-    ended_.refresh(self_);
-    // A new ratio that sessions did not get for want of their journal is tried again now.
-    const std::set<std::wstring> owed = std::exchange(reapplyOwed_, {});
-    for (std::size_t session = 0; session < found.size(); ++session) {
-        const AudioSession& candidate = found[session];
-        const bool related = isRelatedProcess(candidate.pid, targetPid, table, self_.pid);
-        if (candidate.active && isDuckingCandidate(candidate.pid, related, includeMode) &&
-            !isExcludedByName(candidate.pid, table)) {
-            duck(session, candidate, table, ratio, reapply || owed.count(candidate.identifier) > 0, others);
-        } else {
-            recoverOnly(session, candidate);
+    {
+        const SessionVolumes::Walk walk = sessions_.walk();
+        const std::vector<AudioSession>& found = walk.sessions();
+        OtherLiveJournals others(self_);
+        ended_.refresh(self_);
+        // A new ratio that sessions did not get for want of their journal is tried again now.
+        const std::set<std::wstring> owed = std::exchange(reapplyOwed_, {});
+        for (std::size_t session = 0; session < found.size(); ++session) {
+            const AudioSession& candidate = found[session];
+            const bool related = isRelatedProcess(candidate.pid, targetPid, table, self_.pid);
+            if (candidate.active && isDuckingCandidate(candidate.pid, related, includeMode) &&
+                !isExcludedByName(candidate.pid, table)) {
+                duck(session, candidate, table, ratio, reapply || owed.count(candidate.identifier) > 0, others);
+            } else {
+                recoverOnly(session, candidate);
+            }
         }
     }
-    sessions_.endWalk();
     ledger_.settle();
     journal_.persist(ledger_, sessions_.server());
 }
@@ -201,10 +200,12 @@ void DuckingEngine::pass(std::uint32_t targetPid, bool includeMode, float ratio,
 void DuckingEngine::restore() {
     LogLine() << kRestoringLine;
     DuckingLedger::RestoreOutcome outcome;
-    std::vector<AudioSession> found;
     std::set<std::wstring> seen;
-    const bool walked = sessions_.walk(found);
-    if (walked) {
+    bool walked = false;
+    {
+        const SessionVolumes::Walk walk = sessions_.walk();
+        walked = walk.reached();
+        const std::vector<AudioSession>& found = walk.sessions();
         const auto& entries = ledger_.entries();
         for (std::size_t session = 0; session < found.size(); ++session) {
             const std::wstring& identifier = found[session].identifier;
@@ -231,11 +232,10 @@ void DuckingEngine::restore() {
             outcome.restored.insert(identifier);
         }
     }
-    sessions_.endWalk();
     for (const auto& [identifier, entry] : ledger_.entries()) {
         if ((outcome.restored.count(identifier) == 0 || outcome.failed.count(identifier) > 0) &&
             outcome.dropped.count(identifier) == 0) {
-            sessions_.notRestored(identifier, entry.before);
+            sessions_.remember(identifier, entry.key, entry.before);
             // A session gone for good can never be put back: its application's memory, just set
             // back, is all that is left of it.
             if (walked && !sessions_.unseenMayReturn() && seen.count(identifier) == 0) {

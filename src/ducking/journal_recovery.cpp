@@ -22,15 +22,15 @@ std::vector<JournalEntry>::const_iterator listedEntry(const std::vector<JournalE
                         [&](const JournalEntry& entry) { return entry.key == session.key; });
 }
 
-Recovered recoverSession(SessionVolumes& sessions, std::size_t session, std::optional<float> current,
-                         const JournalEntry& entry, bool log) {
+Recovered recoverSession(SessionVolumes& sessions, std::size_t session, const AudioSession& found,
+                         std::optional<float> current, const JournalEntry& entry, bool log) {
     switch (recoveryAction(current, entry.set, entry.previousSet, sessions.levelMatch())) {
         case RecoveryAction::Restore: {
             PlatformError error = 0;
             if (!sessions.setLevel(session, entry.before, error)) {
                 return Recovered::Kept;
             }
-            sessions.remember(session, entry.before);
+            sessions.remember(found.identifier, found.key, entry.before);
             if (log) {
                 LogLine() << kRecoveredPrefix << entry.before;
             }
@@ -55,22 +55,27 @@ void recover(SessionVolumes& sessions, StoredJournal& stored, bool logRestored) 
     // identifier had to keep it.
     std::set<std::wstring> finished;
     std::set<std::wstring> kept;
-    std::vector<AudioSession> found;
-    const bool walked = sameServer && sessions.walk(found);
-    for (std::size_t session = 0; walked && session < found.size(); ++session) {
-        const auto entry = listedEntry(entries, found[session]);
-        if (entry == entries.end()) {
-            continue;
+    bool walked = false;
+    if (sameServer) {
+        const SessionVolumes::Walk walk = sessions.walk();
+        walked = walk.reached();
+        const std::vector<AudioSession>& found = walk.sessions();
+        for (std::size_t session = 0; session < found.size(); ++session) {
+            const auto entry = listedEntry(entries, found[session]);
+            if (entry == entries.end()) {
+                continue;
+            }
+            PlatformError error = 0;
+            std::optional<float> current;
+            if (sessions.openVolume(session, error)) {
+                current = sessions.readLevel(session, error);
+            }
+            (recoverSession(sessions, session, found[session], current, *entry, logRestored) == Recovered::Kept
+                 ? kept
+                 : finished)
+                .insert(entry->identifier);
         }
-        PlatformError error = 0;
-        std::optional<float> current;
-        if (sessions.openVolume(session, error)) {
-            current = sessions.readLevel(session, error);
-        }
-        (recoverSession(sessions, session, current, *entry, logRestored) == Recovered::Kept ? kept : finished)
-            .insert(entry->identifier);
     }
-    sessions.endWalk();
     const bool unseenGone = !sameServer || (walked && !sessions.unseenMayReturn());
     std::vector<JournalEntry> left;
     for (const JournalEntry& entry : entries) {
@@ -78,7 +83,7 @@ void recover(SessionVolumes& sessions, StoredJournal& stored, bool logRestored) 
         const bool keep = kept.count(entry.identifier) > 0;
         if (!done && !keep && unseenGone) {
             if (!entry.key.empty()) {
-                sessions.rememberKey(entry.key, entry.before);
+                sessions.remember({}, entry.key, entry.before);  // gone for good: by its key alone
             }
             continue;
         }

@@ -30,5 +30,5 @@ enum class Recovered { Back, Dropped, Kept };
 // The recovery rule on one session an ended run's entry lists, now at `current`: put back while
 // still at the volume that run set (logged when `log`), forgotten when the user changed it since,
 // kept for a later try when its volume cannot be read or set.
-Recovered recoverSession(SessionVolumes& sessions, std::size_t session, std::optional<float> current,
-                         const JournalEntry& entry, bool log);
+Recovered recoverSession(SessionVolumes& sessions, std::size_t session, const AudioSession& found,
+                         std::optional<float> current, const JournalEntry& entry, bool log);

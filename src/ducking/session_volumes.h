@@ -31,10 +31,30 @@ class SessionVolumes {
 public:
     virtual ~SessionVolumes() = default;
 
-    // One walk over the default device's sessions, in the platform's order; false when the
-    // device cannot be reached. A session's index in `sessions` names it in the calls below,
-    // until the next walk.
-    virtual bool walk(std::vector<AudioSession>& sessions) = 0;
+    // One walk over the default device's sessions, in the platform's order, from walk() until
+    // it goes out of scope; then the platform lets go of what it holds, before the calling
+    // thread leaves the platform's API. One walk at a time. A session's index in sessions()
+    // names it in the calls below while the walk lasts.
+    class Walk {
+    public:
+        Walk(const Walk&) = delete;
+        Walk& operator=(const Walk&) = delete;
+        ~Walk() { volumes_.endWalk(); }
+
+        // False, with no session, when the device cannot be reached.
+        bool reached() const { return reached_; }
+        const std::vector<AudioSession>& sessions() const { return sessions_; }
+
+    private:
+        friend class SessionVolumes;
+        explicit Walk(SessionVolumes& volumes) : volumes_(volumes), reached_(volumes.findSessions(sessions_)) {}
+
+        SessionVolumes& volumes_;
+        std::vector<AudioSession> sessions_;
+        const bool reached_;
+    };
+    Walk walk() { return Walk(*this); }
+
     // The session as log lines name it: "player.exe (pid 4242)".
     virtual std::string label(std::size_t session, const ProcessTable& table) const = 0;
     // Finds the session's volume control; false, with the error, when it has none.
@@ -45,8 +65,6 @@ public:
     virtual bool setLevel(std::size_t session, float level, PlatformError& error) = 0;
     // How far a level read back may lie from the one set and still be it.
     virtual LevelMatch levelMatch() const = 0;
-    // Lets go of what the last walk holds, before the calling thread leaves the platform's API.
-    virtual void endWalk() {}
 
     // The sound server instance the levels belong to (Linux: its name and cookie), which a
     // session's identifier is valid in; empty where there is only one.
@@ -56,11 +74,18 @@ public:
     // good (a Linux sink input's index): an entry of such a session can never be put back.
     virtual bool unseenMayReturn() const { return true; }
 
-    // What only a platform keeps beside the volume (the Linux server's memory of each
-    // application's volume) is set to `before`: after a session was lowered, or set to a new
-    // ratio, or put back by a recovery; after an orderly restore, of each session it did not put
-    // back; and by the application's key alone, for an entry of a session that is gone for good.
-    virtual void remember(std::size_t /*session*/, float /*before*/) {}
-    virtual void notRestored(const std::wstring& /*identifier*/, float /*before*/) {}
-    virtual void rememberKey(const std::string& /*key*/, float /*before*/) {}
+    // The one thing only a platform keeps beside the volume (the Linux server's memory of each
+    // application's volume, which its next stream starts at) is told that the application's
+    // volume is `before`: after a session was lowered, set to a new ratio, or put back by a
+    // recovery; after an orderly restore, of each session it did not put back; and of a session
+    // gone for good, once its entry goes. A session is named by its identifier, whose channels
+    // the platform last read; one gone for good by an empty identifier, and its application's
+    // key (not empty) alone. Nothing where the platform keeps no such memory.
+    virtual void remember(const std::wstring& /*identifier*/, const std::string& /*key*/, float /*before*/) {}
+
+protected:
+    // A walk's two ends: the sessions found (false, finding none, when the device cannot be
+    // reached), and the release of what the platform holds for them.
+    virtual bool findSessions(std::vector<AudioSession>& sessions) = 0;
+    virtual void endWalk() {}
 };

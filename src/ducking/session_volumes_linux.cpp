@@ -16,8 +16,7 @@ float levelOf(const pa_cvolume& volume) {
 
 }  // namespace
 
-bool PulseSessionVolumes::walk(std::vector<AudioSession>& sessions) {
-    sessions.clear();
+bool PulseSessionVolumes::findSessions(std::vector<AudioSession>& sessions) {
     if (pulse_ == nullptr) {
         return false;
     }
@@ -77,41 +76,28 @@ LevelMatch PulseSessionVolumes::levelMatch() const {
     return {0.00005f, 1e-6f};
 }
 
-void PulseSessionVolumes::remember(const Read& read, float level) const {
-    if (!read.restoreKey.empty()) {
-        pulse_->rememberVolume(read.restoreKey, read.map, channelsAt(read, level), read.muted);
-    }
-}
-
 std::string PulseSessionVolumes::server() const {
     return pulse_ == nullptr ? std::string() : pulse_->serverIdentity();
 }
 
-void PulseSessionVolumes::remember(std::size_t session, float before) {
-    // The server remembers the volume just set as the application's own, for its next stream: it
-    // is told the volume from before instead.
-    const auto read = reads_.find(identifierOf(inputs_[session].index));
-    if (read != reads_.end()) {
-        remember(read->second, before);
+void PulseSessionVolumes::remember(const std::wstring& identifier, const std::string& key, float before) {
+    if (identifier.empty()) {
+        // The stream is gone, and its channels with it: every channel alike, which the server
+        // maps onto the application's next stream.
+        pa_channel_map mono;
+        pa_channel_map_init_mono(&mono);
+        pa_cvolume volume;
+        pa_cvolume_set(&volume, 1, pa_sw_volume_from_linear(before));
+        pulse_->rememberVolume(key, mono, volume, false);
+        return;
     }
-}
-
-void PulseSessionVolumes::notRestored(const std::wstring& identifier, float before) {
-    // A stream that ended while lowered may have left the lowered volume as its application's
-    // memory (PipeWire's session manager stores the volume set a moment after the program's
-    // word at the lowering): the volume from before is told again.
+    // The server remembers the volume just set as the application's own, for its next stream;
+    // and a stream that ended while lowered may have left the lowered volume as its memory
+    // (PipeWire's session manager stores the volume set a moment after the program's word at
+    // the lowering): it is told the volume from before, in the channels last read, instead.
     const auto read = reads_.find(identifier);
-    if (read != reads_.end()) {
-        remember(read->second, before);
+    if (read != reads_.end() && !read->second.restoreKey.empty()) {
+        pulse_->rememberVolume(read->second.restoreKey, read->second.map, channelsAt(read->second, before),
+                               read->second.muted);
     }
-}
-
-void PulseSessionVolumes::rememberKey(const std::string& key, float before) {
-    // The stream is gone, and its channels with it: every channel alike, which the server maps
-    // onto the application's next stream.
-    pa_channel_map mono;
-    pa_channel_map_init_mono(&mono);
-    pa_cvolume volume;
-    pa_cvolume_set(&volume, 1, pa_sw_volume_from_linear(before));
-    pulse_->rememberVolume(key, mono, volume, false);
 }

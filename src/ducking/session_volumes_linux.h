@@ -23,7 +23,6 @@ public:
     // The connection to walk; until it is attached, no walk finds the server.
     void attach(const PulseConnection& pulse) { pulse_ = &pulse; }
 
-    bool walk(std::vector<AudioSession>& sessions) override;
     std::string label(std::size_t session, const ProcessTable& table) const override;
     bool openVolume(std::size_t session, PlatformError& error) override;
     std::optional<float> readLevel(std::size_t session, PlatformError& error) override;
@@ -31,11 +30,11 @@ public:
     LevelMatch levelMatch() const override;
     std::string server() const override;
     bool unseenMayReturn() const override { return false; }
-    void remember(std::size_t session, float before) override;
-    void notRestored(const std::wstring& identifier, float before) override;
-    void rememberKey(const std::string& key, float before) override;
+    void remember(const std::wstring& identifier, const std::string& key, float before) override;
 
 private:
+    bool findSessions(std::vector<AudioSession>& sessions) override;
+
     // A stream's channels when its level was last read, with what the server's memory needs.
     struct Read {
         pa_cvolume volume;
@@ -45,7 +44,6 @@ private:
         bool muted;
     };
     pa_cvolume channelsAt(const Read& read, float level) const;
-    void remember(const Read& read, float level) const;
 
     const PulseConnection* pulse_ = nullptr;
     std::vector<PulseConnection::SinkInput> inputs_;

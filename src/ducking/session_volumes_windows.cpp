@@ -1,8 +1,6 @@
 #include "ducking/session_volumes_windows.h"
 
-bool WindowsSessionVolumes::walk(std::vector<AudioSession>& sessions) {
-    sessions.clear();
-    endWalk();
+bool WindowsSessionVolumes::findSessions(std::vector<AudioSession>& sessions) {
     device_ = std::make_unique<DefaultDeviceSessions>();
     if (!device_->open().ok()) {
         return false;

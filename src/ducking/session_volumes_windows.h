@@ -16,15 +16,16 @@
 // to make COM calls in the multithreaded apartment.
 class WindowsSessionVolumes final : public SessionVolumes {
 public:
-    bool walk(std::vector<AudioSession>& sessions) override;
     std::string label(std::size_t session, const ProcessTable& table) const override;
     bool openVolume(std::size_t session, PlatformError& error) override;
     std::optional<float> readLevel(std::size_t session, PlatformError& error) override;
     bool setLevel(std::size_t session, float level, PlatformError& error) override;
     LevelMatch levelMatch() const override { return {}; }
-    void endWalk() override;
 
 private:
+    bool findSessions(std::vector<AudioSession>& sessions) override;
+    void endWalk() override;
+
     struct Found {
         ComRef<IAudioSessionControl> control;
         std::uint32_t pid = 0;

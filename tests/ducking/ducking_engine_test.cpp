@@ -6,34 +6,18 @@
 #include <gtest/gtest.h>
 
 #include <limits>
-#include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "doubles/seams/fake_seams.h"
 #include "ducking/ducking_journal.h"
 #include "ducking/journal_recovery.h"
+#include "support/logged_lines.h"
 
 namespace {
 
-using Lines = std::vector<std::string>;
-
-Lines linesOf(const std::string& text) {
-    Lines lines;
-    std::istringstream stream(text);
-    for (std::string line; std::getline(stream, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
-
-// Runs `step` and returns the lines it logged.
-template <class Step>
-Lines logged(Step step) {
-    ::testing::internal::CaptureStderr();
-    step();
-    return linesOf(::testing::internal::GetCapturedStderr());
-}
+using Remembered = std::vector<std::tuple<std::wstring, std::string, float>>;
 
 FakeSession session(const wchar_t* identifier, std::uint32_t pid, float level) {
     FakeSession fake;
@@ -184,8 +168,9 @@ TEST_F(DuckingEngineTest, ARestoreKeepsWhatItCannotPutBackPendingAndPutsItBackWh
     EXPECT_EQ(logged([&] { engine.restore(); }),
               (Lines{"[win-helper] Restoring audio session volumes...",
                      "[win-helper] Failed to restore session volume hr=-2147467259"}));
-    EXPECT_EQ(sessions.notRestoredCalls,
-              (std::vector<std::pair<std::wstring, float>>{{L"away", 0.8f}, {L"refused", 0.6f}}));
+    EXPECT_EQ(sessions.remembered,
+              (Remembered{{L"away", "", 0.8f}, {L"refused", "", 0.6f}, {L"away", "", 0.8f}, {L"refused", "", 0.6f}}))
+        << "each lowering, then each session the restore did not put back";
     EXPECT_TRUE(engine.ledger().nothingLowered());
     ASSERT_EQ(files().size(), 1u) << "both still listed, pending";
     EXPECT_NE(files().begin()->second.find("pending 0.800000012 0.400000006 away"), std::string::npos);
@@ -300,7 +285,9 @@ TEST_F(DuckingEngineTest, WhereASessionNeverComesBackItsEntryGoesOnceItsApplicat
               "sink-input:3 by-name:Player\nend\n");
     sessions[L"sink-input:3"].present = false;  // the stream ended while lowered
     engine.restore();
-    EXPECT_EQ(sessions.notRestoredCalls, (std::vector<std::pair<std::wstring, float>>{{L"sink-input:3", 0.8f}}));
+    EXPECT_EQ(sessions.remembered,
+              (Remembered{{L"sink-input:3", "by-name:Player", 0.8f}, {L"sink-input:3", "by-name:Player", 0.8f}}))
+        << "lowered, then not put back";
     EXPECT_TRUE(engine.ledger().empty());
     EXPECT_TRUE(files().empty()) << "after an orderly run, no journal";
 
@@ -316,18 +303,19 @@ TEST_F(DuckingEngineTest, WhereASessionNeverComesBackItsEntryGoesOnceItsApplicat
     server.unseenReturn = false;
     EXPECT_EQ(logged([&] { recoverEndedRunsJournals(server, fakeJournalWorld().self); }),
               Lines{"[win-helper] Restored session volume left lowered by an earlier run to: 0.5"});
-    EXPECT_EQ(server.rememberedKeys, (std::vector<std::pair<std::string, float>>{{"by-name:Player", 0.8f}}));
+    EXPECT_EQ(server.remembered, (Remembered{{L"sink-input:4", "", 0.5f}, {L"", "by-name:Player", 0.8f}}))
+        << "the one put back, then the one gone by its key alone";
     EXPECT_TRUE(files().empty());
 
     // Another instance of the server (restarted: its indexes start again): no stream is touched,
     // even one at the listed volume under the listed index.
     server[L"sink-input:4"].level = 0.25f;
-    server.rememberedKeys.clear();
+    server.remembered.clear();
     fakeJournalWorld().files["journal2-7-8.journal"] =
         "quillmere ducking journal 2\nowner 7 8\nserver pulse%00200\nlowered 0.5 0.25 sink-input:4 by-name:Here\nend\n";
     EXPECT_EQ(logged([&] { recoverEndedRunsJournals(server, fakeJournalWorld().self); }), Lines{});
     EXPECT_EQ(server[L"sink-input:4"].level, 0.25f);
-    EXPECT_EQ(server.rememberedKeys, (std::vector<std::pair<std::string, float>>{{"by-name:Here", 0.5f}}));
+    EXPECT_EQ(server.remembered, (Remembered{{L"", "by-name:Here", 0.5f}}));
     EXPECT_TRUE(files().empty());
 
     // Where the device cannot be reached, nothing is taken as gone.

@@ -1,7 +1,11 @@
 #include "doubles/seams/fake_seams.h"
 
 #include <stdexcept>
+#include <thread>
 
+#include "app/guardian.h"
+#include "app/host_watch.h"
+#include "common/log.h"
 #include "ducking/journal_files.h"
 #include "ducking/journal_names.h"
 
@@ -100,8 +104,11 @@ FakeSession& FakeSessionVolumes::operator[](const std::wstring& identifier) {
     throw std::out_of_range("no such fake session");
 }
 
-bool FakeSessionVolumes::walk(std::vector<AudioSession>& sessions) {
-    sessions.clear();
+bool FakeSessionVolumes::findSessions(std::vector<AudioSession>& sessions) {
+    if (walking_.exchange(true)) {
+        walksOverlapped.exchange(true);
+    }
+    std::this_thread::sleep_for(walkTime);
     walked_.clear();
     if (walkFails) {
         return false;
@@ -141,4 +148,49 @@ bool FakeSessionVolumes::setLevel(std::size_t session, float level, PlatformErro
     found.level = level;
     found.sets.push_back(level);
     return true;
+}
+
+// A capture run's platform, and the run's services beside it.
+
+void startGuardian() {
+    LogLine() << "fake: guardian";
+}
+void startHostWatch(RunState&) {
+    LogLine() << "fake: host watch";
+}
+
+bool FakeCapturePlatform::open(std::uint32_t pid, bool includeMode) {
+    LogLine() << "fake: open " << pid << (includeMode ? " include" : " exclude");
+    return opens;
+}
+
+void FakeCapturePlatform::capture(RunState& state, PcmDownconverter&) {
+    LogLine() << "fake: capture";
+    loop(state);
+}
+
+void FakeCapturePlatform::close() {
+    LogLine() << "fake: close";
+}
+
+void FakeCapturePlatform::readCommands(RunState&) {
+    workerBegan("fake: reader");
+}
+
+void FakeCapturePlatform::runDuckingThread(const std::function<void()>& body) {
+    workerBegan("fake: ducking thread");
+    body();
+    LogLine() << "fake: ducking thread ends";
+}
+
+void FakeCapturePlatform::workerBegan(const char* line) {
+    LogLine() << line;
+    const std::lock_guard<std::mutex> lock(mutex_);
+    ++workers_;
+    began_.notify_all();
+}
+
+void FakeCapturePlatform::awaitWorkers(int count) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    began_.wait(lock, [&] { return workers_ >= count; });
 }

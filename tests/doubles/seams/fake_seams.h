@@ -1,16 +1,24 @@
 #pragma once
 
-// In-memory stand-ins for the platform seams beneath the neutral ducking code: the sessions of
-// the default device, the journal folder, and which processes run. The journal folder and the
-// process set are what the link-time seams (journal_files.h, process_identity.h) see in the unit
-// tests; each test starts them afresh with resetFakeSeams().
+// In-memory stand-ins for the platform seams beneath the neutral code: a capture run's platform,
+// the sessions of the default device, the journal folder, and which processes run. The journal
+// folder and the process set are what the link seams (journal_files.h, process_identity.h) see in
+// the unit tests; each test starts them afresh with resetFakeSeams(). The guardian and the host
+// watch (guardian.h, host_watch.h) only say that they were started, as FakeCapturePlatform does.
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "app/capture_run.h"
 #include "common/process_identity.h"
 #include "ducking/journal_store.h"
 #include "ducking/session_volumes.h"
@@ -56,27 +64,65 @@ public:
 
     FakeSession& operator[](const std::wstring& identifier);
     bool walkFails = false;
-    std::vector<std::pair<std::wstring, float>> notRestoredCalls;
-    // Like a sound server's: the instance, identifiers that never come back, a memory by key.
+    // How long a walk takes from its start to its end; set when walks of several threads could overlap.
+    std::chrono::milliseconds walkTime{0};
+    // Set when a walk started while another one lasted.
+    std::atomic<bool> walksOverlapped{false};
+    // Like a sound server's: the instance, identifiers that never come back, a memory of
+    // application volumes told each (identifier, key, volume).
     std::string serverName;
     bool unseenReturn = true;
-    std::vector<std::pair<std::string, float>> rememberedKeys;
+    std::vector<std::tuple<std::wstring, std::string, float>> remembered;
 
-    bool walk(std::vector<AudioSession>& sessions) override;
     std::string label(std::size_t session, const ProcessTable& table) const override;
     bool openVolume(std::size_t session, PlatformError& error) override;
     std::optional<float> readLevel(std::size_t session, PlatformError& error) override;
     bool setLevel(std::size_t session, float level, PlatformError& error) override;
     LevelMatch levelMatch() const override { return match_; }
-    void notRestored(const std::wstring& identifier, float before) override {
-        notRestoredCalls.emplace_back(identifier, before);
-    }
     std::string server() const override { return serverName; }
     bool unseenMayReturn() const override { return unseenReturn; }
-    void rememberKey(const std::string& key, float before) override { rememberedKeys.emplace_back(key, before); }
+    void remember(const std::wstring& identifier, const std::string& key, float before) override {
+        remembered.emplace_back(identifier, key, before);
+    }
 
 private:
+    bool findSessions(std::vector<AudioSession>& sessions) override;
+    void endWalk() override { walking_.exchange(false); }
+
+    std::atomic<bool> walking_{false};
     std::vector<FakeSession> sessions_;
     std::vector<FakeSession*> walked_;
     LevelMatch match_;
+};
+
+// A capture run's platform that writes each call it gets as a line "fake: ..." on standard
+// error, beside the run's own lines, so that the log holds the run's whole order. Its capture
+// loop is a step the test gives; its sessions are a fake device without sessions.
+class FakeCapturePlatform final : public CapturePlatform {
+public:
+    bool opens = true;
+    // The capture loop: by default it ends at once, as when the output closes.
+    std::function<void(RunState&)> loop = [](RunState& state) { state.endLoop(); };
+    FakeSessionVolumes volumes{std::vector<FakeSession>{}};
+
+    bool open(std::uint32_t pid, bool includeMode) override;
+    FormatSummary reportedFormat() const override { return {48000, 2, 32, true}; }
+    FormatSummary deliveredFormat() const override { return reportedFormat(); }
+    void capture(RunState& state, PcmDownconverter& converter) override;
+    void close() override;
+    // Says so, and ends at once: the host's input has ended.
+    void readCommands(RunState& state) override;
+    void runDuckingThread(const std::function<void()>& body) override;
+    SessionVolumes& sessions() override { return volumes; }
+
+    // Returns once `count` worker threads (the reader, the ducking thread) have written their
+    // first line.
+    void awaitWorkers(int count);
+
+private:
+    void workerBegan(const char* line);
+
+    std::mutex mutex_;
+    std::condition_variable began_;
+    int workers_ = 0;
 };
