@@ -1,7 +1,8 @@
 // Measures, under Wine against the audio engine double, how long the host waits
 //   - from writing a new ratio line to the new volume being set on a ducked session,
 //   - from writing "exit" to the volume being restored, and
-//   - from writing "exit" to the process having ended (its own teardown included).
+//   - from writing "exit" to the process having ended (its own teardown included),
+// and the last two again while a capture streams and the host has stopped reading its output.
 // Run: build/windows/run-under-wine.sh build/windows/bench/ducking_latency.exe [runs]
 
 #include <windows.h>
@@ -65,8 +66,33 @@ int main(int argc, char** argv) {
         host.waitForExit();
         exitLatency.push_back(nowMs() - start);
     }
+    std::vector<double> unreadRestoreLatency;
+    std::vector<double> unreadExitLatency;
+    for (int run = 0; run < runs; ++run) {
+        AudioEngineDouble engine("packet 480\nrepeat\nrealtime\nsession speakers pid=3999996 id=a volume=0.8\n");
+        HostProcess host({{"1234", "0.5"}});
+        if (!host.waitForLog("[win-helper] Ducking session pid 3999996: 0.8 -> 0.4")) {
+            std::fprintf(stderr, "the session was not ducked\n");
+            return 1;
+        }
+        host.stopReading(HostProcess::Pipe::Output);
+        Sleep(300 + 53 * run % 500);  // the pipe is full after a few hundred ms
+        const double start = nowMs();
+        host.write("exit\n");
+        while (!recordHas(engine, "set_volume a 0.8")) {
+            if (WaitForSingleObject(host.handle(), 1) == WAIT_OBJECT_0 && !recordHas(engine, "set_volume a 0.8")) {
+                std::fprintf(stderr, "the volume was not restored\n");
+                return 1;
+            }
+        }
+        unreadRestoreLatency.push_back(nowMs() - start);
+        host.waitForExit();
+        unreadExitLatency.push_back(nowMs() - start);
+    }
     report("ratio line -> new volume set", ratioLatency);
     report("\"exit\" -> volume restored", restoreLatency);
     report("\"exit\" -> process ended", exitLatency);
+    report("stdout unread: \"exit\" -> restored", unreadRestoreLatency);
+    report("stdout unread: \"exit\" -> ended", unreadExitLatency);
     return 0;
 }

@@ -1,7 +1,10 @@
 #include "app/capture_platform_linux.h"
 
+#include <limits.h>
+#include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <string>
@@ -14,15 +17,26 @@
 namespace {
 
 constexpr auto kTick = std::chrono::milliseconds(10);
+// How often a write the host holds up looks whether the loop has been told to stop.
+constexpr auto kStopCheck = std::chrono::milliseconds(50);
 constexpr std::size_t kTickFrames = PulseCapture::kRate / 100;
 // A stream may run this far ahead of the clock before its oldest frames are dropped.
 constexpr std::size_t kMaxQueuedFrames = PulseCapture::kRate / 2;
 
+// Standard output, written only once poll says it takes bytes, in pieces of PIPE_BUF bytes, which
+// a pipe or a socket that poll calls writable takes without blocking: the loop sees a stop while
+// the host does not read.
 class StdoutSink final : public SampleSink {
 public:
+    explicit StdoutSink(const RunState& state) : state_(state) {}
+
     bool write(const std::uint8_t* data, std::size_t size) override {
-        while (size > 0) {
-            const ssize_t written = ::write(STDOUT_FILENO, data, size);
+        while (size > 0 && !givenUp_) {
+            if (!takesBytes()) {
+                givenUp_ = true;
+                break;
+            }
+            const ssize_t written = ::write(STDOUT_FILENO, data, std::min<std::size_t>(size, PIPE_BUF));
             if (written < 0 && errno == EINTR) {
                 continue;
             }
@@ -35,6 +49,30 @@ public:
         }
         return true;
     }
+
+private:
+    // Whether standard output takes bytes now, or reports an end the write will meet; false once
+    // the loop has been told to stop and it has taken nothing for kStoppedWriteGrace.
+    bool takesBytes() const {
+        pollfd output{STDOUT_FILENO, POLLOUT, 0};
+        for (;;) {
+            const bool stopping = !state_.loopActive.load();
+            const auto wait = stopping ? kStoppedWriteGrace : kStopCheck;
+            const int ready = poll(&output, 1, static_cast<int>(wait.count()));
+            if (ready < 0 && errno == EINTR) {
+                continue;
+            }
+            if (ready != 0) {
+                return true;
+            }
+            if (stopping) {
+                return false;
+            }
+        }
+    }
+
+    const RunState& state_;
+    bool givenUp_ = false;
 };
 
 // Mixes a tick from every stream on a steady clock and writes it, until the capture stops.
@@ -95,7 +133,7 @@ void LinuxCapturePlatform::capture(RunState& state, PcmDownconverter& converter)
     mixer_ = std::make_unique<StreamMixer>(kTickFrames, kMaxQueuedFrames);
     capture_ = std::make_unique<PulseCapture>(*pulse_, *mixer_, pid_, includeMode_);
     capture_->start();
-    StdoutSink sink;
+    StdoutSink sink(state);
     runMixingLoop(*mixer_, converter, sink, state);
     capture_->stop();
 }

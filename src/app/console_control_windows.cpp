@@ -27,5 +27,7 @@ BOOL WINAPI consoleCtrlHandler(DWORD ctrlType) {
     if (CaptureRun* run = g_activeRun.load()) {
         run->stopDuckingAndRestore();
     }
+    // The system's own handler ends the process next, without what returning from main does.
+    flushLog();
     return FALSE;
 }

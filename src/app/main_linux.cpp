@@ -79,6 +79,7 @@ int main(int argc, char** argv) {
     if (signal != 0) {
         // Ended by a signal, after the stream's end: the host sees that signal, as it would have
         // without the orderly end.
+        flushLog();
         ::signal(signal, SIG_DFL);
         pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
         raise(signal);

@@ -7,6 +7,7 @@
 
 #include <thread>
 
+#include "common/log.h"
 #include "app/capture_platform_windows.h"
 #include "app/capture_run.h"
 #include "app/console_control_windows.h"
@@ -47,8 +48,10 @@ CaptureRun* DuckingControl::run_ = nullptr;
 
 TEST_F(DuckingControl, SignalsWithoutAnEventAreDeclinedUntouched) {
     for (DWORD value : {3u, 4u, 7u, 100u}) {
+        flushLog();
         ::testing::internal::CaptureStderr();
         EXPECT_FALSE(consoleCtrlHandler(value)) << value;
+        flushLog();
         EXPECT_EQ(::testing::internal::GetCapturedStderr(), "") << value;
         EXPECT_TRUE(run_->state().running.load()) << value;
     }
@@ -57,8 +60,10 @@ TEST_F(DuckingControl, SignalsWithoutAnEventAreDeclinedUntouched) {
 TEST_F(DuckingControl, EverySignalStopsRestoresAndDeclines) {
     for (DWORD value : {CTRL_C_EVENT, CTRL_BREAK_EVENT, CTRL_CLOSE_EVENT, CTRL_LOGOFF_EVENT, CTRL_SHUTDOWN_EVENT}) {
         run_->state().running.store(true);
+        flushLog();
         ::testing::internal::CaptureStderr();
         EXPECT_FALSE(consoleCtrlHandler(value)) << value;
+        flushLog();
         const std::string log = ::testing::internal::GetCapturedStderr();
         EXPECT_EQ(log, "[win-helper] Received console control signal: " + std::to_string(value) +
                            "\n[win-helper] Restoring audio session volumes...\n")
@@ -70,12 +75,14 @@ TEST_F(DuckingControl, EverySignalStopsRestoresAndDeclines) {
 TEST_F(DuckingControl, BothStopPathsAtOnceEndJoinedAndRestored) {
     for (int round = 0; round < 20; ++round) {
         run_->state().running.store(true);
+        flushLog();
         ::testing::internal::CaptureStderr();
         ASSERT_TRUE(run_->startDucking());
         Sleep(static_cast<DWORD>(round % 4) * 5);
         std::thread signal([] { consoleCtrlHandler(CTRL_C_EVENT); });
         run_->stopDuckingAndRestore();
         signal.join();
+        flushLog();
         ::testing::internal::GetCapturedStderr();
         EXPECT_FALSE(run_->duckingThreadRunning()) << round;
         EXPECT_FALSE(run_->state().running.load()) << round;

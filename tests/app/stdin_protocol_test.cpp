@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/log.h"
 #include "common/run_state.h"
 
 namespace {
@@ -19,6 +20,7 @@ protected:
     // Runs the reader over these reads and returns what it logged.
     std::string run(std::vector<std::string> reads) {
         std::size_t next = 0;
+        flushLog();
         ::testing::internal::CaptureStderr();
         runStdinReader(
             [&](char* buffer, std::size_t capacity) -> std::size_t {
@@ -31,6 +33,7 @@ protected:
                 return chunk.size();
             },
             *state_);
+        flushLog();
         return ::testing::internal::GetCapturedStderr();
     }
 

@@ -64,4 +64,32 @@ check "during activation: the signal line and the restoration, nothing else" \
     test "$(tail -n 4 "$work/lines.txt")" = "$expected"
 check "during activation: no capture started" test -z "$(grep -E '^(start|set_volume)' "$work/record.txt")"
 show_on_failure
+
+# While the host reads neither standard output nor standard error (both pipes opened and left
+# full): the volume still comes back and the process ends.
+printf '%s\n' "packet 480" "repeat" "realtime" "session speakers pid=3999996 id=a volume=0.8" >"$work/script.txt"
+: >"$work/record.txt"
+mkfifo "$work/out.fifo" "$work/log.fifo"
+"$run" "$build/test-bin/Quillmere.exe" 1234 <"$work/in" >"$work/out.fifo" 2>"$work/log.fifo" &
+program=$!
+exec 3>"$work/in" 4<"$work/out.fifo" 5<"$work/log.fifo"
+for _ in $(seq 100); do
+    grep -qx "set_volume a 0.16" "$work/record.txt" && break
+    sleep 0.1
+done
+for _ in $(seq 1500); do echo 0.25; echo 0.2; done >&3  # far more lines than the log's pipe holds
+sleep 3                                                # and more samples than the output's
+kill -INT "$program"
+for _ in $(seq 50); do
+    kill -0 "$program" 2>/dev/null || break
+    sleep 0.1
+done
+check "with neither output read: the process ends" sh -c "! kill -0 $program 2>/dev/null"
+kill -KILL "$program" 2>/dev/null
+exec 3>&- 4<&- 5<&-
+wait "$program"
+check "with neither output read: the volume is back" \
+    test "$(grep '^set_volume' "$work/record.txt" | tail -n 1)" = "set_volume a 0.8"
+: >"$work/lines.txt"
+show_on_failure
 exit $fail

@@ -146,4 +146,33 @@ TEST(DuckingEndToEnd, EveryEndOfTheCaptureRestoresTheVolumes) {
     }
 }
 
+TEST(DuckingEndToEnd, TheStopCommandRestoresWhileTheHostReadsNeitherOutput) {
+    ProcessTree target(0);
+    ProcessTree other(0);
+    const std::string ducked = "[win-helper] Ducking session " + helperLabel(other.root()) + ": 0.8 -> 0.16";
+    using Pipe = HostProcess::Pipe;
+    for (const Pipe unread : {Pipe::Output, Pipe::Error}) {
+        const char* name = unread == Pipe::Output ? "stdout unread" : "stderr full";
+        AudioEngineDouble engine("packet 480\nrepeat\nrealtime\n" + session(other.root(), "id=a volume=0.8"));
+        HostProcess host({{target.rootText()}});
+        ASSERT_TRUE(host.waitForLog(ducked)) << name;
+        host.stopReading(unread);
+        if (unread == Pipe::Error) {
+            for (int command = 0; command < 300; ++command) {  // a line each: more than a pipe holds
+                host.write(command % 2 == 0 ? "0.25\n" : "0.2\n");
+            }
+        } else {
+            Sleep(300);  // more than the pipe holds
+        }
+        host.write("exit\n");
+        EXPECT_EQ(host.waitForExit(5000), 0u) << name;
+        const Lines volumes = engine.recorded("set_volume");
+        ASSERT_FALSE(volumes.empty()) << name;
+        EXPECT_EQ(volumes.back(), "set_volume a 0.8") << name;
+        for (const std::string& line : host.logLines()) {
+            EXPECT_EQ(line.rfind("[win-helper] ", 0), 0u) << name << ": " << line;
+        }
+    }
+}
+
 }  // namespace

@@ -112,6 +112,53 @@ TEST(LinuxDucking, LowersOthersAndPutsThemBackOnEveryEnd) {
     }
 }
 
+TEST(LinuxDucking, EveryStopPutsTheVolumeBackWhileTheHostReadsNeitherOutput) {
+    LinuxProcess player({tonePlayerProgram(), "440", "0.3", "60"});
+    ASSERT_TRUE(player.waitForOutput(8));
+    using Pipe = LinuxProcess::Pipe;
+    struct Case {
+        const char* name;
+        Pipe unread;
+        int signal;  // 0: the stop command
+    };
+    for (const Case& c :
+         {Case{"stdout unread, exit", Pipe::Output, 0}, Case{"stdout unread, SIGTERM", Pipe::Output, SIGTERM},
+          Case{"stderr full, exit", Pipe::Error, 0}, Case{"stderr full, SIGTERM", Pipe::Error, SIGTERM}}) {
+        const std::string ducked = atEightTenths(player);
+        LinuxProcess capture({quillmereProgram(), "999999", "0.2"});
+        ASSERT_TRUE(capture.waitForLog(ducked)) << c.name;
+        capture.stopReading(c.unread);
+        if (c.unread == Pipe::Error) {
+            for (int command = 0; command < 300; ++command) {  // a line each: far more than a page
+                capture.write(command % 2 == 0 ? "0.25\n" : "0.2\n");
+            }
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));  // a page of samples is 128 ms
+        }
+        if (c.signal == 0) {
+            capture.write("exit\n");
+        } else {
+            capture.signal(c.signal);
+        }
+        EXPECT_EQ(decibelsOnceBack(player), "-1.94 dB") << c.name;
+        ASSERT_TRUE(capture.endsWithin(std::chrono::seconds(5))) << c.name;
+        const int status = capture.waitForEnd();
+        EXPECT_TRUE(c.signal != 0 ? WIFSIGNALED(status) && WTERMSIG(status) == c.signal
+                                  : WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            << c.name;
+        // Lines are dropped, never cut, when the host does not read them.
+        const std::vector<std::string> lines = capture.logLines();
+        for (const std::string& line : lines) {
+            EXPECT_EQ(line.rfind("[win-helper] ", 0), 0u) << c.name << ": " << line;
+        }
+        if (c.unread == Pipe::Output) {
+            EXPECT_NE(std::find(lines.begin(), lines.end(), "[win-helper] Restored session volume to: 0.8"),
+                      lines.end())
+                << c.name;
+        }
+    }
+}
+
 TEST(LinuxDucking, AStreamThatEndsWhileLoweredLeavesTheApplicationsNextStreamAtItsOwnVolume) {
     // The server remembers each application's volume for its next stream; the lowered one must
     // not become that memory.

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <sstream>
+#include <thread>
 #include <utility>
 
 extern char** environ;
@@ -63,6 +64,8 @@ LinuxProcess::LinuxProcess(const std::vector<std::string>& args, const std::vect
 }
 
 LinuxProcess::~LinuxProcess() {
+    holdOutput_.exchange(false);
+    holdError_.exchange(false);
     if (pid_ > 0 && !waited_) {
         kill(pid_, SIGKILL);
         wait();
@@ -84,6 +87,10 @@ void LinuxProcess::readInto(int fd, std::string& text) {
         // Wakes up now and then to see whether the host has stopped reading this pipe.
         if (fd == outputFd_ && stopOutput_.load()) {
             break;
+        }
+        if ((fd == outputFd_ ? holdOutput_ : holdError_).load()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            continue;
         }
         pollfd ready{fd, POLLIN, 0};
         if (poll(&ready, 1, 50) == 0) {
@@ -115,6 +122,11 @@ void LinuxProcess::closeOutput() {
     }
 }
 
+void LinuxProcess::stopReading(Pipe pipe) {
+    fcntl(pipe == Pipe::Output ? outputFd_ : errorFd_, F_SETPIPE_SZ, 4096);
+    (pipe == Pipe::Output ? holdOutput_ : holdError_).exchange(true);
+}
+
 void LinuxProcess::signal(int number) {
     kill(pid_, number);
 }
@@ -137,7 +149,21 @@ int LinuxProcess::wait() {
     return status_;
 }
 
+bool LinuxProcess::endsWithin(std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!waited_ && std::chrono::steady_clock::now() < deadline) {
+        if (waitpid(pid_, &status_, WNOHANG) == pid_) {
+            waited_ = true;
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    return waited_;
+}
+
 int LinuxProcess::waitForEnd() {
+    holdOutput_.exchange(false);
+    holdError_.exchange(false);
     const int status = wait();
     for (std::thread* reader : {&outputReader_, &errorReader_}) {
         if (reader->joinable()) {

@@ -25,11 +25,18 @@ public:
     // Closes our end of its standard output: its next write fails.
     void closeOutput();
     void signal(int number);
+    // Stops reading its standard output or its standard error, as a host that hangs does, with
+    // the pipe shrunk to one page so that it fills at once; the pipe stays open. Reading goes
+    // on at the end (waitForEnd).
+    enum class Pipe { Output, Error };
+    void stopReading(Pipe pipe);
 
     bool waitForLog(const std::string& line, std::chrono::milliseconds timeout = std::chrono::seconds(10));
     bool waitForOutput(std::size_t bytes, std::chrono::milliseconds timeout = std::chrono::seconds(10));
     // The raw status waitpid reports.
     int wait();
+    // Whether it has ended within the time; its status then as wait() gives it.
+    bool endsWithin(std::chrono::milliseconds timeout);
     // Waits for the end, and for its output and log to be read to their ends.
     int waitForEnd();
 
@@ -45,6 +52,8 @@ private:
     int errorFd_ = -1;
     bool waited_ = false;
     std::atomic<bool> stopOutput_{false};
+    std::atomic<bool> holdOutput_{false};
+    std::atomic<bool> holdError_{false};
     int status_ = 0;
     mutable std::mutex mutex_;
     std::condition_variable changed_;

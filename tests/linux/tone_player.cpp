@@ -49,8 +49,8 @@ int main(int argc, char** argv) {
     std::memset(&attributes, 0xFF, sizeof attributes);
     attributes.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(30000, &format));
     int error = 0;
-    pa_simple* stream =
-        pa_simple_new(nullptr, "tone_player", PA_STREAM_PLAYBACK, nullptr, "tone", &format, nullptr, &attributes, &error);
+    pa_simple* stream = pa_simple_new(nullptr, "tone_player", PA_STREAM_PLAYBACK, nullptr, "tone", &format, nullptr,
+                                      &attributes, &error);
     if (stream == nullptr) {
         std::fprintf(stderr, "tone_player: %s\n", pa_strerror(error));
         return 1;

@@ -72,6 +72,8 @@ HostProcess::~HostProcess() {
     if (process_.hProcess != nullptr && WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT) {
         TerminateProcess(process_.hProcess, 0xDEAD);
     }
+    holdOutput_.exchange(false);
+    holdLog_.exchange(false);
     closeInput();
     if (outputReader_.joinable()) {
         outputReader_.join();
@@ -86,6 +88,10 @@ HostProcess::~HostProcess() {
 void HostProcess::readLoop(HANDLE pipe, std::string& sink, std::size_t closeAfter) {
     char buffer[4096];
     for (;;) {
+        if ((&sink == &output_ ? holdOutput_ : holdLog_).load()) {
+            Sleep(20);
+            continue;
+        }
         DWORD got = 0;
         if (!ReadFile(pipe, buffer, sizeof buffer, &got, nullptr) || got == 0) {
             break;
@@ -110,6 +116,10 @@ void HostProcess::write(const std::string& bytes) {
     WriteFile(input_, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
+void HostProcess::stopReading(Pipe pipe) {
+    (pipe == Pipe::Output ? holdOutput_ : holdLog_).exchange(true);
+}
+
 void HostProcess::closeInput() {
     if (input_ != nullptr) {
         CloseHandle(input_);
@@ -130,6 +140,8 @@ DWORD HostProcess::waitForExit(DWORD timeoutMs) {
     }
     DWORD code = 0;
     GetExitCodeProcess(process_.hProcess, &code);
+    holdOutput_.exchange(false);
+    holdLog_.exchange(false);
     closeInput();
     if (outputReader_.joinable()) {
         outputReader_.join();

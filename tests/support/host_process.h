@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <limits>
@@ -35,6 +36,10 @@ public:
 
     void write(const std::string& bytes);
     void closeInput();
+    // Stops reading its standard output or its standard error, as a host that hangs does; the
+    // pipe stays open and soon fills. Reading goes on once the program has ended (waitForExit).
+    enum class Pipe { Output, Error };
+    void stopReading(Pipe pipe);
 
     // Waits until the log holds this text; false after the time-out.
     bool waitForLog(const std::string& text, DWORD timeoutMs = 10000);
@@ -64,6 +69,8 @@ private:
     std::string output_;
     std::vector<Arrival> arrivals_;
     std::string log_;
+    std::atomic<bool> holdOutput_{false};
+    std::atomic<bool> holdLog_{false};
     std::thread outputReader_;
     std::thread logReader_;
 };

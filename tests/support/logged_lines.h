@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "common/log.h"
+
 using Lines = std::vector<std::string>;
 
 inline Lines linesOf(const std::string& text) {
@@ -22,7 +24,9 @@ inline Lines linesOf(const std::string& text) {
 // Runs `step` and returns the lines it logged.
 template <class Step>
 Lines logged(Step step) {
+    flushLog();  // nothing logged before counts
     ::testing::internal::CaptureStderr();
     step();
+    flushLog();
     return linesOf(::testing::internal::GetCapturedStderr());
 }

@@ -19,6 +19,7 @@ import {
   type SessionVolumeEvent,
   type StopCause,
   type WarningEvent,
+  RecentLines,
 } from './lines';
 import { KILL_SIGNAL, resolveExePath, startProgram, whenEnded, type ProgramOptions } from './program';
 import { CHANNELS, SAMPLE_RATE, SampleAligner, toSamples } from './samples';
@@ -133,7 +134,7 @@ export class Capture extends EventEmitter {
 
   private readonly child: ChildProcess;
   private readonly output: Readable;
-  private readonly log: string[] = [];
+  private readonly log = new RecentLines();
   private readonly pendingRatios: PendingRatio[] = [];
   private captureStarted = false;
   private started: StartedEvent | undefined;
@@ -251,7 +252,7 @@ export class Capture extends EventEmitter {
       return Promise.reject(invalid);
     }
     if (this.result || this.stopping) {
-      return Promise.reject(new QuillmereError('the capture is ending', { code: 'CAPTURE_ENDED', log: this.log }));
+      return Promise.reject(new QuillmereError('the capture is ending', { code: 'CAPTURE_ENDED', log: this.log.snapshot() }));
     }
     return new Promise((resolve, reject) => {
       this.pendingRatios.push({ resolve, reject });
@@ -312,7 +313,7 @@ export class Capture extends EventEmitter {
       case 'ratioRefused':
         this.pendingRatios
           .shift()
-          ?.reject(new QuillmereError(line, { code: 'RATIO_REFUSED', lines: [line], log: this.log }));
+          ?.reject(new QuillmereError(line, { code: 'RATIO_REFUSED', lines: [line], log: this.log.snapshot() }));
         this.emit('ratioRefused', parsed.event);
         return;
       case 'clockAdjusted':
@@ -361,7 +362,7 @@ export class Capture extends EventEmitter {
     }
     for (const pending of this.pendingRatios.splice(0)) {
       pending.reject(
-        new QuillmereError(`Quillmere ended (${describeStatus(status)})`, { code: 'CAPTURE_ENDED', log: this.log, status }),
+        new QuillmereError(`Quillmere ended (${describeStatus(status)})`, { code: 'CAPTURE_ENDED', log: this.log.snapshot(), status }),
       );
     }
     this.resolveExited(this.result);
@@ -369,8 +370,9 @@ export class Capture extends EventEmitter {
 
   // Why the capture never started, or how it ended badly; undefined for an end that was no failure.
   private endError(status: ExitStatus, spawnError: NodeJS.ErrnoException | undefined): QuillmereError | undefined {
-    const lines = this.log.filter(isFailureLine);
-    const details = { lines, log: this.log, status, cause: spawnError };
+    const log = this.log.snapshot();
+    const lines = log.filter(isFailureLine);
+    const details = { lines, log, status, cause: spawnError };
     if (spawnError) {
       return new QuillmereError(`Quillmere could not be started: ${spawnError.message}`, {
         ...details,

@@ -283,3 +283,29 @@ export class LineSplitter {
 function stripCr(line: string): string {
   return line.endsWith('\r') ? line.slice(0, -1) : line;
 }
+
+/** The most lines, and the most bytes of them (UTF-8, each with its line end), a log keeps. */
+export const LOG_LINE_LIMIT = 1000;
+export const LOG_BYTE_LIMIT = 256 * 1024;
+
+/**
+ * The last lines of a program's log, as many as fit both limits: a capture that runs for hours
+ * writes a line per new ratio and per lowered stream, and a host keeps no more than it needs.
+ */
+export class RecentLines {
+  private readonly lines: string[] = [];
+  private bytes = 0;
+
+  push(line: string): void {
+    this.lines.push(line);
+    this.bytes += Buffer.byteLength(line) + 1;
+    while (this.lines.length > LOG_LINE_LIMIT || this.bytes > LOG_BYTE_LIMIT) {
+      this.bytes -= Buffer.byteLength(this.lines.shift() ?? '') + 1;
+    }
+  }
+
+  /** A copy of the lines kept, oldest first. */
+  snapshot(): string[] {
+    return [...this.lines];
+  }
+}

@@ -1,7 +1,7 @@
 import assert from 'node:assert/strict';
 import { test } from 'node:test';
 
-import { LineSplitter, parseLine, type ParsedLine } from '../src/lines';
+import { LineSplitter, parseLine, RecentLines, type ParsedLine } from '../src/lines';
 
 const warning = (kind: string, line: string, hresult?: number, session?: string): ParsedLine =>
   ({ type: 'warning', event: { kind, line, hresult, session } }) as ParsedLine;
@@ -113,4 +113,17 @@ test('lines end at LF with or without CR, characters survive chunk boundaries, b
   ];
   assert.deepEqual(lines, ['one', 'two', 'Café \ufffd', '', 'last']);
   assert.deepEqual(splitter.end(), []);
+});
+
+test('a log keeps its last 1,000 lines, and no more than 256 KiB of them', () => {
+  const rows: Array<[string, string[], string[]]> = [
+    ['1,500 short lines: the last 1,000', Array.from({ length: 1500 }, (_, i) => `line ${i}`), Array.from({ length: 1000 }, (_, i) => `line ${i + 500}`)],
+    // 1023 bytes each with its line end: 256 of them fit in 262,144 bytes, not 257.
+    ['300 lines of a kilobyte: the last 256', Array.from({ length: 300 }, (_, i) => `${i}`.padEnd(1022, '.')), Array.from({ length: 256 }, (_, i) => `${i + 44}`.padEnd(1022, '.'))],
+  ];
+  for (const [name, pushed, kept] of rows) {
+    const log = new RecentLines();
+    pushed.forEach((line) => log.push(line));
+    assert.deepEqual(log.snapshot(), kept, name);
+  }
 });

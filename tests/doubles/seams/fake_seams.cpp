@@ -1,11 +1,13 @@
 #include "doubles/seams/fake_seams.h"
 
+#include <cstdio>
 #include <stdexcept>
 #include <thread>
 
 #include "app/guardian.h"
 #include "app/host_watch.h"
 #include "common/log.h"
+#include "common/log_output.h"
 #include "ducking/journal_files.h"
 #include "ducking/journal_names.h"
 
@@ -26,6 +28,12 @@ std::string nameOf(const JournalPath& path) {
 }
 
 }  // namespace
+
+// The log's output: the C runtime's standard error, which the tests capture.
+void writeLogOutput(const char* text, std::size_t size) {
+    std::fwrite(text, 1, size, stderr);
+    std::fflush(stderr);
+}
 
 // The journal files' seam, over the fake folder.
 
