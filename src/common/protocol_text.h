@@ -6,6 +6,26 @@
 // Line ends: the program writes LF. On Windows standard error, and standard output in the
 // listings, stay in the C runtime's text mode, which writes each LF as CR LF; hosts split lines
 // at CR LF. (The capture stream switches standard output to binary mode before its first byte.)
+//
+// A line that ends in one value is its text and that value; a line with values inside it is
+// built here, each value written as LogLine writes it (integers in decimal, floats as %g).
+
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+#include "common/log.h"
+
+// The pieces of a line, in order.
+inline std::string lineFrom(std::initializer_list<std::string_view> pieces) {
+    std::string line;
+    for (const std::string_view piece : pieces) {
+        line.append(piece);
+    }
+    return line;
+}
 
 // The first line of every run. Hosts tell the protocol they talk to by this exact text, so the
 // build name is frozen rather than a version number.
@@ -45,20 +65,41 @@ inline constexpr char kNoAudioClientLine[] = "Failed to get IAudioClient";
 inline constexpr char kGetServiceFailedPrefix[] = "GetService(IAudioCaptureClient) failed: ";
 inline constexpr char kStartFailedPrefix[] = "IAudioClient::Start failed: ";
 
-// Ducking: what the engine does to other applications' sessions, each line followed by the
-// session's label or a level.
-inline constexpr char kDuckingSessionPrefix[] = "[win-helper] Ducking session ";
-inline constexpr char kUpdatingDuckingPrefix[] = "[win-helper] Updating ducking session ";
-inline constexpr char kDuckFailedPrefix[] = "[win-helper] Failed to duck session ";
-inline constexpr char kUpdateFailedPrefix[] = "[win-helper] Failed to update ducked session ";
-inline constexpr char kVolumeAccessFailedPrefix[] = "[win-helper] Failed to access session volume for ";
-inline constexpr char kVolumeReadFailedPrefix[] = "[win-helper] Failed to read session volume for ";
+// Ducking: what the engine does to other applications' sessions, named by their labels. A session
+// is lowered the first time ("Ducking session"), and set anew when the ratio changes ("Updating").
+//   [win-helper] Ducking session player.exe (pid 20): 0.8 -> 0.16
+inline std::string duckedLine(bool lowering, std::string_view label, float before, float after) {
+    return lineFrom({lowering ? "[win-helper] Ducking session " : "[win-helper] Updating ducking session ", label, ": ",
+                     formatDefaultFloat(before), " -> ", formatDefaultFloat(after)});
+}
+// Failures name the platform's error in decimal, an HRESULT signed:
+//   [win-helper] Failed to duck session player.exe (pid 20) hr=-2147024891
+inline std::string duckFailedLine(bool lowering, std::string_view label, std::int64_t error) {
+    return lineFrom(
+        {lowering ? "[win-helper] Failed to duck session " : "[win-helper] Failed to update ducked session ", label,
+         " hr=", std::to_string(error)});
+}
+inline std::string volumeAccessFailedLine(std::string_view label, std::int64_t error) {
+    return lineFrom({"[win-helper] Failed to access session volume for ", label, " hr=", std::to_string(error)});
+}
+inline std::string volumeReadFailedLine(std::string_view label, std::int64_t error) {
+    return lineFrom({"[win-helper] Failed to read session volume for ", label, " hr=", std::to_string(error)});
+}
 inline constexpr char kRestoringLine[] = "[win-helper] Restoring audio session volumes...";
 inline constexpr char kRestoredPrefix[] = "[win-helper] Restored session volume to: ";
 inline constexpr char kRestoreFailedPrefix[] = "[win-helper] Failed to restore session volume hr=";
 inline constexpr char kRecoveredPrefix[] = "[win-helper] Restored session volume left lowered by an earlier run to: ";
-inline constexpr char kJournalUnreadablePrefix[] = "[win-helper] Ignoring unreadable ducking journal: ";
-inline constexpr char kJournalWriteFailedPrefix[] = "[win-helper] Failed to write ducking journal: ";
+// A journal that cannot be read at all, by its path; or one line of it, by its number.
+inline std::string journalUnreadableLine(std::string_view path) {
+    return lineFrom({"[win-helper] Ignoring unreadable ducking journal: ", path});
+}
+inline std::string journalUnreadableLine(std::string_view path, std::size_t line) {
+    return lineFrom({journalUnreadableLine(path), " line ", std::to_string(line)});
+}
+// The error is the platform's (errno, or GetLastError), in decimal.
+inline std::string journalWriteFailedLine(std::string_view path, std::uint64_t error) {
+    return lineFrom({"[win-helper] Failed to write ducking journal: ", path, " error=", std::to_string(error)});
+}
 inline constexpr char kJournalFolderNotOwnedPrefix[] =
     "[win-helper] Ignoring ducking journal folder owned by another user: ";
 
