@@ -51,8 +51,12 @@ inline constexpr char kExcludingPidPrefix[] = "[win-helper] Excluding PID: ";
 // they read audio, and the activation's own line already names the mode.
 inline constexpr char kCaptureStartedLine[] = "[win-helper] Windows WASAPI process-excluded loopback capture started.";
 inline constexpr const char* kTargetPidLinePrefix = kExcludingPidPrefix;
-// Followed by "48000Hz, 2 channels, 32 bits, float" (formatLineText).
-inline constexpr char kFormatLinePrefix[] = "[win-helper] Format: ";
+// The format the capture reads, the last of the start lines:
+//   [win-helper] Format: 48000Hz, 2 channels, 32 bits, float
+inline std::string formatLine(std::uint32_t sampleRate, unsigned channels, unsigned bitsPerSample, bool isFloat) {
+    return lineFrom({"[win-helper] Format: ", std::to_string(sampleRate), "Hz, ", std::to_string(channels),
+                     " channels, ", std::to_string(bitsPerSample), " bits, ", isFloat ? "float" : "integer"});
+}
 
 // Failure lines without the "[win-helper] " tag: hosts have matched them untagged from the
 // start, so the tag is not added.
@@ -108,11 +112,17 @@ inline constexpr char kRoInitializeAttemptLine[] =
     "[win-helper] Attempting WinRT initialization (RoInitialize) fallback...";
 inline constexpr char kRoInitializeResultPrefix[] = "[win-helper] RoInitialize returned: ";
 inline constexpr char kActivationRetryLine[] = "[win-helper] Retrying ActivateAudioInterfaceAsync...";
-inline constexpr char kQueryInterfacePrefix[] = "[win-helper] QueryInterface IID: ";
+// The completion handler's every QueryInterface: the IID as {XXXXXXXX-...}, the interface's name.
+//   [win-helper] QueryInterface IID: {94EA2B94-E9CC-49E0-C0FF-EE64CA8F5B90} (IAgileObject) -> hr=0
+inline std::string queryInterfaceLine(std::string_view iid, std::string_view interfaceName, std::int64_t hr) {
+    return lineFrom({"[win-helper] QueryInterface IID: ", iid, " (", interfaceName, ") -> hr=", std::to_string(hr)});
+}
 inline constexpr char kMarshalerResultPrefix[] = "[win-helper] CoCreateFreeThreadedMarshaler returned: ";
 inline constexpr char kActivationCallLine[] = "[win-helper] Calling ActivateAudioInterfaceAsync...";
 inline constexpr char kParamsSizePrefix[] = "[win-helper] Params size: ";
-inline constexpr char kActivationFailedPrefix[] = "[win-helper] ActivateAudioInterfaceAsync failed (hr=";
+inline std::string activationFailedLine(std::int64_t hr) {
+    return lineFrom({"[win-helper] ActivateAudioInterfaceAsync failed (hr=", std::to_string(hr), ")."});
+}
 inline constexpr char kActivationFailedForGoodPrefix[] = "[win-helper] Activation failed permanently: ";
 inline constexpr char kActivationTimeoutLine[] = "[win-helper] ActivateAudioInterfaceAsync did not complete in time";
 inline constexpr char kEnumeratorFailedPrefix[] = "[win-helper] Failed to create device enumerator: ";
@@ -121,10 +131,16 @@ inline constexpr char kDefaultClientFailedPrefix[] = "[win-helper] Failed to act
 inline constexpr char kDefaultMixFormatFailedPrefix[] = "[win-helper] GetMixFormat on default client failed: ";
 inline constexpr char kDefaultMixFormatLine[] =
     "[win-helper] Successfully retrieved mix format from default render endpoint.";
-inline constexpr char kVirtualMixFormatFailedPrefix[] = "[win-helper] GetMixFormat on virtual device failed (hr=";
+inline std::string virtualMixFormatFailedLine(std::int64_t hr) {
+    return lineFrom({"[win-helper] GetMixFormat on virtual device failed (hr=", std::to_string(hr),
+                     "). Trying to retrieve system mix format from default render endpoint..."});
+}
 inline constexpr char kFallbackFormatLine[] =
     "[win-helper] Using hardcoded 32-bit float stereo 48kHz fallback format...";
-inline constexpr char kPrimaryInitializeFailedPrefix[] = "[win-helper] Primary Initialize failed (hr=";
+inline std::string primaryInitializeFailedLine(std::int64_t hr) {
+    return lineFrom({"[win-helper] Primary Initialize failed (hr=", std::to_string(hr),
+                     "). Retrying with 16-bit PCM and Auto-Convert..."});
+}
 inline constexpr char kInitializeFailedPrefix[] = "[win-helper] IAudioClient::Initialize failed: ";
 
 // The sound server (Linux).
@@ -169,7 +185,8 @@ inline constexpr char kListingResolvedPidPrefix[] = "[win-helper]   Resolved PID
 inline constexpr char kNoX11WaylandLine[] = "[win-helper] No X11 display (a Wayland-only session): no windows to list";
 inline constexpr char kNoX11Line[] = "[win-helper] No X11 display: no windows to list";
 
-// The steady stream's (--clock=steady) drift correction: the prefix, the milliseconds as a signed
-// decimal (20 when silence went in, -20 when audio was dropped), the suffix.
-inline constexpr char kClockAdjustedPrefix[] = "[win-helper] Stream clock adjusted by ";
-inline constexpr char kClockAdjustedSuffix[] = " ms";
+// The steady stream's (--clock=steady) drift correction: the milliseconds as a signed decimal (20
+// when silence went in, -20 when audio was dropped).
+inline std::string clockAdjustedLine(int milliseconds) {
+    return lineFrom({"[win-helper] Stream clock adjusted by ", std::to_string(milliseconds), " ms"});
+}
