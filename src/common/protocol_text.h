@@ -172,14 +172,53 @@ inline constexpr char kGuardianNotStartedPrefix[] = "[win-helper] Failed to star
 inline constexpr char kHostWatchNotStartedPrefix[] = "[win-helper] Failed to start the host watch thread: ";
 inline constexpr char kSignalThreadNotStartedPrefix[] = "[win-helper] Failed to start the signal thread: ";
 
-// --list-sessions diagnostics (Windows), each followed by the values it names.
+// --list-sessions diagnostics (Windows), in the order they can come. Devices and sessions go by
+// their indexes; a failed call's HRESULT is written as its 32 bits in lower-case hexadecimal:
+//   [win-helper] Device 2 Activate IAudioSessionManager2 failed: 0x88890004
+inline std::string listingCode(std::int64_t hr) {
+    return formatLowerHex(static_cast<std::uint32_t>(hr));
+}
+inline std::string listingEnumFailedLine(std::int64_t hr) {
+    return lineFrom({"[win-helper] EnumAudioEndpoints failed: 0x", listingCode(hr)});
+}
 inline constexpr char kListingDeviceCountPrefix[] = "[win-helper] Active playback devices found: ";
-inline constexpr char kListingEnumFailedPrefix[] = "[win-helper] EnumAudioEndpoints failed: 0x";
-inline constexpr char kListingItemPrefix[] = "[win-helper] Item(";
-inline constexpr char kListingDevicePrefix[] = "[win-helper] Device ";
-inline constexpr char kListingSessionPrefix[] = "[win-helper] Session on dev ";
-inline constexpr char kListingParsedNamePrefix[] = "[win-helper]   Parsed fallback Name='";
-inline constexpr char kListingResolvedPidPrefix[] = "[win-helper]   Resolved PID ";
+inline std::string listingItemFailedLine(std::uint32_t device, std::int64_t hr) {
+    return lineFrom({"[win-helper] Item(", std::to_string(device), ") failed: 0x", listingCode(hr)});
+}
+inline std::string listingSessionManagerFailedLine(std::uint32_t device, std::int64_t hr) {
+    return lineFrom({"[win-helper] Device ", std::to_string(device), " Activate IAudioSessionManager2 failed: 0x",
+                     listingCode(hr)});
+}
+inline std::string listingSessionEnumeratorFailedLine(std::uint32_t device, std::int64_t hr) {
+    return lineFrom(
+        {"[win-helper] Device ", std::to_string(device), " GetSessionEnumerator failed: 0x", listingCode(hr)});
+}
+inline std::string listingSessionCountLine(std::uint32_t device, int count) {
+    return lineFrom({"[win-helper] Device ", std::to_string(device), " sessionCount: ", std::to_string(count)});
+}
+inline std::string listingGetSessionFailedLine(std::uint32_t device, int session, std::int64_t hr) {
+    return lineFrom({"[win-helper] Device ", std::to_string(device), " GetSession(", std::to_string(session),
+                     ") failed: 0x", listingCode(hr)});
+}
+inline std::string listingSessionQueryFailedLine(std::uint32_t device, int session, std::int64_t hr) {
+    return lineFrom({"[win-helper] Device ", std::to_string(device), " Session ", std::to_string(session),
+                     " QueryInterface IAudioSessionControl2 failed: 0x", listingCode(hr)});
+}
+// One session: its process id, the process table's name for it, its instance identifier (UTF-8).
+//   [win-helper] Session on dev 0: PID=0, Name='', InstanceID='{0.0.0.00000000}|%b{2}'
+inline std::string listingSessionLine(std::uint32_t device, std::uint32_t pid, std::string_view name,
+                                      std::string_view instanceId) {
+    return lineFrom({"[win-helper] Session on dev ", std::to_string(device), ": PID=", std::to_string(pid), ", Name='",
+                     name, "', InstanceID='", instanceId, "'"});
+}
+// Then, indented, how a session without a table name was named, and the process found by that name.
+inline std::string listingParsedNameLine(std::string_view name) {
+    return lineFrom({"[win-helper]   Parsed fallback Name='", name, "' from InstanceID"});
+}
+inline std::string listingResolvedPidLine(std::uint32_t pid, std::uint32_t resolvedPid, std::string_view name) {
+    return lineFrom({"[win-helper]   Resolved PID ", std::to_string(pid), " -> ", std::to_string(resolvedPid), " for '",
+                     name, "'"});
+}
 
 // --list-apps without an X display (Linux).
 inline constexpr char kNoX11WaylandLine[] = "[win-helper] No X11 display (a Wayland-only session): no windows to list";
