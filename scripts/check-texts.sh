@@ -1,7 +1,7 @@
 #!/bin/sh
 # Fails when a host line text is spelled in more than one place:
 #   - a quoted "[win-helper] ..." text in two files of src/ (each text lives in
-#     src/common/protocol_text.h, and code names its constant);
+#     src/common/protocol_text.h, a constant or the builder of its line, and code names that);
 #   - a "[win-helper] ..." text that the Node client matches (a quoted string, or the
 #     text a regular-expression literal starts with, in clients/node/src/) that no text of
 #     src/common/protocol_text.h starts with.

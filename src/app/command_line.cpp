@@ -67,8 +67,8 @@ CommandLine parseCommandLine(int argc, const char* const* argv, ClockOptions clo
         result.mode = RunMode::ListApps;
         return result;
     }
-    const bool starter = std::strcmp(first, "--start-guardian") == 0;
-    if (starter || std::strcmp(first, "--guardian") == 0) {
+    const bool starter = std::strcmp(first, kGuardianStarterOption) == 0;
+    if (starter || std::strcmp(first, kGuardianOption) == 0) {
         const auto pid = argc == 4 ? parseDigits<std::uint32_t>(argv[2]) : std::nullopt;
         const auto creationTime = argc == 4 ? parseDigits<std::uint64_t>(argv[3]) : std::nullopt;
         if (pid && creationTime && *pid != 0) {

@@ -11,6 +11,11 @@
 
 enum class RunMode { ListSessions, ListApps, Capture, Guardian, GuardianStarter, Usage };
 
+// The internal options that start the guardian and, on Windows, its starter (guardian.h), each
+// followed by the program's pid and creation time.
+inline constexpr char kGuardianOption[] = "--guardian";
+inline constexpr char kGuardianStarterOption[] = "--start-guardian";
+
 struct CommandLine {
     RunMode mode = RunMode::Usage;
     std::uint32_t pid = 0;
@@ -25,8 +30,8 @@ struct CommandLine {
     ResampleQuality quality = ResampleQuality::Linear;
     StreamClock clock = StreamClock::Packets;
     std::vector<std::string> unknownOptions;
-    // Guardian and its starter (internal, the starter on Windows only): "--guardian <pid> <creation
-    // time>" and "--start-guardian <pid> <creation time>", both numbers in plain decimal digits.
+    // Guardian and its starter (internal, the starter on Windows only): kGuardianOption or
+    // kGuardianStarterOption, the pid and the creation time, both numbers in plain decimal digits.
     std::uint32_t guardedPid = 0;
     std::uint64_t guardedCreationTime = 0;
 };

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "app/command_line.h"
 #include "common/log.h"
 #include "common/protocol_text.h"
 #include "common/pulse_connection_linux.h"
@@ -82,7 +83,7 @@ void startGuardian() {
         dup2(watch[0], kWatchDescriptor);
         fcntl(kWatchDescriptor, F_SETFD, 0);
         close_range(kWatchDescriptor + 1, ~0U, 0);
-        const char* const argv[] = {"quillmere", "--guardian", pid.c_str(), start.c_str(), nullptr};
+        const char* const argv[] = {"quillmere", kGuardianOption, pid.c_str(), start.c_str(), nullptr};
         execv("/proc/self/exe", const_cast<char* const*>(argv));
         _exit(127);
     }

@@ -5,10 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "app/command_line.h"
 #include "common/log.h"
 #include "common/process_identity_windows.h"
 #include "common/protocol_text.h"
 #include "common/handles_windows.h"
+#include "common/text.h"
 #include "ducking/journal_recovery.h"
 #include "ducking/journal_store.h"
 #include "ducking/session_volumes_windows.h"
@@ -78,8 +80,9 @@ UniqueHandle startDetachedCopy(const std::wstring& arguments, DWORD& error) {
     return UniqueHandle(process.hProcess);
 }
 
-std::wstring identityArguments(const ProcessIdentity& owner) {
-    return std::to_wstring(owner.pid) + L" " + std::to_wstring(owner.creationTime);
+// The option, then the program that is guarded.
+std::wstring guardianArguments(const char* option, const ProcessIdentity& owner) {
+    return utf8ToWide(option) + L" " + std::to_wstring(owner.pid) + L" " + std::to_wstring(owner.creationTime);
 }
 
 }  // namespace
@@ -87,7 +90,7 @@ std::wstring identityArguments(const ProcessIdentity& owner) {
 void startGuardian() {
     DWORD error = 0;
     const UniqueHandle starter =
-        startDetachedCopy(L"--start-guardian " + identityArguments(currentProcessIdentity()), error);
+        startDetachedCopy(guardianArguments(kGuardianStarterOption, currentProcessIdentity()), error);
     if (starter) {
         // Nothing is lowered before the starter has gone: from then on no walk down the
         // process tree from the host reaches the guardian. It says how the start went.
@@ -106,7 +109,7 @@ void startGuardian() {
 
 int startGuardianFor(const ProcessIdentity& owner) {
     DWORD error = 0;
-    startDetachedCopy(L"--guardian " + identityArguments(owner), error);
+    startDetachedCopy(guardianArguments(kGuardianOption, owner), error);
     return static_cast<int>(error);
 }
 

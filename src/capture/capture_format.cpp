@@ -12,6 +12,5 @@ bool decideFloatFlag(std::uint16_t formatTag, bool extensibleSubFormatIsPcm) {
 }
 
 std::string formatLineText(const FormatSummary& format) {
-    return kFormatLinePrefix + std::to_string(format.sampleRate) + "Hz, " + std::to_string(format.channels) +
-           " channels, " + std::to_string(format.bitsPerSample) + " bits, " + (format.isFloat ? "float" : "integer");
+    return formatLine(format.sampleRate, format.channels, format.bitsPerSample, format.isFloat);
 }

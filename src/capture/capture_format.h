@@ -17,5 +17,5 @@ inline constexpr std::uint16_t kWaveFormatExtensible = 0xFFFE;
 // PCM, or extensible with the PCM sub-format, is integer; every other tag or sub-format is float.
 bool decideFloatFlag(std::uint16_t formatTag, bool extensibleSubFormatIsPcm);
 
-// kFormatLinePrefix and "48000Hz, 2 channels, 32 bits, float"
+// The start line that names the format (formatLine).
 std::string formatLineText(const FormatSummary& format);

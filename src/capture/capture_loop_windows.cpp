@@ -37,7 +37,7 @@ public:
         const PacketStamp stamp{devicePosition, qpcPosition, (flags & AUDCLNT_BUFFERFLAGS_TIMESTAMP_ERROR) == 0};
         const int adjusted = stream_.place(mono, frames, stamp, counterNow());
         if (adjusted != 0) {
-            LogLine() << kClockAdjustedPrefix << adjusted << kClockAdjustedSuffix;
+            LogLine() << clockAdjustedLine(adjusted);
         }
     }
 

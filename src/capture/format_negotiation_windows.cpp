@@ -108,8 +108,7 @@ std::optional<InitializedCapture> negotiateAndInitialize(IAudioClient* audioClie
     HRESULT hr = audioClient->GetMixFormat(&mixFormat);
     std::optional<CaptureFormat> format = CaptureFormat::takeTaskMemory(mixFormat);
     if (FAILED(hr)) {
-        LogLine() << kVirtualMixFormatFailedPrefix << hr
-                  << "). Trying to retrieve system mix format from default render endpoint...";
+        LogLine() << virtualMixFormatFailedLine(hr);
         format = defaultEndpointMixFormat();
     }
     if (!format) {
@@ -119,7 +118,7 @@ std::optional<InitializedCapture> negotiateAndInitialize(IAudioClient* audioClie
 
     hr = audioClient->Initialize(AUDCLNT_SHAREMODE_SHARED, kPrimaryStreamFlags, 0, 0, format->get(), nullptr);
     if (FAILED(hr)) {
-        LogLine() << kPrimaryInitializeFailedPrefix << hr << "). Retrying with 16-bit PCM and Auto-Convert...";
+        LogLine() << primaryInitializeFailedLine(hr);
         format = pcm16Stereo44k();
         hr = audioClient->Initialize(AUDCLNT_SHAREMODE_SHARED, kRetryStreamFlags, 0, 0, format->get(), nullptr);
         if (FAILED(hr)) {

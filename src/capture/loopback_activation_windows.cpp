@@ -126,7 +126,7 @@ HRESULT STDMETHODCALLTYPE CompletionHandler::QueryInterface(REFIID riid, void** 
         *ppvObject = nullptr;
         hr = E_NOINTERFACE;
     }
-    LogLine() << kQueryInterfacePrefix << formatIid(riid) << " (" << interfaceLabel(riid) << ") -> hr=" << hr;
+    LogLine() << queryInterfaceLine(formatIid(riid), interfaceLabel(riid), hr);
     return hr;
 }
 
@@ -195,7 +195,7 @@ ComRef<IAudioClient> activateProcessLoopbackClient(std::uint32_t pid, bool inclu
     HRESULT hr = activate(VIRTUAL_AUDIO_DEVICE_PROCESS_LOOPBACK, __uuidof(IAudioClient), &activateParams, handler.get(),
                           operation.put());
     if (FAILED(hr)) {
-        LogLine() << kActivationFailedPrefix << hr << ").";
+        LogLine() << activationFailedLine(hr);
         if (hr == kIllegalMethodCall) {
             hr = retryAfterRoInitialize(hr, activate, &activateParams, handler.get(), operation.put());
         }

@@ -127,13 +127,6 @@ LogLine& LogLine::operator<<(float value) {
     return *this;
 }
 
-LogLine& LogLine::operator<<(Hex value) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%x", static_cast<unsigned>(value.value));
-    text_.append(buffer);
-    return *this;
-}
-
 void LogLine::appendSigned(long long value) {
     char buffer[32];
     std::snprintf(buffer, sizeof buffer, "%lld", value);
@@ -149,5 +142,11 @@ void LogLine::appendUnsigned(unsigned long long value) {
 std::string formatDefaultFloat(double value) {
     char buffer[48];
     std::snprintf(buffer, sizeof buffer, "%g", value);
+    return buffer;
+}
+
+std::string formatLowerHex(std::uint32_t value) {
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "%x", static_cast<unsigned>(value));
     return buffer;
 }

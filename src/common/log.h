@@ -33,12 +33,6 @@ public:
         return *this;
     }
 
-    // Lower-case hexadecimal without leading zeros, as the session listing writes codes.
-    struct Hex {
-        std::uint32_t value;
-    };
-    LogLine& operator<<(Hex value);
-
 private:
     void appendSigned(long long value);
     void appendUnsigned(unsigned long long value);
@@ -78,3 +72,6 @@ private:
 
 // A float in the %g form with six significant digits (0.2 -> "0.2", 1.0 -> "1", 5e-05).
 std::string formatDefaultFloat(double value);
+
+// Lower-case hexadecimal without leading zeros (0x80004005 -> "80004005", 0 -> "0").
+std::string formatLowerHex(std::uint32_t value);

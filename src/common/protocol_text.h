@@ -6,6 +6,26 @@
 // Line ends: the program writes LF. On Windows standard error, and standard output in the
 // listings, stay in the C runtime's text mode, which writes each LF as CR LF; hosts split lines
 // at CR LF. (The capture stream switches standard output to binary mode before its first byte.)
+//
+// A line that ends in one value is its text and that value; a line with values inside it is
+// built here, each value written as LogLine writes it (integers in decimal, floats as %g).
+
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+#include "common/log.h"
+
+// The pieces of a line, in order.
+inline std::string lineFrom(std::initializer_list<std::string_view> pieces) {
+    std::string line;
+    for (const std::string_view piece : pieces) {
+        line.append(piece);
+    }
+    return line;
+}
 
 // The first line of every run. Hosts tell the protocol they talk to by this exact text, so the
 // build name is frozen rather than a version number.
@@ -31,8 +51,12 @@ inline constexpr char kExcludingPidPrefix[] = "[win-helper] Excluding PID: ";
 // they read audio, and the activation's own line already names the mode.
 inline constexpr char kCaptureStartedLine[] = "[win-helper] Windows WASAPI process-excluded loopback capture started.";
 inline constexpr const char* kTargetPidLinePrefix = kExcludingPidPrefix;
-// Followed by "48000Hz, 2 channels, 32 bits, float" (formatLineText).
-inline constexpr char kFormatLinePrefix[] = "[win-helper] Format: ";
+// The format the capture reads, the last of the start lines:
+//   [win-helper] Format: 48000Hz, 2 channels, 32 bits, float
+inline std::string formatLine(std::uint32_t sampleRate, unsigned channels, unsigned bitsPerSample, bool isFloat) {
+    return lineFrom({"[win-helper] Format: ", std::to_string(sampleRate), "Hz, ", std::to_string(channels),
+                     " channels, ", std::to_string(bitsPerSample), " bits, ", isFloat ? "float" : "integer"});
+}
 
 // Failure lines without the "[win-helper] " tag: hosts have matched them untagged from the
 // start, so the tag is not added.
@@ -45,20 +69,41 @@ inline constexpr char kNoAudioClientLine[] = "Failed to get IAudioClient";
 inline constexpr char kGetServiceFailedPrefix[] = "GetService(IAudioCaptureClient) failed: ";
 inline constexpr char kStartFailedPrefix[] = "IAudioClient::Start failed: ";
 
-// Ducking: what the engine does to other applications' sessions, each line followed by the
-// session's label or a level.
-inline constexpr char kDuckingSessionPrefix[] = "[win-helper] Ducking session ";
-inline constexpr char kUpdatingDuckingPrefix[] = "[win-helper] Updating ducking session ";
-inline constexpr char kDuckFailedPrefix[] = "[win-helper] Failed to duck session ";
-inline constexpr char kUpdateFailedPrefix[] = "[win-helper] Failed to update ducked session ";
-inline constexpr char kVolumeAccessFailedPrefix[] = "[win-helper] Failed to access session volume for ";
-inline constexpr char kVolumeReadFailedPrefix[] = "[win-helper] Failed to read session volume for ";
+// Ducking: what the engine does to other applications' sessions, named by their labels. A session
+// is lowered the first time ("Ducking session"), and set anew when the ratio changes ("Updating").
+//   [win-helper] Ducking session player.exe (pid 20): 0.8 -> 0.16
+inline std::string duckedLine(bool lowering, std::string_view label, float before, float after) {
+    return lineFrom({lowering ? "[win-helper] Ducking session " : "[win-helper] Updating ducking session ", label, ": ",
+                     formatDefaultFloat(before), " -> ", formatDefaultFloat(after)});
+}
+// Failures name the platform's error in decimal, an HRESULT signed:
+//   [win-helper] Failed to duck session player.exe (pid 20) hr=-2147024891
+inline std::string duckFailedLine(bool lowering, std::string_view label, std::int64_t error) {
+    return lineFrom(
+        {lowering ? "[win-helper] Failed to duck session " : "[win-helper] Failed to update ducked session ", label,
+         " hr=", std::to_string(error)});
+}
+inline std::string volumeAccessFailedLine(std::string_view label, std::int64_t error) {
+    return lineFrom({"[win-helper] Failed to access session volume for ", label, " hr=", std::to_string(error)});
+}
+inline std::string volumeReadFailedLine(std::string_view label, std::int64_t error) {
+    return lineFrom({"[win-helper] Failed to read session volume for ", label, " hr=", std::to_string(error)});
+}
 inline constexpr char kRestoringLine[] = "[win-helper] Restoring audio session volumes...";
 inline constexpr char kRestoredPrefix[] = "[win-helper] Restored session volume to: ";
 inline constexpr char kRestoreFailedPrefix[] = "[win-helper] Failed to restore session volume hr=";
 inline constexpr char kRecoveredPrefix[] = "[win-helper] Restored session volume left lowered by an earlier run to: ";
-inline constexpr char kJournalUnreadablePrefix[] = "[win-helper] Ignoring unreadable ducking journal: ";
-inline constexpr char kJournalWriteFailedPrefix[] = "[win-helper] Failed to write ducking journal: ";
+// A journal that cannot be read at all, by its path; or one line of it, by its number.
+inline std::string journalUnreadableLine(std::string_view path) {
+    return lineFrom({"[win-helper] Ignoring unreadable ducking journal: ", path});
+}
+inline std::string journalUnreadableLine(std::string_view path, std::size_t line) {
+    return lineFrom({journalUnreadableLine(path), " line ", std::to_string(line)});
+}
+// The error is the platform's (errno, or GetLastError), in decimal.
+inline std::string journalWriteFailedLine(std::string_view path, std::uint64_t error) {
+    return lineFrom({"[win-helper] Failed to write ducking journal: ", path, " error=", std::to_string(error)});
+}
 inline constexpr char kJournalFolderNotOwnedPrefix[] =
     "[win-helper] Ignoring ducking journal folder owned by another user: ";
 
@@ -67,11 +112,17 @@ inline constexpr char kRoInitializeAttemptLine[] =
     "[win-helper] Attempting WinRT initialization (RoInitialize) fallback...";
 inline constexpr char kRoInitializeResultPrefix[] = "[win-helper] RoInitialize returned: ";
 inline constexpr char kActivationRetryLine[] = "[win-helper] Retrying ActivateAudioInterfaceAsync...";
-inline constexpr char kQueryInterfacePrefix[] = "[win-helper] QueryInterface IID: ";
+// The completion handler's every QueryInterface: the IID as {XXXXXXXX-...}, the interface's name.
+//   [win-helper] QueryInterface IID: {94EA2B94-E9CC-49E0-C0FF-EE64CA8F5B90} (IAgileObject) -> hr=0
+inline std::string queryInterfaceLine(std::string_view iid, std::string_view interfaceName, std::int64_t hr) {
+    return lineFrom({"[win-helper] QueryInterface IID: ", iid, " (", interfaceName, ") -> hr=", std::to_string(hr)});
+}
 inline constexpr char kMarshalerResultPrefix[] = "[win-helper] CoCreateFreeThreadedMarshaler returned: ";
 inline constexpr char kActivationCallLine[] = "[win-helper] Calling ActivateAudioInterfaceAsync...";
 inline constexpr char kParamsSizePrefix[] = "[win-helper] Params size: ";
-inline constexpr char kActivationFailedPrefix[] = "[win-helper] ActivateAudioInterfaceAsync failed (hr=";
+inline std::string activationFailedLine(std::int64_t hr) {
+    return lineFrom({"[win-helper] ActivateAudioInterfaceAsync failed (hr=", std::to_string(hr), ")."});
+}
 inline constexpr char kActivationFailedForGoodPrefix[] = "[win-helper] Activation failed permanently: ";
 inline constexpr char kActivationTimeoutLine[] = "[win-helper] ActivateAudioInterfaceAsync did not complete in time";
 inline constexpr char kEnumeratorFailedPrefix[] = "[win-helper] Failed to create device enumerator: ";
@@ -80,10 +131,16 @@ inline constexpr char kDefaultClientFailedPrefix[] = "[win-helper] Failed to act
 inline constexpr char kDefaultMixFormatFailedPrefix[] = "[win-helper] GetMixFormat on default client failed: ";
 inline constexpr char kDefaultMixFormatLine[] =
     "[win-helper] Successfully retrieved mix format from default render endpoint.";
-inline constexpr char kVirtualMixFormatFailedPrefix[] = "[win-helper] GetMixFormat on virtual device failed (hr=";
+inline std::string virtualMixFormatFailedLine(std::int64_t hr) {
+    return lineFrom({"[win-helper] GetMixFormat on virtual device failed (hr=", std::to_string(hr),
+                     "). Trying to retrieve system mix format from default render endpoint..."});
+}
 inline constexpr char kFallbackFormatLine[] =
     "[win-helper] Using hardcoded 32-bit float stereo 48kHz fallback format...";
-inline constexpr char kPrimaryInitializeFailedPrefix[] = "[win-helper] Primary Initialize failed (hr=";
+inline std::string primaryInitializeFailedLine(std::int64_t hr) {
+    return lineFrom({"[win-helper] Primary Initialize failed (hr=", std::to_string(hr),
+                     "). Retrying with 16-bit PCM and Auto-Convert..."});
+}
 inline constexpr char kInitializeFailedPrefix[] = "[win-helper] IAudioClient::Initialize failed: ";
 
 // The sound server (Linux).
@@ -115,20 +172,60 @@ inline constexpr char kGuardianNotStartedPrefix[] = "[win-helper] Failed to star
 inline constexpr char kHostWatchNotStartedPrefix[] = "[win-helper] Failed to start the host watch thread: ";
 inline constexpr char kSignalThreadNotStartedPrefix[] = "[win-helper] Failed to start the signal thread: ";
 
-// --list-sessions diagnostics (Windows), each followed by the values it names.
+// --list-sessions diagnostics (Windows), in the order they can come. Devices and sessions go by
+// their indexes; a failed call's HRESULT is written as its 32 bits in lower-case hexadecimal:
+//   [win-helper] Device 2 Activate IAudioSessionManager2 failed: 0x88890004
+inline std::string listingCode(std::int64_t hr) {
+    return formatLowerHex(static_cast<std::uint32_t>(hr));
+}
+inline std::string listingEnumFailedLine(std::int64_t hr) {
+    return lineFrom({"[win-helper] EnumAudioEndpoints failed: 0x", listingCode(hr)});
+}
 inline constexpr char kListingDeviceCountPrefix[] = "[win-helper] Active playback devices found: ";
-inline constexpr char kListingEnumFailedPrefix[] = "[win-helper] EnumAudioEndpoints failed: 0x";
-inline constexpr char kListingItemPrefix[] = "[win-helper] Item(";
-inline constexpr char kListingDevicePrefix[] = "[win-helper] Device ";
-inline constexpr char kListingSessionPrefix[] = "[win-helper] Session on dev ";
-inline constexpr char kListingParsedNamePrefix[] = "[win-helper]   Parsed fallback Name='";
-inline constexpr char kListingResolvedPidPrefix[] = "[win-helper]   Resolved PID ";
+inline std::string listingItemFailedLine(std::uint32_t device, std::int64_t hr) {
+    return lineFrom({"[win-helper] Item(", std::to_string(device), ") failed: 0x", listingCode(hr)});
+}
+inline std::string listingSessionManagerFailedLine(std::uint32_t device, std::int64_t hr) {
+    return lineFrom({"[win-helper] Device ", std::to_string(device), " Activate IAudioSessionManager2 failed: 0x",
+                     listingCode(hr)});
+}
+inline std::string listingSessionEnumeratorFailedLine(std::uint32_t device, std::int64_t hr) {
+    return lineFrom(
+        {"[win-helper] Device ", std::to_string(device), " GetSessionEnumerator failed: 0x", listingCode(hr)});
+}
+inline std::string listingSessionCountLine(std::uint32_t device, int count) {
+    return lineFrom({"[win-helper] Device ", std::to_string(device), " sessionCount: ", std::to_string(count)});
+}
+inline std::string listingGetSessionFailedLine(std::uint32_t device, int session, std::int64_t hr) {
+    return lineFrom({"[win-helper] Device ", std::to_string(device), " GetSession(", std::to_string(session),
+                     ") failed: 0x", listingCode(hr)});
+}
+inline std::string listingSessionQueryFailedLine(std::uint32_t device, int session, std::int64_t hr) {
+    return lineFrom({"[win-helper] Device ", std::to_string(device), " Session ", std::to_string(session),
+                     " QueryInterface IAudioSessionControl2 failed: 0x", listingCode(hr)});
+}
+// One session: its process id, the process table's name for it, its instance identifier (UTF-8).
+//   [win-helper] Session on dev 0: PID=0, Name='', InstanceID='{0.0.0.00000000}|%b{2}'
+inline std::string listingSessionLine(std::uint32_t device, std::uint32_t pid, std::string_view name,
+                                      std::string_view instanceId) {
+    return lineFrom({"[win-helper] Session on dev ", std::to_string(device), ": PID=", std::to_string(pid), ", Name='",
+                     name, "', InstanceID='", instanceId, "'"});
+}
+// Then, indented, how a session without a table name was named, and the process found by that name.
+inline std::string listingParsedNameLine(std::string_view name) {
+    return lineFrom({"[win-helper]   Parsed fallback Name='", name, "' from InstanceID"});
+}
+inline std::string listingResolvedPidLine(std::uint32_t pid, std::uint32_t resolvedPid, std::string_view name) {
+    return lineFrom({"[win-helper]   Resolved PID ", std::to_string(pid), " -> ", std::to_string(resolvedPid), " for '",
+                     name, "'"});
+}
 
 // --list-apps without an X display (Linux).
 inline constexpr char kNoX11WaylandLine[] = "[win-helper] No X11 display (a Wayland-only session): no windows to list";
 inline constexpr char kNoX11Line[] = "[win-helper] No X11 display: no windows to list";
 
-// The steady stream's (--clock=steady) drift correction: the prefix, the milliseconds as a signed
-// decimal (20 when silence went in, -20 when audio was dropped), the suffix.
-inline constexpr char kClockAdjustedPrefix[] = "[win-helper] Stream clock adjusted by ";
-inline constexpr char kClockAdjustedSuffix[] = " ms";
+// The steady stream's (--clock=steady) drift correction: the milliseconds as a signed decimal (20
+// when silence went in, -20 when audio was dropped).
+inline std::string clockAdjustedLine(int milliseconds) {
+    return lineFrom({"[win-helper] Stream clock adjusted by ", std::to_string(milliseconds), " ms"});
+}

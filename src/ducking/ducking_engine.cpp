@@ -85,7 +85,7 @@ void DuckingEngine::duck(std::size_t session, const AudioSession& found, const P
     PlatformError error = 0;
     if (!sessions_.openVolume(session, error)) {
         if (ledger_.firstVolumeFailure(key)) {
-            LogLine() << kVolumeAccessFailedPrefix << label() << " hr=" << error;
+            LogLine() << volumeAccessFailedLine(label(), error);
         }
         return;
     }
@@ -100,7 +100,7 @@ void DuckingEngine::duck(std::size_t session, const AudioSession& found, const P
         if (!current) {
             // Without the volume from before there is nothing to put back: not lowered.
             if (ledger_.firstReadFailure(key)) {
-                LogLine() << kVolumeReadFailedPrefix << label() << " hr=" << error;
+                LogLine() << volumeReadFailedLine(label(), error);
             }
             return;
         }
@@ -126,12 +126,11 @@ void DuckingEngine::duck(std::size_t session, const AudioSession& found, const P
     }
     if (!sessions_.setLevel(session, after, error)) {
         ledger_.revert(key, previous);
-        LogLine() << (lower ? kDuckFailedPrefix : kUpdateFailedPrefix) << label() << " hr=" << error;
+        LogLine() << duckFailedLine(lower, label(), error);
         return;
     }
     sessions_.remember(found.identifier, found.key, before);
-    LogLine() << (lower ? kDuckingSessionPrefix : kUpdatingDuckingPrefix) << label() << ": " << before << " -> "
-              << after;
+    LogLine() << duckedLine(lower, label(), before, after);
 }
 
 bool DuckingEngine::settleEndedRun(std::size_t session, const AudioSession& found, float& level) {

@@ -15,7 +15,7 @@ namespace {
 // with the rewrite that follows the recovery.
 void reportUnreadableLines(const StoredJournal& stored) {
     for (const std::size_t line : stored.unreadableLines) {
-        LogLine() << kJournalUnreadablePrefix << journalPathText(stored.path) << " line " << line;
+        LogLine() << journalUnreadableLine(journalPathText(stored.path), line);
     }
 }
 
@@ -35,7 +35,7 @@ bool OwnJournal::persist(const DuckingLedger& ledger, const std::string& server)
         const unsigned long error = lastJournalFileError();
         if (!failureReported_) {
             failureReported_ = true;
-            LogLine() << kJournalWriteFailedPrefix << journalPathText(path) << " error=" << error;
+            LogLine() << journalWriteFailedLine(journalPathText(path), error);
         }
         return false;
     }
@@ -85,7 +85,7 @@ std::optional<StoredJournal> readJournalAt(const JournalPath& path) {
     }
     if (!read) {
         setJournalFileAside(path);
-        LogLine() << kJournalUnreadablePrefix << journalPathText(path);
+        LogLine() << journalUnreadableLine(journalPathText(path));
         return std::nullopt;
     }
     return StoredJournal{path, std::move(read->journal), std::move(read->unreadableLines)};

@@ -23,8 +23,7 @@ class DuckingLedger;
 // back. A write does nothing when the ledger has not changed since the last one that succeeded.
 // Every write reaches the disk before it returns, so that even a power loss keeps it: the engine
 // sets a volume only once its entry is written. A failed write is reported once per run
-// (kJournalWriteFailedPrefix, the path, " error=" and the system's number) and tried again on
-// the next change or call.
+// (journalWriteFailedLine) and tried again on the next change or call.
 class OwnJournal {
 public:
     explicit OwnJournal(const ProcessIdentity& self) : self_(self) {}
@@ -47,8 +46,8 @@ struct StoredJournal {
     std::vector<std::size_t> unreadableLines;  // left out of `journal`
 };
 // Every readable journal, of either version. One that cannot be read at all is set aside
-// (renamed, kept for a person to read) with the line kJournalUnreadablePrefix and its path; of
-// one with some unreadable lines, the rest is read.
+// (renamed, kept for a person to read) with its journalUnreadableLine; of one with some
+// unreadable lines, the rest is read.
 std::vector<StoredJournal> readJournals();
 // The journal of that owner, or at that path, if there is a readable one.
 std::optional<StoredJournal> readJournalOf(const ProcessIdentity& owner);
@@ -59,7 +58,7 @@ void rewriteJournal(const StoredJournal& stored);
 // Under the recovery lock, hands `recover` every journal of a program that has ended (never
 // self's; a file whose name names a running program is not even read), after removing the
 // temporary files such programs left; or the journal of that owner if there is a readable one, each unreadable line of
-// it first reported (kJournalUnreadablePrefix, the path, " line " and its number). `recover` puts back what it can and
+// it first reported (journalUnreadableLine, with its number). `recover` puts back what it can and
 // rewrites the journal with what is left, without those lines.
 void forEachEndedRunJournal(const ProcessIdentity& self, const std::function<void(StoredJournal&)>& recover);
 void forJournalOf(const ProcessIdentity& owner, const std::function<void(StoredJournal&)>& recover);

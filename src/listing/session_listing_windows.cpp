@@ -21,23 +21,18 @@ namespace {
 
 using SessionNames = std::map<std::uint32_t, std::wstring>;
 
-LogLine::Hex hex(HRESULT hr) {
-    return {static_cast<std::uint32_t>(hr)};
-}
-
 void listSession(UINT deviceIndex, int sessionIndex, const DeviceSessions& sessions, const ProcessTable& table,
                  std::uint32_t ownPid, SessionNames& names) {
     ComRef<IAudioSessionControl> control;
     HRESULT hr = sessions.session(sessionIndex, control);
     if (FAILED(hr)) {
-        LogLine() << kListingDevicePrefix << deviceIndex << " GetSession(" << sessionIndex << ") failed: 0x" << hex(hr);
+        LogLine() << listingGetSessionFailedLine(deviceIndex, sessionIndex, hr);
         return;
     }
     ComRef<IAudioSessionControl2> control2;
     hr = control->QueryInterface(__uuidof(IAudioSessionControl2), control2.putVoid());
     if (FAILED(hr)) {
-        LogLine() << kListingDevicePrefix << deviceIndex << " Session " << sessionIndex
-                  << " QueryInterface IAudioSessionControl2 failed: 0x" << hex(hr);
+        LogLine() << listingSessionQueryFailedLine(deviceIndex, sessionIndex, hr);
         return;
     }
 
@@ -50,14 +45,12 @@ void listSession(UINT deviceIndex, int sessionIndex, const DeviceSessions& sessi
         instanceId.clear();
     }
     const SessionNaming naming = nameSession(pid, pidKnown, instanceId, table, ownPid);
-    LogLine() << kListingSessionPrefix << deviceIndex << ": PID=" << pid << ", Name='" << wideToUtf8(naming.tableName)
-              << "', InstanceID='" << wideToUtf8(instanceId) << "'";
+    LogLine() << listingSessionLine(deviceIndex, pid, wideToUtf8(naming.tableName), wideToUtf8(instanceId));
     if (naming.parsedName) {
-        LogLine() << kListingParsedNamePrefix << wideToUtf8(*naming.parsedName) << "' from InstanceID";
+        LogLine() << listingParsedNameLine(wideToUtf8(*naming.parsedName));
     }
     if (naming.resolvedPid) {
-        LogLine() << kListingResolvedPidPrefix << pid << " -> " << *naming.resolvedPid << " for '"
-                  << wideToUtf8(naming.name) << "'";
+        LogLine() << listingResolvedPidLine(pid, *naming.resolvedPid, wideToUtf8(naming.name));
     }
     if (naming.record) {
         names[naming.record->pid] = naming.record->name;
@@ -69,22 +62,21 @@ void listDevice(UINT deviceIndex, IMMDeviceCollection* devices, const ProcessTab
     ComRef<IMMDevice> device;
     const HRESULT hr = devices->Item(deviceIndex, device.put());
     if (FAILED(hr)) {
-        LogLine() << kListingItemPrefix << deviceIndex << ") failed: 0x" << hex(hr);
+        LogLine() << listingItemFailedLine(deviceIndex, hr);
         return;
     }
     DeviceSessions sessions;
     const StepResult opened = sessions.open(device.get());
     if (opened.failedStep == EndpointStep::ActivateSessionManager) {
-        LogLine() << kListingDevicePrefix << deviceIndex << " Activate IAudioSessionManager2 failed: 0x"
-                  << hex(opened.hr);
+        LogLine() << listingSessionManagerFailedLine(deviceIndex, opened.hr);
         return;
     }
     if (!opened.ok()) {
-        LogLine() << kListingDevicePrefix << deviceIndex << " GetSessionEnumerator failed: 0x" << hex(opened.hr);
+        LogLine() << listingSessionEnumeratorFailedLine(deviceIndex, opened.hr);
         return;
     }
     const int sessionCount = sessions.count();
-    LogLine() << kListingDevicePrefix << deviceIndex << " sessionCount: " << sessionCount;
+    LogLine() << listingSessionCountLine(deviceIndex, sessionCount);
     for (int j = 0; j < sessionCount; ++j) {
         listSession(deviceIndex, j, sessions, table, ownPid, names);
     }
@@ -100,7 +92,7 @@ void listWithCom() {
     ComRef<IMMDeviceCollection> devices;
     const HRESULT hr = enumerator->EnumAudioEndpoints(eRender, DEVICE_STATE_ACTIVE, devices.put());
     if (FAILED(hr)) {
-        LogLine() << kListingEnumFailedPrefix << hex(hr);
+        LogLine() << listingEnumFailedLine(hr);
         writeJsonListLine({});
         return;
     }

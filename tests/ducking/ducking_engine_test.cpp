@@ -104,6 +104,13 @@ TEST_F(DuckingEngineTest, FailuresAreReportedOnceAndNothingUnjournaledStaysLower
     EXPECT_TRUE(files().empty());
     EXPECT_EQ(logged([&] { engine.pass(10, false, 0.2f, false, kTable); }), Lines{failures[2]})
         << "a refused set is tried again each pass; the other two were said once";
+
+    sessions[L"s"].setFails.reset();
+    EXPECT_EQ(logged([&] { engine.pass(10, false, 0.2f, false, kTable); }),
+              Lines{"[win-helper] Ducking session refused.exe (pid 40): 0.8 -> 0.16"});
+    sessions[L"s"].setFails = -2147024809;
+    EXPECT_EQ(logged([&] { engine.pass(10, false, 0.5f, true, kTable); }),
+              Lines{"[win-helper] Failed to update ducked session refused.exe (pid 40) hr=-2147024809"});
 }
 
 TEST_F(DuckingEngineTest, WithoutItsJournalWrittenNoSessionIsLoweredAndTheWriteIsTriedAgain) {
