@@ -108,7 +108,7 @@ bool LinuxCapturePlatform::open(std::uint32_t pid, bool includeMode) {
         return false;
     }
     // The line the Windows program writes when it activates the capture for the target.
-    LogLine() << (includeMode ? kIncludingPidPrefix : kExcludingPidPrefix) << pid;
+    LogLine() << activationLine(includeMode, pid);
     sink_ = pulse_->defaultSink();
     if (!sink_) {
         LogLine() << kNoDefaultSinkLine;

@@ -188,7 +188,7 @@ ComRef<IAudioClient> activateProcessLoopbackClient(std::uint32_t pid, bool inclu
     LogLine() << kMarshalerResultPrefix << handler->createFreeThreadedMarshaler();
 
     LogLine() << kActivationCallLine;
-    LogLine() << (includeMode ? kIncludingPidPrefix : kExcludingPidPrefix) << pid;
+    LogLine() << activationLine(includeMode, pid);
     LogLine() << kParamsSizePrefix << kParamsSize;
 
     ComRef<IActivateAudioInterfaceAsyncOperation> operation;

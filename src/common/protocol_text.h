@@ -46,6 +46,9 @@ inline constexpr char kUnknownOptionPrefix[] = "[win-helper] Ignoring unknown op
 // Activation: the mode and the target (Windows writes it as it activates; Linux as it connects).
 inline constexpr char kIncludingPidPrefix[] = "[win-helper] Including PID: ";
 inline constexpr char kExcludingPidPrefix[] = "[win-helper] Excluding PID: ";
+inline std::string activationLine(bool includeMode, std::uint32_t pid) {
+    return lineFrom({includeMode ? kIncludingPidPrefix : kExcludingPidPrefix, std::to_string(pid)});
+}
 
 // The start lines say "excluded" in include mode too: hosts wait for these exact lines before
 // they read audio, and the activation's own line already names the mode.
