@@ -111,13 +111,10 @@ int startGuardianFor(const ProcessIdentity& owner) {
 }
 
 int runGuardian(const ProcessIdentity& owner) {
-    {
-        // Opened while the program runs; if it has ended already (or the id is another
-        // process's now), there is nothing to wait for.
-        const UniqueHandle program(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, owner.pid));
-        if (program && processCreationTime(program.get()) == owner.creationTime) {
-            WaitForSingleObject(program.get(), INFINITE);
-        }
+    // Opened while the program runs; if it has ended already (or the id is another process's
+    // now), there is nothing to wait for.
+    if (const UniqueHandle program = openProcessOf(owner)) {
+        WaitForSingleObject(program.get(), INFINITE);
     }
     if (!readJournalOf(owner)) {
         return 0;  // ended in order: nothing left to put back

@@ -21,12 +21,7 @@ UniqueHandle openParent() {
     if (self == table.end() || self->second.parentPid == 0) {
         return UniqueHandle();
     }
-    UniqueHandle parent(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, self->second.parentPid));
-    if (!parent || processCreationTime(parent.get()) > currentProcessIdentity().creationTime ||
-        WaitForSingleObject(parent.get(), 0) != WAIT_TIMEOUT) {
-        return UniqueHandle();
-    }
-    return parent;
+    return openRunningProcess(self->second.parentPid, 0, currentProcessIdentity().creationTime);
 }
 
 }  // namespace
