@@ -2,19 +2,19 @@
 // (the link /proc/<pid>/exe, or the kernel's short name when the link cannot be read).
 
 #include <dirent.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 
+#include "common/executable_link_linux.h"
 #include "common/process_table.h"
 #include "common/text.h"
 
 namespace {
 
-bool readEntry(const std::string& pid, ProcessEntry& entry) {
-    std::ifstream statFile("/proc/" + pid + "/stat");
+bool readEntry(std::uint32_t pid, ProcessEntry& entry) {
+    std::ifstream statFile("/proc/" + std::to_string(pid) + "/stat");
     std::string stat;
     if (!std::getline(statFile, stat)) {
         return false;
@@ -33,11 +33,9 @@ bool readEntry(const std::string& pid, ProcessEntry& entry) {
     }
     entry.parentPid = static_cast<std::uint32_t>(parent);
 
-    char target[4096];
-    const ssize_t length = readlink(("/proc/" + pid + "/exe").c_str(), target, sizeof target - 1);
+    const std::string path = executableLinkOf(pid);
     std::string name;
-    if (length > 0) {
-        const std::string path(target, static_cast<std::size_t>(length));
+    if (!path.empty()) {
         name = path.substr(path.rfind('/') + 1);
         // A replaced executable reads "name (deleted)".
         const std::string deleted = " (deleted)";
@@ -66,7 +64,7 @@ ProcessTable snapshotProcesses() {
             continue;
         }
         ProcessEntry entry;
-        if (readEntry(item->d_name, entry)) {
+        if (readEntry(static_cast<std::uint32_t>(pid), entry)) {
             table[static_cast<std::uint32_t>(pid)] = entry;
         }
     }

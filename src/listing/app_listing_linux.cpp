@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "common/executable_link_linux.h"
 #include "common/log.h"
 #include "common/protocol_text.h"
 #include "common/text.h"
@@ -163,9 +164,7 @@ void listApps() {
             continue;
         }
         const auto id = static_cast<std::uint32_t>(pid[0]);
-        char path[4096];
-        const ssize_t length = readlink(("/proc/" + std::to_string(id) + "/exe").c_str(), path, sizeof path - 1);
-        processes.emplace(id, length > 0 ? std::string(path, static_cast<std::size_t>(length)) : std::string());
+        processes.emplace(id, executableLinkOf(id));
     }
     XCloseDisplay(display);
 
