@@ -17,7 +17,7 @@ namespace {
 // created before this process (a later one reuses the id of a parent that is gone).
 UniqueHandle openParent() {
     const ProcessTable table = snapshotProcesses();
-    const auto self = table.find(GetCurrentProcessId());
+    const auto self = table.find(currentProcessId());
     if (self == table.end() || self->second.parentPid == 0) {
         return UniqueHandle();
     }

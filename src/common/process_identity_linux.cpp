@@ -40,8 +40,12 @@ std::optional<std::uint64_t> startTimeOf(std::uint32_t pid) {
 
 }  // namespace
 
+std::uint32_t currentProcessId() {
+    return static_cast<std::uint32_t>(getpid());
+}
+
 ProcessIdentity currentProcessIdentity() {
-    const auto pid = static_cast<std::uint32_t>(getpid());
+    const std::uint32_t pid = currentProcessId();
     // 0 when it cannot be read: an identity no process matches, so that nothing ever waits on it.
     return {pid, startTimeOf(pid).value_or(0)};
 }

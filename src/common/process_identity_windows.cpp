@@ -27,8 +27,12 @@ UniqueHandle openRunningProcess(std::uint32_t pid, std::uint64_t earliest, std::
     return process;
 }
 
+std::uint32_t currentProcessId() {
+    return GetCurrentProcessId();
+}
+
 ProcessIdentity currentProcessIdentity() {
-    return {GetCurrentProcessId(), processCreationTime(GetCurrentProcess())};
+    return {currentProcessId(), processCreationTime(GetCurrentProcess())};
 }
 
 bool isProcessAlive(const ProcessIdentity& identity) {

@@ -7,6 +7,7 @@
 #include <set>
 #include <vector>
 
+#include "common/process_identity.h"
 #include "common/process_table.h"
 #include "common/handles_windows.h"
 #include "listing/json_line.h"
@@ -26,7 +27,7 @@ BOOL CALLBACK collectWindowProcess(HWND window, LPARAM processes) {
     }
     DWORD pid = 0;
     GetWindowThreadProcessId(window, &pid);
-    if (pid != 0 && pid != GetCurrentProcessId()) {
+    if (pid != 0 && pid != currentProcessId()) {
         reinterpret_cast<std::set<DWORD>*>(processes)->insert(pid);
     }
     return TRUE;
