@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/log.h"
+#include "common/path_limit_windows.h"
 #include "common/process_identity_windows.h"
 #include "common/protocol_text.h"
 #include "common/handles_windows.h"
@@ -16,7 +17,7 @@
 namespace {
 
 std::wstring ownExecutablePath() {
-    std::wstring path(32768, L'\0');
+    std::wstring path(kLongestPathLength, L'\0');
     const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
     path.resize(length);
     return path;

@@ -7,6 +7,7 @@
 #include <set>
 #include <vector>
 
+#include "common/path_limit_windows.h"
 #include "common/process_identity.h"
 #include "common/process_table.h"
 #include "common/handles_windows.h"
@@ -14,9 +15,6 @@
 #include "listing/listing_rules.h"
 
 namespace {
-
-// The longest path Windows hands out (UNICODE_STRING's limit), so no long install path is cut.
-constexpr DWORD kImagePathCapacity = 32768;
 
 // EnumWindows callback: adds the window's process to the std::set<DWORD> behind `processes`
 // when the window is visible, titled, unowned and not a tool window.
@@ -39,8 +37,8 @@ std::wstring queryProcessImagePath(DWORD pid) {
     if (!process) {
         return {};
     }
-    std::wstring path(kImagePathCapacity, L'\0');
-    DWORD size = kImagePathCapacity;
+    std::wstring path(kLongestPathLength, L'\0');
+    DWORD size = kLongestPathLength;
     if (!QueryFullProcessImageNameW(process.get(), 0, path.data(), &size)) {
         return {};
     }
