@@ -9,6 +9,7 @@
 #include <string>
 
 #include "common/process_identity.h"
+#include "common/text.h"
 
 namespace {
 
@@ -32,7 +33,7 @@ std::optional<std::uint64_t> startTimeOf(std::uint32_t pid) {
             return std::nullopt;
         }
         if (index == 22) {
-            return std::stoull(field);
+            return parseWholeDecimal(field);
         }
     }
     return std::nullopt;

@@ -3,8 +3,9 @@
 
 #include <dirent.h>
 
-#include <cstdlib>
+#include <cstdint>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "common/executable_link_linux.h"
@@ -58,14 +59,14 @@ ProcessTable snapshotProcesses() {
         return table;
     }
     while (const dirent* item = readdir(proc)) {
-        char* end = nullptr;
-        const unsigned long pid = std::strtoul(item->d_name, &end, 10);
-        if (*end != '\0' || pid == 0 || pid > 0xFFFFFFFFul) {
+        const std::optional<std::uint64_t> number = parseWholeDecimal(item->d_name, UINT32_MAX);
+        if (!number || *number == 0) {
             continue;
         }
+        const auto pid = static_cast<std::uint32_t>(*number);
         ProcessEntry entry;
-        if (readEntry(static_cast<std::uint32_t>(pid), entry)) {
-            table[static_cast<std::uint32_t>(pid)] = entry;
+        if (readEntry(pid, entry)) {
+            table[pid] = entry;
         }
     }
     closedir(proc);
