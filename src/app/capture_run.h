@@ -52,12 +52,14 @@ std::thread startWorkerThread(std::function<void()> body);
 //   open the capture (1 when it cannot) → the stdin reader, the guardian, the ducking thread →
 //   the host watch → the start lines → the capture loop → stop and join the ducking thread,
 //   restore the volumes → close the capture → 0 (1 when a worker could not be started).
-// The run's state lives here; the object is made once by main and never destroyed, because a
-// console handler or a signal thread may still be stopping it while the process ends.
+// The run's state lives here; the object is made once by the program's run (program.h) and never
+// destroyed, because a console handler or a signal thread may still be stopping it while the
+// process ends.
 class CaptureRun;
 // The run of this process, for the stop paths that come from outside it (the Windows console
-// handler, the Linux signal thread); null until main has made the run. Set once by main: the one piece of
-// state a console handler can reach, since the system calls it with nothing of ours.
+// handler, the Linux signal thread); null until the program's run has made it. Set once there:
+// the one piece of state a console handler can reach, since the system calls it with nothing of
+// ours.
 extern std::atomic<CaptureRun*> g_activeRun;
 
 class CaptureRun {

@@ -1,6 +1,7 @@
 #include "app/command_line.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -8,6 +9,7 @@
 #include "common/log.h"
 #include "common/protocol_text.h"
 #include "common/run_state.h"
+#include "common/text.h"
 
 namespace {
 
@@ -19,26 +21,6 @@ std::uint32_t parsePid(const char* text) {
     constexpr long long kMax = std::numeric_limits<std::int32_t>::max();
     const long long clamped = value < kMin ? kMin : (value > kMax ? kMax : value);
     return static_cast<std::uint32_t>(static_cast<std::int32_t>(clamped));
-}
-
-// Plain decimal digits only, within the type's range.
-template <class T>
-std::optional<T> parseDigits(const char* text) {
-    T value = 0;
-    if (*text == '\0') {
-        return std::nullopt;
-    }
-    for (; *text != '\0'; ++text) {
-        if (*text < '0' || *text > '9') {
-            return std::nullopt;
-        }
-        const T digit = static_cast<T>(*text - '0');
-        if (value > (std::numeric_limits<T>::max() - digit) / 10) {
-            return std::nullopt;
-        }
-        value = static_cast<T>(value * 10 + digit);
-    }
-    return value;
 }
 
 }  // namespace
@@ -69,11 +51,11 @@ CommandLine parseCommandLine(int argc, const char* const* argv, ClockOptions clo
     }
     const bool starter = std::strcmp(first, kGuardianStarterOption) == 0;
     if (starter || std::strcmp(first, kGuardianOption) == 0) {
-        const auto pid = argc == 4 ? parseDigits<std::uint32_t>(argv[2]) : std::nullopt;
-        const auto creationTime = argc == 4 ? parseDigits<std::uint64_t>(argv[3]) : std::nullopt;
+        const auto pid = argc == 4 ? parseWholeDecimal(argv[2], UINT32_MAX) : std::nullopt;
+        const auto creationTime = argc == 4 ? parseWholeDecimal(argv[3]) : std::nullopt;
         if (pid && creationTime && *pid != 0) {
             result.mode = starter ? RunMode::GuardianStarter : RunMode::Guardian;
-            result.guardedPid = *pid;
+            result.guardedPid = static_cast<std::uint32_t>(*pid);
             result.guardedCreationTime = *creationTime;
         }
         return result;

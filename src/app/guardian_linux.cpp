@@ -1,8 +1,6 @@
 #include "app/guardian.h"
 
 #include <fcntl.h>
-#include <poll.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,6 +10,7 @@
 
 #include "app/command_line.h"
 #include "common/log.h"
+#include "common/process_descriptor_linux.h"
 #include "common/protocol_text.h"
 #include "common/pulse_connection_linux.h"
 #include "ducking/journal_recovery.h"
@@ -35,16 +34,10 @@ void waitForEnd(const ProcessIdentity& owner) {
         }
     }
     // Opened before the identity is checked, so that the pidfd names the process checked.
-    const int process = static_cast<int>(syscall(SYS_pidfd_open, static_cast<pid_t>(owner.pid), 0));
-    if (process < 0) {
-        return;
+    const ProcessDescriptor process(static_cast<pid_t>(owner.pid));
+    if (process.valid() && isProcessAlive(owner)) {
+        process.waitForEnd();
     }
-    if (isProcessAlive(owner)) {
-        pollfd ended{process, POLLIN, 0};
-        while (poll(&ended, 1, -1) < 0 && errno == EINTR) {
-        }
-    }
-    close(process);
 }
 
 }  // namespace

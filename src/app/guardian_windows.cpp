@@ -7,6 +7,7 @@
 
 #include "app/command_line.h"
 #include "common/log.h"
+#include "common/path_limit_windows.h"
 #include "common/process_identity_windows.h"
 #include "common/protocol_text.h"
 #include "common/handles_windows.h"
@@ -18,7 +19,7 @@
 namespace {
 
 std::wstring ownExecutablePath() {
-    std::wstring path(32768, L'\0');
+    std::wstring path(kLongestPathLength, L'\0');
     const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
     path.resize(length);
     return path;
@@ -114,13 +115,10 @@ int startGuardianFor(const ProcessIdentity& owner) {
 }
 
 int runGuardian(const ProcessIdentity& owner) {
-    {
-        // Opened while the program runs; if it has ended already (or the id is another
-        // process's now), there is nothing to wait for.
-        const UniqueHandle program(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, owner.pid));
-        if (program && processCreationTime(program.get()) == owner.creationTime) {
-            WaitForSingleObject(program.get(), INFINITE);
-        }
+    // Opened while the program runs; if it has ended already (or the id is another process's
+    // now), there is nothing to wait for.
+    if (const UniqueHandle program = openProcessOf(owner)) {
+        WaitForSingleObject(program.get(), INFINITE);
     }
     if (!readJournalOf(owner)) {
         return 0;  // ended in order: nothing left to put back

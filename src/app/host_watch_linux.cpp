@@ -1,15 +1,14 @@
 #include "app/host_watch.h"
 
-#include <poll.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <exception>
 #include <thread>
+#include <utility>
 
 #include "common/log.h"
+#include "common/process_descriptor_linux.h"
 #include "common/protocol_text.h"
 
 void startHostWatch(RunState& state) {
@@ -23,25 +22,17 @@ void startHostWatch(RunState& state) {
     }
     // A descriptor that becomes readable when that process ends; the parent is still the one
     // that started this process only if it has not been replaced meanwhile.
-    const int process = static_cast<int>(syscall(SYS_pidfd_open, parent, 0));
-    if (process < 0) {
-        return;
-    }
-    if (getppid() != parent) {
-        close(process);
+    ProcessDescriptor process(parent);
+    if (!process.valid() || getppid() != parent) {
         return;
     }
     try {
         // Detached like the stdin reader: it waits for the host, and ends with the process.
-        std::thread([process, &state] {
-            pollfd wait{process, POLLIN, 0};
-            while (poll(&wait, 1, -1) < 0 && errno == EINTR) {
-            }
-            close(process);
+        std::thread([process = std::move(process), &state] {
+            process.waitForEnd();
             stopForEndedHost(state);
         }).detach();
     } catch (const std::exception& error) {
-        close(process);
         LogLine() << kHostWatchNotStartedPrefix << error.what();
     }
 }

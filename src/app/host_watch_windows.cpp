@@ -17,16 +17,11 @@ namespace {
 // created before this process (a later one reuses the id of a parent that is gone).
 UniqueHandle openParent() {
     const ProcessTable table = snapshotProcesses();
-    const auto self = table.find(GetCurrentProcessId());
+    const auto self = table.find(currentProcessId());
     if (self == table.end() || self->second.parentPid == 0) {
         return UniqueHandle();
     }
-    UniqueHandle parent(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, self->second.parentPid));
-    if (!parent || processCreationTime(parent.get()) > currentProcessIdentity().creationTime ||
-        WaitForSingleObject(parent.get(), 0) != WAIT_TIMEOUT) {
-        return UniqueHandle();
-    }
-    return parent;
+    return openRunningProcess(self->second.parentPid, 0, currentProcessIdentity().creationTime);
 }
 
 }  // namespace

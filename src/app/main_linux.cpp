@@ -9,14 +9,9 @@
 #include <thread>
 
 #include "app/capture_platform_linux.h"
-#include "app/capture_run.h"
-#include "app/command_line.h"
-#include "app/guardian.h"
+#include "app/program.h"
 #include "common/log.h"
-#include "common/process_identity.h"
 #include "common/protocol_text.h"
-#include "listing/app_listing.h"
-#include "listing/session_listing.h"
 
 namespace {
 
@@ -38,11 +33,46 @@ void startSignalThread() {
         if (sigwait(&set, &signal) == 0) {
             CaptureRun* run = g_activeRun.load();
             run->receivedSignal.exchange(signal);
-            LogLine() << kReceivedSignalPrefix << "SIG" << sigabbrev_np(signal);
+            LogLine() << receivedSignalLine(sigabbrev_np(signal));
             run->state().requestCaptureStop();
         }
     }).detach();
 }
+
+bool prepareRun() {
+    try {
+        startSignalThread();
+    } catch (const std::exception& error) {
+        LogLine() << kSignalThreadNotStartedPrefix << error.what();
+        return false;
+    }
+    return true;
+}
+
+int finishRun(CaptureRun& run, int status) {
+    const int signal = run.receivedSignal.load();
+    if (signal != 0) {
+        // Ended by a signal, after the stream's end: the host sees that signal, as it would have
+        // without the orderly end.
+        flushLog();
+        const sigset_t set = endSignals();
+        ::signal(signal, SIG_DFL);
+        pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+        raise(signal);
+    }
+    return status;
+}
+
+constexpr ProgramPlatform kLinuxProgram = {
+    // The stream here always keeps steady time.
+    .clocks = ClockOptions::SteadyOnly,
+    .usageLine = kLinuxUsageLine,
+    // The guardian's double fork needs no starter here.
+    .startGuardianFor = nullptr,
+    .makeCapturePlatform = [](const CommandLine&) -> CapturePlatform& { return *new LinuxCapturePlatform; },
+    .prepareRun = prepareRun,
+    .finishRun = finishRun,
+};
 
 }  // namespace
 
@@ -51,38 +81,5 @@ int main(int argc, char** argv) {
     ::signal(SIGPIPE, SIG_IGN);
     const sigset_t set = endSignals();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    LogLine() << kBuildLine;
-    // The stream here always keeps steady time.
-    const CommandLine commandLine = parseCommandLine(argc, argv, ClockOptions::SteadyOnly);
-    switch (commandLine.mode) {
-        case RunMode::Capture: break;
-        case RunMode::ListSessions: listAudioSessions(); return 0;
-        case RunMode::Guardian: return runGuardian({commandLine.guardedPid, commandLine.guardedCreationTime});
-        case RunMode::ListApps: listApps(); return 0;
-        case RunMode::GuardianStarter:  // the guardian's double fork needs no starter here
-        case RunMode::Usage: LogLine() << kLinuxUsageLine; return 1;
-    }
-    // Never destroyed: the signal thread may still be stopping the run while the process ends.
-    auto* platform = new LinuxCapturePlatform;
-    auto* run = new CaptureRun(*platform, commandLine.pid, commandLine.includeMode, commandLine.quality,
-                               currentProcessIdentity());
-    applyCaptureArguments(commandLine, run->state());
-    g_activeRun.store(run);
-    try {
-        startSignalThread();
-    } catch (const std::exception& error) {
-        LogLine() << kSignalThreadNotStartedPrefix << error.what();
-        return 1;
-    }
-    const int status = run->run();
-    const int signal = run->receivedSignal.load();
-    if (signal != 0) {
-        // Ended by a signal, after the stream's end: the host sees that signal, as it would have
-        // without the orderly end.
-        flushLog();
-        ::signal(signal, SIG_DFL);
-        pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
-        raise(signal);
-    }
-    return status;
+    return runProgram(argc, argv, kLinuxProgram);
 }

@@ -1,9 +1,8 @@
 #include "capture/pulse_capture_linux.h"
 
-#include <unistd.h>
-
 #include <cstring>
 
+#include "common/process_identity.h"
 #include "common/process_table.h"
 
 namespace {
@@ -20,11 +19,7 @@ struct SinkRequest {
 }  // namespace
 
 PulseCapture::PulseCapture(PulseConnection& pulse, StreamMixer& mixer, std::uint32_t targetPid, bool includeMode)
-    : pulse_(pulse),
-      mixer_(mixer),
-      targetPid_(targetPid),
-      includeMode_(includeMode),
-      ownPid_(static_cast<std::uint32_t>(getpid())) {}
+    : pulse_(pulse), mixer_(mixer), targetPid_(targetPid), includeMode_(includeMode), ownPid_(currentProcessId()) {}
 
 PulseCapture::~PulseCapture() {
     stop();

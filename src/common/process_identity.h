@@ -11,7 +11,8 @@ struct ProcessIdentity {
     bool operator==(const ProcessIdentity&) const = default;
 };
 
-// The program's own identity.
+// The program's own process id, and its whole identity.
+std::uint32_t currentProcessId();
 ProcessIdentity currentProcessIdentity();
 
 // True while the process with that identity runs; false once it has ended, or when the id now

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "common/process_identity.h"
+#include "common/text.h"
 
 namespace {
 
@@ -32,7 +33,7 @@ std::optional<std::uint64_t> startTimeOf(std::uint32_t pid) {
             return std::nullopt;
         }
         if (index == 22) {
-            return std::stoull(field);
+            return parseWholeDecimal(field);
         }
     }
     return std::nullopt;
@@ -40,8 +41,12 @@ std::optional<std::uint64_t> startTimeOf(std::uint32_t pid) {
 
 }  // namespace
 
+std::uint32_t currentProcessId() {
+    return static_cast<std::uint32_t>(getpid());
+}
+
 ProcessIdentity currentProcessIdentity() {
-    const auto pid = static_cast<std::uint32_t>(getpid());
+    const std::uint32_t pid = currentProcessId();
     // 0 when it cannot be read: an identity no process matches, so that nothing ever waits on it.
     return {pid, startTimeOf(pid).value_or(0)};
 }

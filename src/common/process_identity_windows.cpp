@@ -2,8 +2,9 @@
 
 #include <windows.h>
 
-#include "common/handles_windows.h"
+namespace {
 
+// The creation time of the process behind the handle (it needs query rights); 0 on failure.
 std::uint64_t processCreationTime(HANDLE process) {
     FILETIME created, exited, kernel, user;
     if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) {
@@ -12,12 +13,28 @@ std::uint64_t processCreationTime(HANDLE process) {
     return (static_cast<std::uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
 }
 
+}  // namespace
+
+UniqueHandle openRunningProcess(std::uint32_t pid, std::uint64_t earliest, std::uint64_t latest) {
+    UniqueHandle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+    if (!process) {
+        return process;
+    }
+    const std::uint64_t created = processCreationTime(process.get());
+    if (created < earliest || created > latest || WaitForSingleObject(process.get(), 0) != WAIT_TIMEOUT) {
+        return UniqueHandle();
+    }
+    return process;
+}
+
+std::uint32_t currentProcessId() {
+    return GetCurrentProcessId();
+}
+
 ProcessIdentity currentProcessIdentity() {
-    return {GetCurrentProcessId(), processCreationTime(GetCurrentProcess())};
+    return {currentProcessId(), processCreationTime(GetCurrentProcess())};
 }
 
 bool isProcessAlive(const ProcessIdentity& identity) {
-    const UniqueHandle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, identity.pid));
-    return process && processCreationTime(process.get()) == identity.creationTime &&
-           WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
+    return static_cast<bool>(openProcessOf(identity));
 }

@@ -2,19 +2,20 @@
 // (the link /proc/<pid>/exe, or the kernel's short name when the link cannot be read).
 
 #include <dirent.h>
-#include <unistd.h>
 
-#include <cstdlib>
+#include <cstdint>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
+#include "common/executable_link_linux.h"
 #include "common/process_table.h"
 #include "common/text.h"
 
 namespace {
 
-bool readEntry(const std::string& pid, ProcessEntry& entry) {
-    std::ifstream statFile("/proc/" + pid + "/stat");
+bool readEntry(std::uint32_t pid, ProcessEntry& entry) {
+    std::ifstream statFile("/proc/" + std::to_string(pid) + "/stat");
     std::string stat;
     if (!std::getline(statFile, stat)) {
         return false;
@@ -33,11 +34,9 @@ bool readEntry(const std::string& pid, ProcessEntry& entry) {
     }
     entry.parentPid = static_cast<std::uint32_t>(parent);
 
-    char target[4096];
-    const ssize_t length = readlink(("/proc/" + pid + "/exe").c_str(), target, sizeof target - 1);
+    const std::string path = executableLinkOf(pid);
     std::string name;
-    if (length > 0) {
-        const std::string path(target, static_cast<std::size_t>(length));
+    if (!path.empty()) {
         name = path.substr(path.rfind('/') + 1);
         // A replaced executable reads "name (deleted)".
         const std::string deleted = " (deleted)";
@@ -60,14 +59,14 @@ ProcessTable snapshotProcesses() {
         return table;
     }
     while (const dirent* item = readdir(proc)) {
-        char* end = nullptr;
-        const unsigned long pid = std::strtoul(item->d_name, &end, 10);
-        if (*end != '\0' || pid == 0 || pid > 0xFFFFFFFFul) {
+        const std::optional<std::uint64_t> number = parseWholeDecimal(item->d_name, UINT32_MAX);
+        if (!number || *number == 0) {
             continue;
         }
+        const auto pid = static_cast<std::uint32_t>(*number);
         ProcessEntry entry;
-        if (readEntry(item->d_name, entry)) {
-            table[static_cast<std::uint32_t>(pid)] = entry;
+        if (readEntry(pid, entry)) {
+            table[pid] = entry;
         }
     }
     closedir(proc);

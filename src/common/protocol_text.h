@@ -164,9 +164,13 @@ inline constexpr char kRatioCommandRefusedPrefix[] = "[win-helper] Ignoring inva
 inline constexpr char kStdinReaderStoppedLine[] = "[win-helper] Stdin duck ratio reader stopped.";
 inline constexpr char kNoStdinLine[] = "[win-helper] No stdin handle available for live ducking updates.";
 
-// Signals: a console control event (Windows), SIGINT, SIGTERM or SIGHUP (Linux, followed by "SIGINT" and so on).
+// Signals: a console control event (Windows), SIGINT, SIGTERM or SIGHUP (Linux).
 inline constexpr char kConsoleSignalPrefix[] = "[win-helper] Received console control signal: ";
-inline constexpr char kReceivedSignalPrefix[] = "[win-helper] Received signal: ";
+// A stop signal, by its abbreviation (TERM):
+//   [win-helper] Received signal: SIGTERM
+inline std::string receivedSignalLine(std::string_view abbreviation) {
+    return lineFrom({"[win-helper] Received signal: SIG", abbreviation});
+}
 
 // Workers that could not be started.
 inline constexpr char kStdinReaderNotStartedPrefix[] = "[win-helper] Failed to start the stdin reader thread: ";

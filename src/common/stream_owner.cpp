@@ -1,19 +1,14 @@
 #include "common/stream_owner.h"
 
+#include <cstdint>
+
+#include "common/text.h"
+
 namespace {
 
+// At most 10 characters, the most that a 32-bit id is written with; 0 for none.
 std::uint32_t pidOf(const std::string& text) {
-    if (text.empty() || text.size() > 10) {
-        return 0;
-    }
-    std::uint64_t value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') {
-            return 0;
-        }
-        value = value * 10 + static_cast<std::uint64_t>(c - '0');
-    }
-    return value <= 0xFFFFFFFFu ? static_cast<std::uint32_t>(value) : 0;
+    return text.size() > 10 ? 0 : static_cast<std::uint32_t>(parseWholeDecimal(text, UINT32_MAX).value_or(0));
 }
 
 }  // namespace

@@ -136,3 +136,21 @@ bool namesEqual(const std::wstring& a, const std::wstring& b) {
     }
     return true;
 }
+
+std::optional<std::uint64_t> parseWholeDecimal(std::string_view text, std::uint64_t largest) {
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    std::uint64_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        const auto digit = static_cast<std::uint64_t>(c - '0');
+        if (digit > largest || value > (largest - digit) / 10) {
+            return std::nullopt;
+        }
+        value = value * 10 + digit;
+    }
+    return value;
+}

@@ -1,6 +1,10 @@
 #pragma once
 
+#include <cstdint>
+#include <limits>
+#include <optional>
 #include <string>
+#include <string_view>
 
 // Text rules shared by the listings, the ducking engine and the log.
 
@@ -20,3 +24,8 @@ bool isExcludedProcessName(const std::wstring& name);
 
 // Equal length and equal code units once A-Z are folded to a-z; nothing else is folded.
 bool namesEqual(const std::wstring& a, const std::wstring& b);
+
+// A whole decimal number: one or more ASCII digits and nothing else (no sign, no white space),
+// leading zeros allowed, at most `largest`. Nothing for any other text.
+std::optional<std::uint64_t> parseWholeDecimal(std::string_view text,
+                                               std::uint64_t largest = std::numeric_limits<std::uint64_t>::max());

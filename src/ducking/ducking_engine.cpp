@@ -183,9 +183,7 @@ void DuckingEngine::pass(std::uint32_t targetPid, bool includeMode, float ratio,
         const std::set<std::wstring> owed = std::exchange(reapplyOwed_, {});
         for (std::size_t session = 0; session < found.size(); ++session) {
             const AudioSession& candidate = found[session];
-            const bool related = isRelatedProcess(candidate.pid, targetPid, table, self_.pid);
-            if (candidate.active && isDuckingCandidate(candidate.pid, related, includeMode) &&
-                !isExcludedByName(candidate.pid, table)) {
+            if (isLoweredByPass(candidate.pid, candidate.active, targetPid, includeMode, table, self_.pid)) {
                 duck(session, candidate, table, ratio, reapply || owed.count(candidate.identifier) > 0, others);
             } else {
                 recoverOnly(session, candidate);

@@ -7,6 +7,8 @@
 #include <type_traits>
 #include <algorithm>
 
+#include "common/text.h"
+
 namespace {
 
 constexpr std::string_view kHeaderV1 = "quillmere ducking journal 1";
@@ -93,22 +95,9 @@ std::optional<float> parseVolume(std::string_view text, float limit) {
     return volume;
 }
 
+// A whole decimal number of at most 20 characters, the most that a 64-bit one is written with.
 std::optional<std::uint64_t> parseNumber(std::string_view text) {
-    if (text.empty() || text.size() > 20) {
-        return std::nullopt;
-    }
-    std::uint64_t value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') {
-            return std::nullopt;
-        }
-        const std::uint64_t digit = static_cast<std::uint64_t>(c - '0');
-        if (value > (UINT64_MAX - digit) / 10) {
-            return std::nullopt;
-        }
-        value = value * 10 + digit;
-    }
-    return value;
+    return text.size() > 20 ? std::nullopt : parseWholeDecimal(text);
 }
 
 // Splits at single spaces; an empty word (two spaces, a leading or trailing one) is an error.

@@ -24,6 +24,12 @@ bool isExcludedByName(std::uint32_t sessionPid, const ProcessTable& table) {
     return entry != table.end() && isExcludedProcessName(entry->second.exeName);
 }
 
+bool isLoweredByPass(std::uint32_t sessionPid, bool active, std::uint32_t targetPid, bool includeMode,
+                     const ProcessTable& table, std::uint32_t ownPid) {
+    const bool related = isRelatedProcess(sessionPid, targetPid, table, ownPid);
+    return active && isDuckingCandidate(sessionPid, related, includeMode) && !isExcludedByName(sessionPid, table);
+}
+
 float duckedVolume(float ratio, float volume) {
     return ratio * volume;
 }

@@ -36,5 +36,11 @@ bool isDuckingCandidate(std::uint32_t sessionPid, bool related, bool includeMode
 // ("quillmere", "torvanel", "electron"). A process the table does not hold is not name-tested.
 bool isExcludedByName(std::uint32_t sessionPid, const ProcessTable& table);
 
+// Who a pass lowers: a session that plays now (active), is a candidate of the capture mode, by
+// its process's relation to the target's tree or the program's (`ownPid`, isRelatedProcess), and
+// is not excluded by name. Every other session is left as it is.
+bool isLoweredByPass(std::uint32_t sessionPid, bool active, std::uint32_t targetPid, bool includeMode,
+                     const ProcessTable& table, std::uint32_t ownPid);
+
 // ratio × volume in single precision.
 float duckedVolume(float ratio, float volume);

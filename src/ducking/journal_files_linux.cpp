@@ -6,46 +6,34 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <string>
 
 #include "common/log.h"
 #include "common/protocol_text.h"
+#include "common/user_folders_linux.h"
 #include "ducking/ducking_journal.h"
 #include "ducking/journal_names.h"
 
 namespace {
 
-void makeFolder(const std::string& path) {
-    mkdir(path.c_str(), 0700);
-}
-
 // The journals' folder, created 0700 with the folders above it; empty when there is none to use:
 // no home, not a folder (a link included), or another user's.
 const std::string& journalFolder() {
     static const std::string folder = [] {
-        std::string state;
-        if (const char* configured = std::getenv("XDG_STATE_HOME"); configured != nullptr && configured[0] == '/') {
-            state = configured;
-        } else if (const passwd* user = getpwuid(getuid());
-                   user != nullptr && user->pw_dir != nullptr && user->pw_dir[0] == '/') {
-            state = std::string(user->pw_dir) + "/.local/state";
-            makeFolder(std::string(user->pw_dir) + "/.local");
-        } else {
+        const std::string state = userBaseFolder("XDG_STATE_HOME", ".local/state", FolderMaking::MakeMissing);
+        if (state.empty()) {
             return std::string();
         }
-        makeFolder(state);
-        makeFolder(state + "/quillmere");
+        makePrivateFolder(state + "/quillmere");
         const std::string journals = state + "/quillmere/ducking";
-        makeFolder(journals);
+        makePrivateFolder(journals);
         struct stat info;
         if (lstat(journals.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
             return std::string();

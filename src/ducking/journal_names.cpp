@@ -1,7 +1,9 @@
 #include "ducking/journal_names.h"
 
-#include <charconv>
-#include <system_error>
+#include <cstdint>
+#include <string_view>
+
+#include "common/text.h"
 
 namespace {
 
@@ -26,14 +28,13 @@ std::optional<ProcessIdentity> ownerNamedBy(const std::string& name) {
     if (dash == std::string::npos || second == std::string::npos || dot == std::string::npos) {
         return std::nullopt;
     }
-    ProcessIdentity owner;
-    const char* text = name.data();
-    const auto pid = std::from_chars(text + dash + 1, text + second, owner.pid);
-    const auto time = std::from_chars(text + second + 1, text + dot, owner.creationTime);
-    if (pid.ec != std::errc() || pid.ptr != text + second || time.ec != std::errc() || time.ptr != text + dot) {
+    const std::string_view text(name);
+    const auto pid = parseWholeDecimal(text.substr(dash + 1, second - dash - 1), UINT32_MAX);
+    const auto time = parseWholeDecimal(text.substr(second + 1, dot - second - 1));
+    if (!pid || !time) {
         return std::nullopt;
     }
-    return owner;
+    return ProcessIdentity{static_cast<std::uint32_t>(*pid), *time};
 }
 
 JournalFileKind journalFileKind(const std::string& name) {

@@ -3,8 +3,6 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <pwd.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -13,11 +11,14 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "common/executable_link_linux.h"
 #include "common/log.h"
 #include "common/protocol_text.h"
 #include "common/text.h"
+#include "common/user_folders_linux.h"
 #include "listing/desktop_entry.h"
 #include "listing/json_line.h"
 #include "listing/listing_rules.h"
@@ -103,16 +104,12 @@ std::vector<Window> topLevelWindows(Display* display) {
     return windows;
 }
 
-std::string homeFolder() {
-    const passwd* user = getpwuid(getuid());
-    return user != nullptr && user->pw_dir != nullptr ? user->pw_dir : "";
-}
-
 // Executable file name -> the Name of the first desktop entry that runs it.
 std::map<std::string, std::string> desktopNames() {
     std::vector<std::string> folders;
-    const char* dataHome = std::getenv("XDG_DATA_HOME");
-    folders.push_back(dataHome != nullptr && dataHome[0] == '/' ? dataHome : homeFolder() + "/.local/share");
+    if (std::string dataHome = userBaseFolder("XDG_DATA_HOME", ".local/share"); !dataHome.empty()) {
+        folders.push_back(std::move(dataHome));
+    }
     const char* dataDirs = std::getenv("XDG_DATA_DIRS");
     std::istringstream dirs(dataDirs != nullptr && dataDirs[0] != '\0' ? dataDirs : "/usr/local/share:/usr/share");
     for (std::string dir; std::getline(dirs, dir, ':');) {
@@ -163,9 +160,7 @@ void listApps() {
             continue;
         }
         const auto id = static_cast<std::uint32_t>(pid[0]);
-        char path[4096];
-        const ssize_t length = readlink(("/proc/" + std::to_string(id) + "/exe").c_str(), path, sizeof path - 1);
-        processes.emplace(id, length > 0 ? std::string(path, static_cast<std::size_t>(length)) : std::string());
+        processes.emplace(id, executableLinkOf(id));
     }
     XCloseDisplay(display);
 

@@ -7,15 +7,14 @@
 #include <set>
 #include <vector>
 
+#include "common/path_limit_windows.h"
+#include "common/process_identity.h"
 #include "common/process_table.h"
 #include "common/handles_windows.h"
 #include "listing/json_line.h"
 #include "listing/listing_rules.h"
 
 namespace {
-
-// The longest path Windows hands out (UNICODE_STRING's limit), so no long install path is cut.
-constexpr DWORD kImagePathCapacity = 32768;
 
 // EnumWindows callback: adds the window's process to the std::set<DWORD> behind `processes`
 // when the window is visible, titled, unowned and not a tool window.
@@ -26,7 +25,7 @@ BOOL CALLBACK collectWindowProcess(HWND window, LPARAM processes) {
     }
     DWORD pid = 0;
     GetWindowThreadProcessId(window, &pid);
-    if (pid != 0 && pid != GetCurrentProcessId()) {
+    if (pid != 0 && pid != currentProcessId()) {
         reinterpret_cast<std::set<DWORD>*>(processes)->insert(pid);
     }
     return TRUE;
@@ -38,8 +37,8 @@ std::wstring queryProcessImagePath(DWORD pid) {
     if (!process) {
         return {};
     }
-    std::wstring path(kImagePathCapacity, L'\0');
-    DWORD size = kImagePathCapacity;
+    std::wstring path(kLongestPathLength, L'\0');
+    DWORD size = kLongestPathLength;
     if (!QueryFullProcessImageNameW(process.get(), 0, path.data(), &size)) {
         return {};
     }

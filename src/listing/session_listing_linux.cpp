@@ -1,13 +1,12 @@
 #include "listing/session_listing.h"
 
-#include <unistd.h>
-
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "common/log.h"
+#include "common/process_identity.h"
 #include "common/protocol_text.h"
 #include "common/process_table.h"
 #include "common/pulse_connection_linux.h"
@@ -24,7 +23,7 @@ void listAudioSessions() {
         return;
     }
     const ProcessTable table = snapshotProcesses();
-    const auto ownPid = static_cast<std::uint32_t>(getpid());
+    const std::uint32_t ownPid = currentProcessId();
     // One record per process, in ascending pid order: the stream's own binary name, or the
     // process table's when the stream names none.
     std::map<std::uint32_t, std::wstring> processes;

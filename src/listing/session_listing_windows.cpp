@@ -10,6 +10,7 @@
 #include "common/audio_endpoints_windows.h"
 #include "common/com_ref_windows.h"
 #include "common/log.h"
+#include "common/process_identity.h"
 #include "common/protocol_text.h"
 #include "common/process_table.h"
 #include "common/text.h"
@@ -101,7 +102,7 @@ void listWithCom() {
     LogLine() << kListingDeviceCountPrefix << deviceCount;
 
     const ProcessTable table = snapshotProcesses();
-    const std::uint32_t ownPid = GetCurrentProcessId();
+    const std::uint32_t ownPid = currentProcessId();
     SessionNames names;
     for (UINT i = 0; i < deviceCount; ++i) {
         listDevice(i, devices.get(), table, ownPid, names);

@@ -32,6 +32,12 @@ TEST(CommandLine, ChoosesTheModeFromTheWholeFirstArgument) {
         {"help", {"--help"}, RunMode::Usage},
         {"empty", {""}, RunMode::Usage},
         {"pid", {"1234"}, RunMode::Capture},
+        {"guardian", {"--guardian", "12", "0034"}, RunMode::Guardian},
+        {"guardian's starter", {"--start-guardian", "4294967295", "1"}, RunMode::GuardianStarter},
+        {"guardian of pid zero", {"--guardian", "0", "34"}, RunMode::Usage},
+        {"guardian of a pid past 32 bits", {"--guardian", "4294967296", "34"}, RunMode::Usage},
+        {"guardian with a signed pid", {"--guardian", "+12", "34"}, RunMode::Usage},
+        {"guardian without its creation time", {"--guardian", "12"}, RunMode::Usage},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(parse(c.args).mode, c.mode) << c.name;

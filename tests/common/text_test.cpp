@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <string_view>
 #include <utility>
 
 namespace {
@@ -85,6 +89,42 @@ TEST(Text, NameEqualityFoldsAsciiLettersOnly) {
     EXPECT_FALSE(namesEqual(L"\u00c9.exe", L"\u00e9.exe"));
     EXPECT_FALSE(namesEqual(L"audiodg.exe", L"audiodg.ex"));
     EXPECT_FALSE(namesEqual(L"a[", L"A{")) << "only A-Z fold, not the neighbours of the letters";
+}
+
+TEST(Text, AWholeDecimalIsDigitsAloneUpToTheLargest) {
+    constexpr std::uint64_t kAny = std::numeric_limits<std::uint64_t>::max();
+    struct Case {
+        const char* name;
+        std::string_view text;
+        std::uint64_t largest;
+        std::optional<std::uint64_t> value;
+    };
+    const Case cases[] = {
+        {"digits", "4242", kAny, 4242},
+        {"zero", "0", kAny, 0},
+        {"leading zeros", "007", kAny, 7},
+        {"empty", "", kAny, std::nullopt},
+        {"a plus sign", "+1", kAny, std::nullopt},
+        {"a minus sign", "-1", kAny, std::nullopt},
+        {"leading space", " 1", kAny, std::nullopt},
+        {"trailing space", "1 ", kAny, std::nullopt},
+        {"trailing letters", "12x", kAny, std::nullopt},
+        {"a NUL inside",
+         std::string_view("1\0"
+                          "2",
+                          3),
+         kAny, std::nullopt},
+        {"the 64-bit maximum", "18446744073709551615", kAny, 18446744073709551615u},
+        {"one past it", "18446744073709551616", kAny, std::nullopt},
+        {"far past it", "99999999999999999999", kAny, std::nullopt},
+        {"the 32-bit bound", "4294967295", 4294967295u, 4294967295u},
+        {"one past that bound", "4294967296", 4294967295u, std::nullopt},
+        {"a digit above a bound under ten", "7", 5, std::nullopt},
+        {"many zeros within a bound of zero", "0000", 0, 0},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(parseWholeDecimal(c.text, c.largest), c.value) << c.name;
+    }
 }
 
 }  // namespace

@@ -61,6 +61,37 @@ TEST(DuckingPolicy, ExcludedNamesAreTestedOnlyForProcessesTheTableHolds) {
     EXPECT_FALSE(isExcludedByName(13, table)) << "a process the snapshot missed is not name-tested";
 }
 
+TEST(DuckingPolicy, APassLowersActiveCandidatesThatNoNameExcludes) {
+    constexpr std::uint32_t kTarget = 20;
+    constexpr std::uint32_t kOwn = 30;
+    ProcessTable table;
+    table[21] = {kTarget, L"child.exe"};
+    table[31] = {kOwn, L"own-child.exe"};
+    table[40] = {1, L"player.exe"};
+    table[41] = {1, L"electron.exe"};
+    struct Case {
+        const char* name;
+        std::uint32_t pid;
+        bool active;
+        bool includeMode;
+        bool lowered;
+    };
+    const Case cases[] = {
+        {"exclude mode: another application", 40, true, false, true},
+        {"exclude mode: one the table misses", 50, true, false, true},
+        {"a session that does not play", 40, false, false, false},
+        {"exclude mode: the target's child", 21, true, false, false},
+        {"exclude mode: the program's child", 31, true, false, false},
+        {"an excluded name", 41, true, false, false},
+        {"no process", 0, true, false, false},
+        {"include mode: the target's child", 21, true, true, true},
+        {"include mode: another application", 40, true, true, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(isLoweredByPass(c.pid, c.active, kTarget, c.includeMode, table, kOwn), c.lowered) << c.name;
+    }
+}
+
 TEST(DuckingPolicy, DuckedVolumeIsTheSinglePrecisionProduct) {
     EXPECT_EQ(duckedVolume(0.2f, 1.0f), 0.2f);
     EXPECT_EQ(duckedVolume(0.3f, 0.8f), 0.3f * 0.8f);
