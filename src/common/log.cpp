@@ -1,5 +1,6 @@
 #include "common/log.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +12,23 @@
 #include "common/log_output.h"
 
 namespace {
+
+// What a pipe takes all or nothing (POSIX's least PIPE_BUF is 512; Linux's is 4096).
+constexpr std::size_t kAtomicWrite = 4096;
+
+// Writes lines in pieces of whole lines that a pipe takes all or nothing, so that a process that
+// ends while the host does not read leaves no line cut (one longer than a piece may be).
+void writeWholeLines(const std::string& text) {
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t end = text.rfind('\n', std::min(text.size(), at + kAtomicWrite) - 1);
+        if (end == std::string::npos || end < at) {
+            end = text.find('\n', at);  // a line longer than a piece: whole all the same
+        }
+        end = end == std::string::npos ? text.size() : end + 1;
+        writeLogOutput(text.data() + at, end - at);
+        at = end;
+    }
+}
 
 // The one writer of standard error. Threads hand it finished lines and go on; it writes what
 // is waiting in one go, and alone waits while the host does not read. Made once and never
@@ -59,7 +77,7 @@ private:
             const std::string text = pending_.take(PendingLines::Clock::now());
             writing_ = true;
             lock.unlock();
-            writeLogOutput(text.data(), text.size());
+            writeWholeLines(text);
             lock.lock();
             writing_ = false;
             changed_.notify_all();
