@@ -1,78 +1,63 @@
 #include "app/capture_platform_linux.h"
 
-#include <limits.h>
-#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <string>
 #include <vector>
 
 #include "app/stdin_protocol.h"
+#include "capture/held_write_watch.h"
 #include "common/log.h"
 #include "common/protocol_text.h"
 
 namespace {
 
 constexpr auto kTick = std::chrono::milliseconds(10);
-// How often a write the host holds up looks whether the loop has been told to stop.
-constexpr auto kStopCheck = std::chrono::milliseconds(50);
+// Cuts a held write short; nothing else sends it here (by default it is ignored).
+constexpr int kInterruptSignal = SIGURG;
 constexpr std::size_t kTickFrames = PulseCapture::kRate / 100;
 // A stream may run this far ahead of the clock before its oldest frames are dropped.
 constexpr std::size_t kMaxQueuedFrames = PulseCapture::kRate / 2;
 
-// Standard output, written only once poll says it takes bytes, in pieces of PIPE_BUF bytes, which
-// a pipe or a socket that poll calls writable takes without blocking: the loop sees a stop while
-// the host does not read.
+// Standard output, written as the host takes it. A write held past the stop is cut short by a
+// signal sent to the capture thread (kInterruptSignal, whose handler does nothing and is set
+// without SA_RESTART, so the write returns with EINTR).
 class StdoutSink final : public SampleSink {
 public:
-    explicit StdoutSink(const RunState& state) : state_(state) {}
+    explicit StdoutSink(RunState& state)
+        : captureThread_(pthread_self()), watch_(state, [this] { pthread_kill(captureThread_, kInterruptSignal); }) {}
 
     bool write(const std::uint8_t* data, std::size_t size) override {
+        watch_.writeBegins();
+        bool delivered = true;
         while (size > 0 && !givenUp_) {
-            if (!takesBytes()) {
-                givenUp_ = true;
-                break;
-            }
-            const ssize_t written = ::write(STDOUT_FILENO, data, std::min<std::size_t>(size, PIPE_BUF));
+            const ssize_t written = ::write(STDOUT_FILENO, data, size);
             if (written < 0 && errno == EINTR) {
+                givenUp_ = watch_.stopping();
                 continue;
             }
             if (written <= 0) {
-                LogLine() << kStdoutClosedLine;
-                return false;
+                delivered = false;
+                break;
             }
             data += written;
             size -= static_cast<std::size_t>(written);
         }
-        return true;
+        watch_.writeEnds();
+        if (!delivered) {
+            LogLine() << kStdoutClosedLine;
+        }
+        return delivered;
     }
 
 private:
-    // Whether standard output takes bytes now, or reports an end the write will meet; false once
-    // the loop has been told to stop and it has taken nothing for kStoppedWriteGrace.
-    bool takesBytes() const {
-        pollfd output{STDOUT_FILENO, POLLOUT, 0};
-        for (;;) {
-            const bool stopping = !state_.loopActive.load();
-            const auto wait = stopping ? kStoppedWriteGrace : kStopCheck;
-            const int ready = poll(&output, 1, static_cast<int>(wait.count()));
-            if (ready < 0 && errno == EINTR) {
-                continue;
-            }
-            if (ready != 0) {
-                return true;
-            }
-            if (stopping) {
-                return false;
-            }
-        }
-    }
-
-    const RunState& state_;
+    const pthread_t captureThread_;
     bool givenUp_ = false;
+    HeldWriteWatch watch_;
 };
 
 // Mixes a tick from every stream on a steady clock and writes it, until the capture stops.
@@ -133,6 +118,10 @@ void LinuxCapturePlatform::capture(RunState& state, PcmDownconverter& converter)
     mixer_ = std::make_unique<StreamMixer>(kTickFrames, kMaxQueuedFrames);
     capture_ = std::make_unique<PulseCapture>(*pulse_, *mixer_, pid_, includeMode_);
     capture_->start();
+    struct sigaction interrupt = {};
+    interrupt.sa_handler = [](int) {};
+    sigemptyset(&interrupt.sa_mask);
+    sigaction(kInterruptSignal, &interrupt, nullptr);
     StdoutSink sink(state);
     runMixingLoop(*mixer_, converter, sink, state);
     capture_->stop();

@@ -3,14 +3,11 @@
 #include <fcntl.h>
 #include <io.h>
 
-#include <atomic>
-#include <chrono>
 #include <cstdio>
-#include <system_error>
-#include <thread>
 
 #include "app/stdin_protocol.h"
 #include "capture/capture_loop_windows.h"
+#include "capture/held_write_watch.h"
 #include "capture/loopback_activation_windows.h"
 #include "common/handles_windows.h"
 #include "common/log.h"
@@ -18,44 +15,23 @@
 
 namespace {
 
-// How often the watch over a held-up write looks at it.
-constexpr std::chrono::milliseconds kWatchInterval{20};
-
 // Standard output in binary mode, written with one WriteFile per packet. A pipe gives no way to
-// learn whether a write will block, so a watch thread, from the loop's stop on, cancels a write
-// that has waited longer than kStoppedWriteGrace (CancelSynchronousIo on the capture thread).
+// learn whether a write will block: a write held past the stop is cancelled with
+// CancelSynchronousIo on the capture thread.
 class StdoutSink final : public SampleSink {
 public:
-    explicit StdoutSink(RunState& state) : state_(state), output_(GetStdHandle(STD_OUTPUT_HANDLE)) {
+    explicit StdoutSink(RunState& state)
+        : output_(GetStdHandle(STD_OUTPUT_HANDLE)),
+          captureThread_(duplicateOfThisThread()),
+          watch_(state, [this] { CancelSynchronousIo(captureThread_.get()); }) {
         _setmode(_fileno(stdout), _O_BINARY);
-        HANDLE thread = nullptr;
-        if (!DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &thread, 0, FALSE,
-                             DUPLICATE_SAME_ACCESS)) {
-            return;  // without a watch, a write waits for the host as it must
-        }
-        captureThread_.reset(thread);
-        try {
-            watch_ = std::thread([this] { watch(); });
-        } catch (const std::system_error&) {
-        }
     }
-
-    ~StdoutSink() override {
-        ended_.exchange(true);
-        state_.signal.notify();
-        if (watch_.joinable()) {
-            watch_.join();
-        }
-    }
-
-    StdoutSink(const StdoutSink&) = delete;
-    StdoutSink& operator=(const StdoutSink&) = delete;
 
     bool write(const std::uint8_t* data, std::size_t size) override {
         if (givenUp_) {
             return true;
         }
-        writeBegan_.exchange(GetTickCount64());
+        watch_.writeBegins();
         bool delivered = true;
         while (size > 0) {
             DWORD written = 0;
@@ -67,7 +43,7 @@ public:
             data += written;
             size -= written;
         }
-        writeBegan_.exchange(0);
+        watch_.writeEnds();
         if (!delivered) {
             LogLine() << kStdoutClosedLine;
         }
@@ -75,27 +51,17 @@ public:
     }
 
 private:
-    void watch() {
-        const auto stoppedOrEnded = [this] { return !state_.loopActive.load() || ended_.load(); };
-        while (!state_.signal.waitFor(std::chrono::hours(1), stoppedOrEnded)) {
-        }
-        const auto ended = [this] { return ended_.load(); };
-        while (!state_.signal.waitFor(kWatchInterval, ended)) {
-            const ULONGLONG began = writeBegan_.load();
-            if (began != 0 && GetTickCount64() - began > static_cast<ULONGLONG>(kStoppedWriteGrace.count())) {
-                CancelSynchronousIo(captureThread_.get());
-            }
-        }
+    static UniqueHandle duplicateOfThisThread() {
+        HANDLE thread = nullptr;
+        DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &thread, 0, FALSE,
+                        DUPLICATE_SAME_ACCESS);
+        return UniqueHandle(thread);
     }
 
-    RunState& state_;
     HANDLE output_;
     UniqueHandle captureThread_;
-    // When the write under way began (GetTickCount64), 0 between writes.
-    std::atomic<ULONGLONG> writeBegan_{0};
-    std::atomic<bool> ended_{false};
     bool givenUp_ = false;
-    std::thread watch_;
+    HeldWriteWatch watch_;
 };
 
 }  // namespace
