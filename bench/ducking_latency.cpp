@@ -30,6 +30,24 @@ void report(const char* what, std::vector<double> samples) {
                 samples[samples.size() / 2], samples.front(), samples.back());
 }
 
+// Writes "exit" and adds the times until the session's volume is back and until the process has
+// ended; false when the process ended without putting the volume back.
+bool timeExit(HostProcess& host, const AudioEngineDouble& engine, std::vector<double>& restored,
+              std::vector<double>& ended) {
+    const double start = nowMs();
+    host.write("exit\n");
+    while (!recordHas(engine, "set_volume a 0.8")) {
+        if (WaitForSingleObject(host.handle(), 1) == WAIT_OBJECT_0 && !recordHas(engine, "set_volume a 0.8")) {
+            std::fprintf(stderr, "the volume was not restored\n");
+            return false;
+        }
+    }
+    restored.push_back(nowMs() - start);
+    host.waitForExit();
+    ended.push_back(nowMs() - start);
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -46,7 +64,7 @@ int main(int argc, char** argv) {
         }
         // Let the engine settle into its wait, so a run measures the wait's reaction time.
         Sleep(150 + 37 * run % 500);
-        double start = nowMs();
+        const double start = nowMs();
         host.write("0.3\n");
         while (!recordHas(engine, "set_volume a 0.24")) {
             Sleep(1);
@@ -54,17 +72,9 @@ int main(int argc, char** argv) {
         ratioLatency.push_back(nowMs() - start);
 
         Sleep(150 + 53 * run % 500);
-        start = nowMs();
-        host.write("exit\n");
-        while (!recordHas(engine, "set_volume a 0.8")) {
-            if (WaitForSingleObject(host.handle(), 1) == WAIT_OBJECT_0 && !recordHas(engine, "set_volume a 0.8")) {
-                std::fprintf(stderr, "the volume was not restored\n");
-                return 1;
-            }
+        if (!timeExit(host, engine, restoreLatency, exitLatency)) {
+            return 1;
         }
-        restoreLatency.push_back(nowMs() - start);
-        host.waitForExit();
-        exitLatency.push_back(nowMs() - start);
     }
     std::vector<double> unreadRestoreLatency;
     std::vector<double> unreadExitLatency;
@@ -77,17 +87,9 @@ int main(int argc, char** argv) {
         }
         host.stopReading(HostProcess::Pipe::Output);
         Sleep(300 + 53 * run % 500);  // the pipe is full after a few hundred ms
-        const double start = nowMs();
-        host.write("exit\n");
-        while (!recordHas(engine, "set_volume a 0.8")) {
-            if (WaitForSingleObject(host.handle(), 1) == WAIT_OBJECT_0 && !recordHas(engine, "set_volume a 0.8")) {
-                std::fprintf(stderr, "the volume was not restored\n");
-                return 1;
-            }
+        if (!timeExit(host, engine, unreadRestoreLatency, unreadExitLatency)) {
+            return 1;
         }
-        unreadRestoreLatency.push_back(nowMs() - start);
-        host.waitForExit();
-        unreadExitLatency.push_back(nowMs() - start);
     }
     report("ratio line -> new volume set", ratioLatency);
     report("\"exit\" -> volume restored", restoreLatency);
