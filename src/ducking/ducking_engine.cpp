@@ -108,7 +108,7 @@ void DuckingEngine::duck(std::size_t session, const AudioSession& found, const P
         if (!settleEndedRun(session, found, level)) {
             return;
         }
-        before = ledger_.originalVolume(key, level, others.get(), sessions_.levelMatch());
+        before = ledger_.originalVolume(key, level, others.get(), sessions_.levelMatch(), found.key);
     }
     const float after = duckedVolume(ratio, before);
     // Journal first, on the disk: a kill, or a power loss, right after the volume is set must
