@@ -184,7 +184,8 @@ TEST(LinuxDucking, AnApplicationsNewStreamThatStartsAtTheLoweredLevelIsLoweredFr
     ASSERT_TRUE(first.waitForOutput(8));
     LinuxProcess capture({quillmereProgram(), "999999", "0.2"});
     ASSERT_TRUE(capture.waitForLog("[win-helper] Ducking session tone_player (pid " + std::to_string(first.pid()) +
-                                   "): 1 -> 0.2"));
+                                   "): 1 -> 0.2"))
+        << ::testing::PrintToString(capture.logLines());
     LinuxProcess next({tonePlayerProgram(), "440", "0.3", "8"});
     ASSERT_TRUE(next.waitForOutput(8));
     run("pactl set-sink-input-volume " + reportedStream(next.pid()).index + " 0.2");  // as the memory had it
