@@ -108,7 +108,7 @@ void DuckingEngine::duck(std::size_t session, const AudioSession& found, const P
         if (!settleEndedRun(session, found, level)) {
             return;
         }
-        before = ledger_.originalVolume(key, level, others.get(), sessions_.levelMatch());
+        before = ledger_.originalVolume(key, level, others.get(), sessions_.levelMatch(), found.key);
     }
     const float after = duckedVolume(ratio, before);
     // Journal first, on the disk: a kill, or a power loss, right after the volume is set must
@@ -229,10 +229,14 @@ void DuckingEngine::restore() {
             outcome.restored.insert(identifier);
         }
     }
+    // An application's memory is written once, however many of its sessions came and went.
+    std::set<std::string> remembered;
     for (const auto& [identifier, entry] : ledger_.entries()) {
         if ((outcome.restored.count(identifier) == 0 || outcome.failed.count(identifier) > 0) &&
             outcome.dropped.count(identifier) == 0) {
-            sessions_.remember(identifier, entry.key, entry.before);
+            if (entry.key.empty() || remembered.insert(entry.key).second) {
+                sessions_.remember(identifier, entry.key, entry.before);
+            }
             // A session gone for good can never be put back: its application's memory, just set
             // back, is all that is left of it.
             if (walked && !sessions_.unseenMayReturn() && seen.count(identifier) == 0) {

@@ -12,13 +12,25 @@ DuckingLedger::Plan DuckingLedger::plan(const std::wstring& identifier, bool rea
 }
 
 float DuckingLedger::originalVolume(const std::wstring& identifier, float current,
-                                    const std::vector<Journal>& otherLiveJournals, LevelMatch match) const {
+                                    const std::vector<Journal>& otherLiveJournals, LevelMatch match,
+                                    const std::string& key) const {
+    const auto atVolumeSet = [&](const Entry& entry) {
+        return recoveryAction(current, entry.set, entry.previousSet, match) == RecoveryAction::Restore;
+    };
     const auto entry = entries_.find(identifier);
-    if (entry != entries_.end() && entry->second.pending &&
-        recoveryAction(current, entry->second.set, entry->second.previousSet, match) == RecoveryAction::Restore) {
+    if (entry != entries_.end() && entry->second.pending && atVolumeSet(entry->second)) {
         return entry->second.before;
     }
-    return ::originalVolume(identifier, current, otherLiveJournals, match);
+    const float others = ::originalVolume(identifier, current, otherLiveJournals, match);
+    if (others != current || key.empty()) {
+        return others;
+    }
+    for (const auto& [sibling, lowered] : entries_) {
+        if (sibling != identifier && lowered.key == key && atVolumeSet(lowered)) {
+            return lowered.before;
+        }
+    }
+    return current;
 }
 
 std::optional<DuckingLedger::Entry> DuckingLedger::recordLowered(const std::wstring& identifier, float before,

@@ -31,10 +31,14 @@ public:
 
     // For a session about to be lowered that is now at `current`: its volume from before. A
     // pending entry still at the volume we set keeps its original; a session another live
-    // program lowered (its journal lists it at `current`) keeps that program's original;
-    // anything else starts from `current`.
+    // program lowered (its journal lists it at `current`) keeps that program's original; a new
+    // session of an application (`key`, not empty) whose other session this run lowered, found
+    // at the volume set on that one, has that one's original: the platform started it at its
+    // memory of the application's volume, which held the lowered level, and taking that for its
+    // own would lower the application further with each new session; anything else starts from
+    // `current`.
     float originalVolume(const std::wstring& identifier, float current, const std::vector<Journal>& otherLiveJournals,
-                         LevelMatch match = {}) const;
+                         LevelMatch match = {}, const std::string& key = {}) const;
 
     // Entered before the volume is set, so that the journal never misses a lowered session;
     // undone with `revert` and what they return when setting the volume fails.

@@ -78,11 +78,12 @@ void recover(SessionVolumes& sessions, StoredJournal& stored, bool logRestored) 
     }
     const bool unseenGone = !sameServer || (walked && !sessions.unseenMayReturn());
     std::vector<JournalEntry> left;
+    std::set<std::string> remembered;  // once per application, however many of its sessions went
     for (const JournalEntry& entry : entries) {
         const bool done = finished.count(entry.identifier) > 0;
         const bool keep = kept.count(entry.identifier) > 0;
         if (!done && !keep && unseenGone) {
-            if (!entry.key.empty()) {
+            if (!entry.key.empty() && remembered.insert(entry.key).second) {
                 sessions.remember({}, entry.key, entry.before);  // gone for good: by its key alone
             }
             continue;

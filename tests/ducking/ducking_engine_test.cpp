@@ -282,19 +282,23 @@ TEST_F(DuckingEngineTest, WhereASessionNeverComesBackItsEntryGoesOnceItsApplicat
     // Like a sound server's sink inputs: identifiers of one instance, never reused.
     FakeSession away = session(L"sink-input:3", 20, 0.8f);
     away.key = "by-name:Player";
-    FakeSessionVolumes sessions({away});
+    FakeSession alongside = session(L"sink-input:5", 22, 0.8f);
+    alongside.key = away.key;  // another stream of the same application
+    FakeSessionVolumes sessions({away, alongside});
     sessions.serverName = "pulse 1";
     sessions.unseenReturn = false;
     DuckingEngine engine(sessions, fakeJournalWorld().self);
     engine.pass(10, false, 0.5f, false, kTable);
     EXPECT_EQ(files().at("journal2-100-1.journal"),
               "quillmere ducking journal 2\nowner 100 1\nserver pulse%00201\nlowered 0.800000012 0.400000006 "
-              "sink-input:3 by-name:Player\nend\n");
-    sessions[L"sink-input:3"].present = false;  // the stream ended while lowered
+              "sink-input:3 by-name:Player\nlowered 0.800000012 0.400000006 sink-input:5 by-name:Player\nend\n");
+    sessions[L"sink-input:3"].present = false;  // both streams ended while lowered
+    sessions[L"sink-input:5"].present = false;
     engine.restore();
-    EXPECT_EQ(sessions.remembered,
-              (Remembered{{L"sink-input:3", "by-name:Player", 0.8f}, {L"sink-input:3", "by-name:Player", 0.8f}}))
-        << "lowered, then not put back";
+    EXPECT_EQ(sessions.remembered, (Remembered{{L"sink-input:3", "by-name:Player", 0.8f},
+                                               {L"sink-input:5", "by-name:Player", 0.8f},
+                                               {L"sink-input:3", "by-name:Player", 0.8f}}))
+        << "each lowered, then the application's memory set back once";
     EXPECT_TRUE(engine.ledger().empty());
     EXPECT_TRUE(files().empty()) << "after an orderly run, no journal";
 
@@ -303,7 +307,7 @@ TEST_F(DuckingEngineTest, WhereASessionNeverComesBackItsEntryGoesOnceItsApplicat
     fakeJournalWorld().files["journal2-7-8.journal"] =
         "quillmere ducking journal 2\nowner 7 8\nserver pulse%00201\n"
         "lowered 0.5 0.25 sink-input:4 by-name:Here\nlowered 0.8 0.4 sink-input:3 by-name:Player\n"
-        "pending 0.6 0.3 sink-input:2\nend\n";
+        "lowered 0.8 0.4 sink-input:6 by-name:Player\npending 0.6 0.3 sink-input:2\nend\n";
     FakeSession here = session(L"sink-input:4", 21, 0.25f);
     FakeSessionVolumes server({here});
     server.serverName = "pulse 1";
@@ -311,7 +315,7 @@ TEST_F(DuckingEngineTest, WhereASessionNeverComesBackItsEntryGoesOnceItsApplicat
     EXPECT_EQ(logged([&] { recoverEndedRunsJournals(server, fakeJournalWorld().self); }),
               Lines{"[win-helper] Restored session volume left lowered by an earlier run to: 0.5"});
     EXPECT_EQ(server.remembered, (Remembered{{L"sink-input:4", "", 0.5f}, {L"", "by-name:Player", 0.8f}}))
-        << "the one put back, then the one gone by its key alone";
+        << "the one put back, then the two gone by their application's key alone, once";
     EXPECT_TRUE(files().empty());
 
     // Another instance of the server (restarted: its indexes start again): no stream is touched,

@@ -63,12 +63,14 @@ TEST(DuckingLedger, OriginalVolumeOfASessionAboutToBeLowered) {
     DuckingLedger ledger;
     ledger.recordLowered(L"away", 0.5f, 0.1f);
     ledger.finishRestore({});  // not found: pending
+    ledger.recordLowered(L"stream:1", 0.8f, 0.16f, "player");
     const Journal other{2, {77, 1}, "", {{L"theirs", 0.9f, 0.18f, false, std::nullopt, ""}}};
     struct Case {
         const char* name;
         const wchar_t* identifier;
         float current;
         float original;
+        const char* key = "";
     };
     const Case cases[] = {
         {"pending, still at the volume we set: its original", L"away", 0.1f, 0.5f},
@@ -76,9 +78,15 @@ TEST(DuckingLedger, OriginalVolumeOfASessionAboutToBeLowered) {
         {"lowered by another live program: its original", L"theirs", 0.18f, 0.9f},
         {"listed by another at another volume: the current one", L"theirs", 0.2f, 0.2f},
         {"unknown: the current volume", L"new", 0.7f, 0.7f},
+        {"its application's other session lowered to this level: that one's original", L"stream:2", 0.16f, 0.8f,
+         "player"},
+        {"its application's other session at another level: the current one", L"stream:2", 0.5f, 0.5f, "player"},
+        {"another application's session at this level: the current one", L"stream:2", 0.16f, 0.16f, "browser"},
+        {"no key: the current volume", L"stream:2", 0.16f, 0.16f},
+        {"lowered by another program too: that program's original first", L"theirs", 0.18f, 0.9f, "player"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(ledger.originalVolume(c.identifier, c.current, {other}), c.original) << c.name;
+        EXPECT_EQ(ledger.originalVolume(c.identifier, c.current, {other}, {}, c.key), c.original) << c.name;
     }
     ledger.recordLowered(L"away", 0.5f, 0.25f);
     EXPECT_FALSE(ledger.entries().at(L"away").pending) << "lowered again";
