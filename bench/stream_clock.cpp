@@ -8,9 +8,10 @@
 // of 48 kHz stereo float, whose first packet is a marker (a steady 0.9). The engine's sample
 // clock runs 1000 ppm slow in the first, third, ... minute and 1000 ppm fast in the second,
 // fourth, ...; its device position goes on over the silence in the second, fourth, ... only.
-// Reported for each program: the stream's length against the time from the format line to the
-// stop, where each minute's marker lands against the first one's compared with their stamps,
-// and the clock adjustment lines.
+// Reported for each program: the stream's length against the time from the client's start (the
+// double's IAudioClient::Start, from which the steady stream counts) to the stop, and the time
+// from the format line to the stop; where each minute's marker lands against the first one's
+// compared with their stamps, and the clock adjustment lines.
 //
 //   build/windows/run-under-wine.sh build/windows/bench/stream_clock.exe 600
 
@@ -38,11 +39,16 @@ constexpr std::int16_t kMarker = 29490;  // 0.9 x 32767, above any sample of the
 const std::string kFormatLine = "[win-helper] Format: 48000Hz, 2 channels, 32 bits, float";
 const std::string kAdjustedLine = "[win-helper] Stream clock adjusted by ";
 
-double secondsNow() {
-    LARGE_INTEGER frequency, counter;
+double secondsOf(long long counter) {
+    LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(counter) / static_cast<double>(frequency.QuadPart);
+}
+
+double secondsNow() {
+    LARGE_INTEGER counter;
     QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+    return secondsOf(counter.QuadPart);
 }
 
 std::string schedule(int minutes) {
@@ -88,6 +94,7 @@ struct Run {
     const char* name;
     std::vector<std::string> args;
     std::unique_ptr<HostProcess> host;
+    double startAt = 0;
     double formatAt = 0;
     double stopAt = 0;
 };
@@ -95,10 +102,15 @@ struct Run {
 void report(const Run& run, int minutes) {
     const std::string output = run.host->output();
     const double streamSeconds = static_cast<double>(output.size() / 2) / 16000.0;
-    const double wallSeconds = run.stopAt - run.formatAt;
-    std::printf("%s: stream %.3f s, format line to stop %.3f s, stream - wall %+.1f ms\n", run.name, streamSeconds,
+    const double wallSeconds = run.stopAt - run.startAt;
+    std::printf("%s: stream %.3f s, client's start to stop %.3f s, stream - wall %+.1f ms\n", run.name, streamSeconds,
                 wallSeconds, (streamSeconds - wallSeconds) * 1000.0);
+    std::printf("  format line to stop %.3f s\n", run.stopAt - run.formatAt);
     const std::vector<std::size_t> onsets = markerOnsets(output);
+    if (!onsets.empty()) {
+        std::printf("  first marker: %.3f s into the stream, %.3f s after the client's start by its stamp\n",
+                    static_cast<double>(onsets[0]) / 16000.0, static_cast<double>(kSilenceSeconds));
+    }
     double worst = 0;
     for (std::size_t minute = 1; minute < onsets.size(); ++minute) {
         const double inStream = static_cast<double>(onsets[minute] - onsets[0]) / 16000.0;
@@ -130,7 +142,8 @@ int main(int argc, char** argv) {
     const int minutes = std::max(1, seconds / 60);
     const std::string script = schedule(minutes);
     AudioEngineDouble engine(script);
-    Run runs[] = {{"default", {"1234"}, nullptr, 0, 0}, {"--clock=steady", {"1234", "--clock=steady"}, nullptr, 0, 0}};
+    Run runs[] = {{"default", {"1234"}, nullptr, 0, 0, 0},
+                  {"--clock=steady", {"1234", "--clock=steady"}, nullptr, 0, 0, 0}};
     for (Run& run : runs) {
         run.host = std::make_unique<HostProcess>(HostProcess::Options(run.args));
         if (!run.host->waitForLog(kFormatLine, 60000)) {
@@ -138,6 +151,15 @@ int main(int argc, char** argv) {
             return 1;
         }
         run.formatAt = secondsNow();
+    }
+    // The double records each client's start, in the order the programs started.
+    const std::vector<std::string> starts = engine.recorded("stream_start ");
+    if (starts.size() != 2) {
+        std::printf("%zu client starts recorded\n", starts.size());
+        return 1;
+    }
+    for (std::size_t i = 0; i < starts.size(); ++i) {
+        runs[i].startAt = secondsOf(std::atoll(starts[i].c_str() + std::strlen("stream_start ")));
     }
     const double capture = minutes * 60.0;
     for (Run& run : runs) {

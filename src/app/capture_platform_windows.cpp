@@ -75,6 +75,9 @@ bool WindowsCapturePlatform::open(std::uint32_t pid, bool includeMode) {
     if (!capture_) {
         return false;
     }
+    // The steady stream counts from here: the engine stamps its packets from the start on, while
+    // the capture loop runs only once the workers have started.
+    startCounter_ = performanceCounterNow();
     const HRESULT hr = audioClient_->Start();
     if (FAILED(hr)) {
         LogLine() << kStartFailedPrefix << hr;
@@ -86,7 +89,7 @@ bool WindowsCapturePlatform::open(std::uint32_t pid, bool includeMode) {
 
 void WindowsCapturePlatform::capture(RunState& state, PcmDownconverter& converter) {
     StdoutSink sink(state);
-    runCaptureLoop(capture_->captureClient.get(), converter, sink, clock_, state);
+    runCaptureLoop(capture_->captureClient.get(), converter, sink, clock_, startCounter_, state);
 }
 
 void WindowsCapturePlatform::close() {

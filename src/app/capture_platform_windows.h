@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <audioclient.h>
 
+#include <cstdint>
 #include <optional>
 
 #include "app/capture_run.h"
@@ -33,6 +34,7 @@ private:
     ComRef<IAudioClient> audioClient_;
     std::optional<InitializedCapture> capture_;
     bool started_ = false;
+    std::uint64_t startCounter_ = 0;  // the performance counter as the client started
     const StreamClock clock_;
     WindowsSessionVolumes sessions_;
 };

@@ -12,12 +12,6 @@ namespace {
 
 constexpr std::chrono::milliseconds kPollInterval{10};
 
-std::uint64_t counterNow() {
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return static_cast<std::uint64_t>(now.QuadPart);
-}
-
 std::uint64_t counterFrequency() {
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
@@ -27,15 +21,15 @@ std::uint64_t counterFrequency() {
 // The steady clock's side of the loop: packets onto the wall clock, and what is due written.
 class SteadyWriter {
 public:
-    SteadyWriter(PcmDownconverter& converter, SampleSink& sink)
+    SteadyWriter(PcmDownconverter& converter, SampleSink& sink, std::uint64_t startCounter)
         : converter_(converter),
           sink_(sink),
-          stream_(converter.format().sampleRate, counterFrequency(), counterNow()) {}
+          stream_(converter.format().sampleRate, counterFrequency(), startCounter) {}
 
     void place(const BYTE* data, UINT32 frames, DWORD flags, UINT64 devicePosition, UINT64 qpcPosition) {
         const float* mono = converter_.mixToMono(data, frames, flags);
         const PacketStamp stamp{devicePosition, qpcPosition, (flags & AUDCLNT_BUFFERFLAGS_TIMESTAMP_ERROR) == 0};
-        const int adjusted = stream_.place(mono, frames, stamp, counterNow());
+        const int adjusted = stream_.place(mono, frames, stamp, performanceCounterNow());
         if (adjusted != 0) {
             LogLine() << clockAdjustedLine(adjusted);
         }
@@ -43,13 +37,13 @@ public:
 
     bool writeDue() {
         due_.clear();
-        stream_.release(counterNow(), due_);
+        stream_.release(performanceCounterNow(), due_);
         return write();
     }
 
     void writeToTheEnd() {
         due_.clear();
-        stream_.finish(counterNow(), due_);
+        stream_.finish(performanceCounterNow(), due_);
         write();
     }
 
@@ -127,13 +121,19 @@ bool capturePackets(IAudioCaptureClient* captureClient, PcmDownconverter& conver
 
 }  // namespace
 
+std::uint64_t performanceCounterNow() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return static_cast<std::uint64_t>(now.QuadPart);
+}
+
 void runCaptureLoop(IAudioCaptureClient* captureClient, PcmDownconverter& converter, SampleSink& sink,
-                    StreamClock clock, RunState& state) {
+                    StreamClock clock, std::uint64_t startCounter, RunState& state) {
     if (clock == StreamClock::Packets) {
         capturePackets(captureClient, converter, sink, nullptr, state);
         return;
     }
-    SteadyWriter steady(converter, sink);
+    SteadyWriter steady(converter, sink, startCounter);
     if (capturePackets(captureClient, converter, sink, &steady, state)) {
         steady.writeToTheEnd();
     }

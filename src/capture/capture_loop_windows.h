@@ -15,8 +15,12 @@
 // drains every waiting packet back to back and releases each. A failed capture call or a failed
 // write ends it, with a line.
 // With the packet clock, each packet is converted and written as it comes. With the steady clock
-// each packet's stamps are asked for too, and its mono frames go onto the wall clock from the
-// call on (SteadyStream): after each drain what is due is written, and at the end (unless a
-// write failed) what is held, then silence up to the stop.
+// each packet's stamps are asked for too, and its mono frames go onto the wall clock from
+// startCounter on, the performance counter as the client started (SteadyStream): after each
+// drain what is due is written, the first time everything since the client's start, and at the
+// end (unless a write failed) what is held, then silence up to the stop.
 void runCaptureLoop(IAudioCaptureClient* captureClient, PcmDownconverter& converter, SampleSink& sink,
-                    StreamClock clock, RunState& state);
+                    StreamClock clock, std::uint64_t startCounter, RunState& state);
+
+// The performance counter now, as QueryPerformanceCounter reads it.
+std::uint64_t performanceCounterNow();

@@ -54,9 +54,22 @@ std::int64_t SteadyStream::framesAtStamp(std::uint64_t time) const {
 
 int SteadyStream::place(const float* mono, std::size_t frames, const PacketStamp& stamp, std::uint64_t now) {
     const std::int64_t arrival = framesAtCounter(now);
-    const std::int64_t at = stamp.valid ? std::min(framesAtStamp(stamp.time), arrival) : arrival;
+    std::int64_t at = stamp.valid ? std::min(framesAtStamp(stamp.time), arrival) : arrival;
+    std::uint64_t devicePosition = stamp.devicePosition;
+    // What was captured before the start has no place in the stream: the rest of the packet
+    // lands at its stamp.
+    if (at < 0) {
+        if (-at >= static_cast<std::int64_t>(frames)) {
+            return 0;
+        }
+        const auto early = static_cast<std::size_t>(-at);
+        mono += early;
+        frames -= early;
+        devicePosition += early;
+        at = 0;
+    }
     const std::int64_t end = this->end();
-    const bool followsOn = started_ && stamp.devicePosition == nextDevicePosition_ && at - previousEnd_ <= gapFrames_;
+    const bool followsOn = started_ && devicePosition == nextDevicePosition_ && at - previousEnd_ <= gapFrames_;
     int adjusted = 0;
     if (!followsOn) {
         // A new stretch: at its stamp, or where the stream is when that has passed.
@@ -85,7 +98,7 @@ int SteadyStream::place(const float* mono, std::size_t frames, const PacketStamp
                                                             static_cast<std::ptrdiff_t>(held_.size())));
     }
     started_ = true;
-    nextDevicePosition_ = stamp.devicePosition + frames;
+    nextDevicePosition_ = devicePosition + frames;
     previousEnd_ = at + static_cast<std::int64_t>(frames);
     return adjusted;
 }

@@ -32,13 +32,17 @@ struct PacketStamp {
 // - a packet whose stamp is flagged wrong is placed by its arrival, and is not used to measure
 //   the drift (its arrival is late by however long it waited);
 // - a stamp later than the packet's arrival is taken as its arrival;
+// - the frames a packet holds from before the start are left out, and the rest of it lands at
+//   its stamp; a packet wholly before the start is left out;
 // - frames are released 200 ms behind the clock, so a late packet still lands where its stamp
 //   says; a packet later than that goes where the stream is, after what is placed, and so is
 //   released as soon as it is due: nothing is reordered or written twice;
 // - frames placed more than 500 ms ahead of the clock (an engine handing out faster than real
 //   time) lose the oldest held ones beyond that, as the mixer's queues do.
 // "now" and the start are readings of the performance counter at its frequency; stamps are in
-// 100-ns units, as the engine gives them.
+// 100-ns units, as the engine gives them. The start is the capture's (the engine stamps from
+// then on), which may lie well before the first packet placed or the first release: the first
+// release writes all that is due since the start.
 class SteadyStream {
 public:
     SteadyStream(std::uint32_t rate, std::uint64_t counterFrequency, std::uint64_t startCounter);

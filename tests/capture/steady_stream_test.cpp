@@ -19,22 +19,23 @@ std::uint64_t counterAt(std::uint64_t ms) {
     return kStartCounter + ms * 3000;
 }
 
-std::uint64_t stampAt(std::uint64_t ms) {
-    return kStartTime + ms * 10000;
+// Before the start when negative.
+std::uint64_t stampAt(std::int64_t ms) {
+    return static_cast<std::uint64_t>(static_cast<std::int64_t>(kStartTime) + ms * 10000);
 }
 
 // A packet of ten frames of one value, or, with no release or finish time, a step of the run.
 struct Step {
     float value = 0;
     std::uint64_t devicePosition = 0;
-    std::uint64_t stampMs = 0;
+    std::int64_t stampMs = 0;
     bool stampValid = true;
     std::uint64_t arrivalMs = 0;
     enum { Packet, Release, Finish } kind = Packet;
     std::size_t releasedSoFar = 0;  // the stream's length after a release
 };
 
-Step packet(float value, std::uint64_t devicePosition, std::uint64_t stampMs, std::uint64_t arrivalMs) {
+Step packet(float value, std::uint64_t devicePosition, std::int64_t stampMs, std::uint64_t arrivalMs) {
     return {value, devicePosition, stampMs, true, arrivalMs};
 }
 
@@ -63,8 +64,8 @@ std::vector<Step> stretch(int count, std::uint64_t stampStepMs, float firstValue
     std::vector<Step> steps;
     for (int k = 0; k < count; ++k) {
         const auto n = static_cast<std::uint64_t>(k);
-        steps.push_back(
-            packet(firstValue + valueStep * static_cast<float>(k), 10 * n, stampStepMs * n, stampStepMs * n + 10));
+        steps.push_back(packet(firstValue + valueStep * static_cast<float>(k), 10 * n,
+                               static_cast<std::int64_t>(stampStepMs * n), stampStepMs * n + 10));
     }
     return steps;
 }
@@ -118,6 +119,16 @@ TEST(SteadyStream, PlacesPacketsByStampsAndPositionsOnTheWallClock) {
          {packet(1, 0, 0, 10), release(300, 100), packet(2, 10, 150, 320), release(320, 120), packet(3, 50, 60, 335),
           release(335, 135), release(590, 390), packet(4, 500, 100, 600), release(600, 400), finish(650)},
          {{1, 10}, {0, 140}, {2, 10}, {3, 10}, {0, 220}, {4, 10}, {0, 250}},
+         {}},
+        // The start is the client's: the loop that places and writes comes later.
+        {"the loop begins 1 s after the start: its first write carries all since, by the stamps",
+         {packet(1, 0, 0, 1000), packet(2, 10, 10, 1000), packet(3, 20, 500, 1000), release(1000, 800),
+          packet(4, 30, 990, 1010), release(1010, 810), finish(1100)},
+         {{1, 10}, {2, 10}, {0, 480}, {3, 10}, {0, 480}, {4, 10}, {0, 100}},
+         {}},
+        {"stamped before the start: only what follows it is placed, at its stamp",
+         {packet(1, 0, -25, 10), packet(2, 10, -4, 10), packet(3, 20, 6, 16), finish(30)},
+         {{2, 6}, {3, 10}, {0, 14}},
          {}},
         {"a flagged stamp: placed by its arrival, never measured as drift; a stamp after the arrival is the arrival",
          {packet(1, 0, 0, 10), flagged(2, 10, 60), flagged(3, 20, 90), packet(4, 30, 500, 95), finish(100)},

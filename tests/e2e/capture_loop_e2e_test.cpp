@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -273,6 +274,117 @@ TEST(SteadyClockEndToEnd, PacketsLandWhereTheirStampsSayAndTheDefaultStreamIsAsB
     EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
                             [](const std::string& line) { return line.find("Stream clock") != std::string::npos; }),
               1);
+}
+
+// A guardian's starter that takes a second: the program runs in a job that lets nothing break
+// away, so the starter it starts is in the job too, and the job's port names it as it starts;
+// it is then held suspended for 1 s.
+class SlowStarter {
+public:
+    SlowStarter()
+        : job_(CreateJobObjectA(nullptr, nullptr)), port_(CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1)) {
+        JOBOBJECT_ASSOCIATE_COMPLETION_PORT association = {};
+        association.CompletionKey = job_;
+        association.CompletionPort = port_;
+        SetInformationJobObject(job_, JobObjectAssociateCompletionPortInformation, &association, sizeof association);
+    }
+    ~SlowStarter() {
+        if (watch_.joinable()) {
+            watch_.join();
+        }
+        CloseHandle(port_);
+        CloseHandle(job_);
+    }
+    SlowStarter(const SlowStarter&) = delete;
+    SlowStarter& operator=(const SlowStarter&) = delete;
+
+    HANDLE job() const { return job_; }
+    // Watches the job for the first process other than the program, and holds it.
+    void hold(DWORD program) {
+        watch_ = std::thread([this, program] {
+            using ProcessCall = LONG(NTAPI*)(HANDLE);
+            const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+            const auto suspend =
+                reinterpret_cast<ProcessCall>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtSuspendProcess")));
+            const auto resume =
+                reinterpret_cast<ProcessCall>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtResumeProcess")));
+            DWORD message = 0;
+            ULONG_PTR key = 0;
+            LPOVERLAPPED value = nullptr;
+            while (GetQueuedCompletionStatus(port_, &message, &key, &value, 20000)) {
+                const auto pid = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(value));
+                if (message != JOB_OBJECT_MSG_NEW_PROCESS || pid == program) {
+                    continue;
+                }
+                const HANDLE starter = OpenProcess(PROCESS_SUSPEND_RESUME, FALSE, pid);
+                held_ = starter != nullptr && suspend(starter) == 0;
+                Sleep(1000);
+                resume(starter);
+                CloseHandle(starter);
+                return;
+            }
+        });
+    }
+    // After the run: whether the starter was held.
+    bool held() {
+        watch_.join();
+        return held_;
+    }
+
+private:
+    HANDLE job_;
+    HANDLE port_;
+    std::thread watch_;
+    bool held_ = false;
+};
+
+// The first sample of sound from `from` on that follows at least this many samples of silence
+// (the stream's end when none does).
+std::size_t soundAfterSilence(const std::string& output, std::size_t from, std::size_t silence) {
+    std::size_t zeros = 0;
+    for (std::size_t i = from; i < output.size() / 2; ++i) {
+        std::int16_t s;
+        std::memcpy(&s, output.data() + 2 * i, 2);
+        if (s != 0 && zeros >= silence) {
+            return i;
+        }
+        zeros = s == 0 ? zeros + 1 : 0;
+    }
+    return output.size() / 2;
+}
+
+// 1 s of a 1 kHz tone from the client's start, 3 s without packets, 1 s of 440 Hz, while the
+// program takes a second longer to start: the first tone is stamped before the capture loop
+// runs, and still lands at its stamp, 4.0 s before the second.
+TEST(SteadyClockEndToEnd, TheStreamCountsFromTheClientsStartHoweverLongTheProgramTakesToStart) {
+    std::string script = "mix_format ext-float 48000 2 32\nrealtime\n";
+    for (int i = 0; i < 100; ++i) {
+        script += "packet 480 tone 1000 0.5\n";
+    }
+    script += "pause 3000\n";
+    for (int i = 0; i < 100; ++i) {
+        script += "packet 480 tone 440 0.5\n";
+    }
+    AudioEngineDouble engine(script);
+    SlowStarter starter;
+    HostProcess::Options options({"1234", "--clock=steady"});
+    options.job = starter.job();
+    HostProcess host(options);
+    starter.hold(host.pid());
+    for (int waited = 0; waited < 200 && engine.recorded("release_buffer").size() < 200; ++waited) {
+        Sleep(100);
+    }
+    host.write("exit\n");
+    ASSERT_EQ(host.waitForExit(), 0u);
+    EXPECT_TRUE(starter.held()) << "the guardian's starter took a second";
+
+    // 20 ms is 320 samples; the tones start at their stamps, 0 s and 4.0 s after the start.
+    const std::string output = host.output();
+    const std::size_t first = soundAfterSilence(output, 0, 0);
+    const std::size_t second = soundAfterSilence(output, first, 16000);
+    EXPECT_LE(first, 320u) << "the first tone, at the stream's start";
+    ASSERT_LT(second, output.size() / 2) << "the second tone";
+    EXPECT_NEAR(static_cast<double>(second - first), 64000.0, 320.0) << "4.0 s apart";
 }
 
 }  // namespace
