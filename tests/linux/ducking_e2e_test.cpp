@@ -182,24 +182,23 @@ TEST(LinuxDucking, AnApplicationsNewStreamThatStartsAtTheLoweredLevelIsLoweredFr
     // lowering can leave at the lowered level: the new stream must not take that for its own.
     LinuxProcess first({tonePlayerProgram(), "440", "0.3", "8"});
     ASSERT_TRUE(first.waitForOutput(8));
+    const std::string ducked = atEightTenths(first);
     LinuxProcess capture({quillmereProgram(), "999999", "0.2"});
-    ASSERT_TRUE(capture.waitForLog("[win-helper] Ducking session tone_player (pid " + std::to_string(first.pid()) +
-                                   "): 1 -> 0.2"))
-        << ::testing::PrintToString(capture.logLines());
+    ASSERT_TRUE(capture.waitForLog(ducked)) << ::testing::PrintToString(capture.logLines());
     LinuxProcess next({tonePlayerProgram(), "440", "0.3", "8"});
     ASSERT_TRUE(next.waitForOutput(8));
-    run("pactl set-sink-input-volume " + reportedStream(next.pid()).index + " 0.2");  // as the memory had it
+    run("pactl set-sink-input-volume " + reportedStream(next.pid()).index + " 0.16");  // as the memory had it
     EXPECT_TRUE(capture.waitForLog("[win-helper] Ducking session tone_player (pid " + std::to_string(next.pid()) +
-                                   "): 1 -> 0.2"))
+                                   "): 0.8 -> 0.16"))
         << ::testing::PrintToString(capture.logLines());
     capture.write("exit\n");
     EXPECT_EQ(capture.wait(), 0);
-    EXPECT_EQ(reportedStream(next.pid()).decibels, "0.00 dB");
+    EXPECT_EQ(reportedStream(next.pid()).decibels, "-1.94 dB");
     next.signal(SIGKILL);
     next.wait();
     LinuxProcess later({tonePlayerProgram(), "440", "0.3", "5"});
     ASSERT_TRUE(later.waitForOutput(8));
-    EXPECT_EQ(reportedStream(later.pid()).decibels, "0.00 dB") << "the application's memory is its own volume";
+    EXPECT_EQ(reportedStream(later.pid()).decibels, "-1.94 dB") << "the application's memory is its own volume";
 }
 
 TEST(LinuxDucking, AKilledRunsVolumesComeBackThroughItsGuardian) {
