@@ -1,12 +1,17 @@
 // --list-sessions on a real sound server: the processes with sink inputs, one line of JSON.
 
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -165,6 +170,32 @@ TEST(LinuxListing, ReadsOnlyRegularDesktopEntriesOfAtMost64KiBAndStopsItsWalkAtI
                                         "\",\"exe\":\"viewer\",\"path\":\"" + viewerPath + "\"}]\n")
             << c.name;
     }
+}
+
+// A listing holds nothing to put back: SIGINT, SIGTERM and SIGHUP end it where it is, here while
+// it waits for a sound server that takes its connection and never answers.
+TEST(LinuxListing, EndsOnSigintSigtermAndSighup) {
+    const std::filesystem::path path = std::filesystem::temp_directory_path() / "quillmere-silent-server";
+    std::filesystem::remove(path);
+    const int server = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(bind(server, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(server, 4), 0);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        LinuxProcess listing({quillmereProgram(), "--list-sessions"}, {"PULSE_SERVER=unix:" + path.string()});
+        pollfd connecting{server, POLLIN, 0};
+        ASSERT_EQ(poll(&connecting, 1, 10000), 1) << "the listing did not connect";
+        const int client = accept4(server, nullptr, nullptr, SOCK_CLOEXEC);
+        ASSERT_GE(client, 0);
+        listing.signal(signal);
+        EXPECT_TRUE(listing.endsWithin(std::chrono::seconds(2))) << sigabbrev_np(signal);
+        const int status = listing.waitForEnd();
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << sigabbrev_np(signal) << " " << status;
+        close(client);
+    }
+    close(server);
 }
 
 }  // namespace
