@@ -363,4 +363,37 @@ TEST(LinuxDucking, ABinaryNameThatHoldsProtocolLinesStaysInsideItsDuckingLine) {
     }
 }
 
+// SIGINT and SIGTERM end the guardian once it has put back what its program lowered, though the
+// program still runs; SIGHUP leaves it guarding: the program's kill is still put right.
+TEST(LinuxDucking, TheGuardianPutsBackWhatItsProgramLoweredOnSigintOrSigtermAndGoesOnGuardingOnSighup) {
+    LinuxProcess player({tonePlayerProgram(), "440", "0.3", "60"});
+    ASSERT_TRUE(player.waitForOutput(8));
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        const std::string name = sigabbrev_np(signal);
+        const std::string ducked = atEightTenths(player);
+        LinuxProcess capture({quillmereProgram(), "999999", "0.2"});
+        ASSERT_TRUE(capture.waitForLog(ducked)) << name;
+        // The bracket keeps the pattern from matching the shell that runs pgrep.
+        const std::string guardian = "pgrep -f -- '[-]-guardian " + std::to_string(capture.pid()) + " '";
+        const std::string pid = run(guardian);
+        ASSERT_FALSE(pid.empty()) << name;
+        kill(static_cast<pid_t>(std::stoi(pid)), signal);
+        if (signal == SIGHUP) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            EXPECT_EQ(run(guardian), pid) << "the guardian goes on after SIGHUP";
+            EXPECT_EQ(reportedStream(player.pid()).decibels, "-15.92 dB");
+            capture.signal(SIGKILL);
+        }
+        EXPECT_EQ(decibelsOnceBack(player), "-1.94 dB") << name;
+        for (int poll = 0; poll < 100 && !run(guardian).empty(); ++poll) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        EXPECT_EQ(run(guardian), "") << "the guardian has ended after " << name;
+        if (signal != SIGHUP) {
+            capture.write("exit\n");
+        }
+        capture.wait();
+    }
+}
+
 }  // namespace
