@@ -16,7 +16,7 @@
 // - Linux: a double fork, in a session of its own (a signal to the host's process group or
 //   session does not reach it), /dev/null as its standard streams and, beside them, only the
 //   read end of a pipe that the program alone writes to: end-of-file on it is the program's end,
-//   however it ends.
+//   however it ends. SIGINT and SIGTERM end it too, after the same restore; SIGHUP does not.
 
 // Starts the guardian of this program; on Windows returns once the starter has ended, or after
 // 5 s. When the guardian could not be started it says why (kGuardianNotStartedPrefix and the

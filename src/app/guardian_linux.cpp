@@ -1,6 +1,9 @@
 #include "app/guardian.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,6 +12,7 @@
 #include <string>
 
 #include "app/command_line.h"
+#include "app/stop_signals_linux.h"
 #include "common/log.h"
 #include "common/process_descriptor_linux.h"
 #include "common/protocol_text.h"
@@ -22,22 +26,40 @@ namespace {
 // the moment the program ends, however it ends.
 constexpr int kWatchDescriptor = 3;
 
-// Returns once the program has ended: through the pipe, then, while the identity it was given
+// SIGINT or SIGTERM, when one is waiting on the signalfd; 0 otherwise.
+int takenSignal(int signals) {
+    signalfd_siginfo info;
+    return signals >= 0 && read(signals, &info, sizeof info) == sizeof info ? static_cast<int>(info.ssi_signo) : 0;
+}
+
+// Returns 0 once the program has ended: through the pipe, then, while the identity it was given
 // still names a running process, on a pidfd of it. An identity that cannot be checked (a start
-// time that could not be read) is never waited on.
-void waitForEnd(const ProcessIdentity& owner) {
-    char byte;
+// time that could not be read) is never waited on. Returns SIGINT or SIGTERM once one comes
+// first, through the signalfd `signals` (-1: none watched).
+int waitForEnd(const ProcessIdentity& owner, int signals) {
+    pollfd watched[] = {{kWatchDescriptor, POLLIN, 0}, {signals, POLLIN, 0}};
     for (;;) {
-        const ssize_t got = read(kWatchDescriptor, &byte, 1);
+        if (poll(watched, 2, -1) < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            break;
+        }
+        if (const int signal = watched[1].revents != 0 ? takenSignal(signals) : 0; signal != 0) {
+            return signal;
+        }
+        char byte;
+        const ssize_t got = watched[0].revents != 0 ? read(kWatchDescriptor, &byte, 1) : 1;
         if (got == 0 || (got < 0 && errno != EINTR)) {
             break;
         }
     }
     // Opened before the identity is checked, so that the pidfd names the process checked.
     const ProcessDescriptor process(static_cast<pid_t>(owner.pid));
-    if (process.valid() && isProcessAlive(owner)) {
-        process.waitForEnd();
+    if (process.valid() && isProcessAlive(owner) && !process.waitForEnd(signals)) {
+        return takenSignal(signals);
     }
+    return 0;
 }
 
 }  // namespace
@@ -88,13 +110,31 @@ void startGuardian() {
 }
 
 int runGuardian(const ProcessIdentity& owner) {
-    waitForEnd(owner);
-    std::string error;
-    const std::unique_ptr<PulseConnection> pulse = PulseConnection::open("Quillmere guardian", error);
-    if (!pulse) {
-        return 1;  // the next start recovers the journal
+    // SIGINT and SIGTERM, blocked since main's start, end the wait as the program's end does:
+    // what the program's journal lists is put back, even while the program still runs (its own
+    // end puts back what it lowers after), and the guardian then ends by that signal. SIGHUP
+    // stays blocked, and the guardian goes on: it is the hangup of a terminal or a login session,
+    // which the guardian, in a session of its own and with no terminal, is made to outlive;
+    // ending on it would give up a restore still to come.
+    sigset_t ending;
+    sigemptyset(&ending);
+    sigaddset(&ending, SIGINT);
+    sigaddset(&ending, SIGTERM);
+    const int signals = signalfd(-1, &ending, SFD_NONBLOCK | SFD_CLOEXEC);
+    const int signal = waitForEnd(owner, signals);
+    if (signals >= 0) {
+        close(signals);
     }
-    PulseSessionVolumes sessions(*pulse);
-    recoverJournalOf(sessions, owner);
-    return 0;
+    std::string error;
+    int status = 0;
+    if (const std::unique_ptr<PulseConnection> pulse = PulseConnection::open("Quillmere guardian", error)) {
+        PulseSessionVolumes sessions(*pulse);
+        recoverJournalOf(sessions, owner);
+    } else {
+        status = 1;  // the next start recovers the journal
+    }
+    if (signal != 0) {
+        endBySignal(signal);
+    }
+    return status;
 }

@@ -10,25 +10,17 @@
 
 #include "app/capture_platform_linux.h"
 #include "app/program.h"
+#include "app/stop_signals_linux.h"
 #include "common/log.h"
 #include "common/protocol_text.h"
 
 namespace {
 
-// SIGINT, SIGTERM and SIGHUP end the capture in order: they are blocked in every thread and
-// taken by one that waits for them.
-sigset_t endSignals() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGHUP);
-    return set;
-}
-
+// SIGINT, SIGTERM and SIGHUP end the capture in order: they are taken by one thread that waits
+// for them.
 void startSignalThread() {
     std::thread([] {
-        const sigset_t set = endSignals();
+        const sigset_t set = stopSignals();
         int signal = 0;
         if (sigwait(&set, &signal) == 0) {
             CaptureRun* run = g_activeRun.load();
@@ -54,13 +46,15 @@ int finishRun(CaptureRun& run, int status) {
     if (signal != 0) {
         // Ended by a signal, after the stream's end: the host sees that signal, as it would have
         // without the orderly end.
-        flushLog();
-        const sigset_t set = endSignals();
-        ::signal(signal, SIG_DFL);
-        pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
-        raise(signal);
+        endBySignal(signal);
     }
     return status;
+}
+
+// A listing holds nothing to put back: a stop signal ends it at once, by its default action.
+void prepareListing() {
+    const sigset_t set = stopSignals();
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
 }
 
 constexpr ProgramPlatform kLinuxProgram = {
@@ -72,6 +66,7 @@ constexpr ProgramPlatform kLinuxProgram = {
     .makeCapturePlatform = [](const CommandLine&) -> CapturePlatform& { return *new LinuxCapturePlatform; },
     .prepareRun = prepareRun,
     .finishRun = finishRun,
+    .prepareListing = prepareListing,
 };
 
 }  // namespace
@@ -79,7 +74,7 @@ constexpr ProgramPlatform kLinuxProgram = {
 int main(int argc, char** argv) {
     // A closed output is a failed write, not a fatal signal.
     ::signal(SIGPIPE, SIG_IGN);
-    const sigset_t set = endSignals();
+    const sigset_t set = stopSignals();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     return runProgram(argc, argv, kLinuxProgram);
 }

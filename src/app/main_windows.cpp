@@ -33,6 +33,8 @@ constexpr ProgramPlatform kWindowsProgram = {
             CoUninitialize();
             return status;
         },
+    // A console signal ends a listing by the system's default.
+    .prepareListing = nullptr,
 };
 
 }  // namespace

@@ -10,6 +10,10 @@ int runProgram(int argc, const char* const* argv, const ProgramPlatform& platfor
     LogLine() << kBuildLine;
     const CommandLine commandLine = parseCommandLine(argc, argv, platform.clocks);
     const ProcessIdentity guarded{commandLine.guardedPid, commandLine.guardedCreationTime};
+    const bool listing = commandLine.mode == RunMode::ListSessions || commandLine.mode == RunMode::ListApps;
+    if (listing && platform.prepareListing != nullptr) {
+        platform.prepareListing();
+    }
     switch (commandLine.mode) {
         case RunMode::ListSessions: listAudioSessions(); return 0;
         case RunMode::ListApps: listApps(); return 0;

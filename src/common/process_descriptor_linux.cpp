@@ -18,8 +18,10 @@ ProcessDescriptor::~ProcessDescriptor() {
 ProcessDescriptor::ProcessDescriptor(ProcessDescriptor&& other) noexcept
     : descriptor_(std::exchange(other.descriptor_, -1)) {}
 
-void ProcessDescriptor::waitForEnd() const {
-    pollfd ended{descriptor_, POLLIN, 0};
-    while (poll(&ended, 1, -1) < 0 && errno == EINTR) {
+bool ProcessDescriptor::waitForEnd(int interrupt) const {
+    // poll passes over a negative descriptor.
+    pollfd watched[] = {{descriptor_, POLLIN, 0}, {interrupt, POLLIN, 0}};
+    while (poll(watched, 2, -1) < 0 && errno == EINTR) {
     }
+    return watched[0].revents != 0;
 }

@@ -16,8 +16,9 @@ public:
 
     bool valid() const { return descriptor_ >= 0; }
     // Returns once the process has ended, at once when it has already; a signal that interrupts
-    // the wait does not end it.
-    void waitForEnd() const;
+    // the wait does not end it. With `interrupt` (a descriptor; -1: none), also once that is
+    // readable: true when the process has ended.
+    bool waitForEnd(int interrupt = -1) const;
 
 private:
     int descriptor_;

@@ -28,7 +28,7 @@ bool isRelatedProcess(std::uint32_t pid, std::uint32_t targetPid, const ProcessT
 
 std::string sessionLabel(const std::string& name, std::uint32_t pid) {
     const std::string number = std::to_string(pid);
-    return name.empty() ? "pid " + number : name + " (pid " + number + ")";
+    return name.empty() ? "pid " + number : escapeControlBytes(name) + " (pid " + number + ")";
 }
 
 std::string processLabel(std::uint32_t pid, const ProcessTable& table) {

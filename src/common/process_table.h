@@ -18,6 +18,7 @@ inline constexpr int kMaxAncestorSteps = 64;
 bool isRelatedProcess(std::uint32_t pid, std::uint32_t targetPid, const ProcessTable& table, std::uint32_t ownPid);
 
 // "player.exe (pid 4242)", or "pid 4242" when the name is empty: a session as log lines name it.
+// The name is the process's own choice: its control bytes are escaped (escapeControlBytes).
 std::string sessionLabel(const std::string& name, std::uint32_t pid);
 // The label with the name the table gives the process.
 std::string processLabel(std::uint32_t pid, const ProcessTable& table);

@@ -17,6 +17,7 @@
 #include <string_view>
 
 #include "common/log.h"
+#include "common/text.h"
 
 // The pieces of a line, in order.
 inline std::string lineFrom(std::initializer_list<std::string_view> pieces) {
@@ -212,19 +213,21 @@ inline std::string listingSessionQueryFailedLine(std::uint32_t device, int sessi
                      " QueryInterface IAudioSessionControl2 failed: 0x", listingCode(hr)});
 }
 // One session: its process id, the process table's name for it, its instance identifier (UTF-8).
+// The names and identifiers are other processes' choice, written with their control bytes
+// escaped (escapeControlBytes; Windows names hold none, so Windows lines read as they always did).
 //   [win-helper] Session on dev 0: PID=0, Name='', InstanceID='{0.0.0.00000000}|%b{2}'
 inline std::string listingSessionLine(std::uint32_t device, std::uint32_t pid, std::string_view name,
                                       std::string_view instanceId) {
     return lineFrom({"[win-helper] Session on dev ", std::to_string(device), ": PID=", std::to_string(pid), ", Name='",
-                     name, "', InstanceID='", instanceId, "'"});
+                     escapeControlBytes(name), "', InstanceID='", escapeControlBytes(instanceId), "'"});
 }
 // Then, indented, how a session without a table name was named, and the process found by that name.
 inline std::string listingParsedNameLine(std::string_view name) {
-    return lineFrom({"[win-helper]   Parsed fallback Name='", name, "' from InstanceID"});
+    return lineFrom({"[win-helper]   Parsed fallback Name='", escapeControlBytes(name), "' from InstanceID"});
 }
 inline std::string listingResolvedPidLine(std::uint32_t pid, std::uint32_t resolvedPid, std::string_view name) {
     return lineFrom({"[win-helper]   Resolved PID ", std::to_string(pid), " -> ", std::to_string(resolvedPid), " for '",
-                     name, "'"});
+                     escapeControlBytes(name), "'"});
 }
 
 // --list-apps without an X display (Linux).

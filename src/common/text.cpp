@@ -112,6 +112,23 @@ std::string escapeJson(const std::string& text) {
     return out;
 }
 
+std::string escapeControlBytes(std::string_view text) {
+    constexpr char kHexDigits[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            out += "\\x";
+            out.push_back(kHexDigits[byte >> 4]);
+            out.push_back(kHexDigits[byte & 0x0F]);
+        } else {
+            out.push_back(c);
+        }
+    }
+    return out;
+}
+
 bool isExcludedProcessName(const std::wstring& name) {
     std::wstring lowered = name;
     for (auto& c : lowered) {

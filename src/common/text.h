@@ -19,6 +19,12 @@ std::wstring utf8ToWide(const std::string& text);
 // Makes UTF-8 text safe between the quotes of a JSON string. Bytes from 0x80 pass unchanged.
 std::string escapeJson(const std::string& text);
 
+// Makes text that another process chose (a stream's binary name, a session's identifier) safe
+// inside a log line: each control byte (below 0x20, and 0x7F) becomes \x and two lower-case hex
+// digits, so that such text can neither end the line nor start another (a newline is written
+// \x0a). Every other byte passes unchanged, the backslash too.
+std::string escapeControlBytes(std::string_view text);
+
 // True when the name, with A-Z lowered, contains "quillmere", "torvanel" or "electron".
 bool isExcludedProcessName(const std::wstring& name);
 

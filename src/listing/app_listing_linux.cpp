@@ -3,12 +3,17 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -104,6 +109,56 @@ std::vector<Window> topLevelWindows(Display* display) {
     return windows;
 }
 
+// The most a desktop entry may hold to be read (real ones hold a few KiB); a larger one is
+// skipped.
+constexpr std::size_t kMaxDesktopEntryBytes = 64 * 1024;
+// The most folder entries, of any kind, that the walk over the applications/ folders meets: it
+// stops there, whatever the folders hold, so that the listing ends in bounded time (an entry
+// read takes well under a millisecond, a full one included).
+constexpr std::size_t kMaxWalkedEntries = 4096;
+
+// The text of a desktop entry, when the file is a regular one (after its links: Flatpak's and
+// Snap's entries are links) of at most kMaxDesktopEntryBytes. Anything else is not even opened
+// (opening a device can act on it); what is opened is opened without blocking, so that a FIFO put
+// in the file's place is never waited on, and checked again on its descriptor, so that only
+// what was checked is read.
+std::optional<std::string> readDesktopEntryFile(const std::filesystem::path& file) {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(file, error)) {
+        return std::nullopt;
+    }
+    const int descriptor = open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (descriptor < 0) {
+        return std::nullopt;
+    }
+    std::optional<std::string> text;
+    struct stat info;
+    if (fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode) &&
+        static_cast<std::uintmax_t>(info.st_size) <= kMaxDesktopEntryBytes) {
+        // One byte more than the bound: a file that has grown past it since is skipped too.
+        std::string content(kMaxDesktopEntryBytes + 1, '\0');
+        std::size_t length = 0;
+        bool failed = false;
+        while (length < content.size()) {
+            const ssize_t got = read(descriptor, content.data() + length, content.size() - length);
+            if (got < 0 && errno == EINTR) {
+                continue;
+            }
+            if (got <= 0) {
+                failed = got < 0;
+                break;
+            }
+            length += static_cast<std::size_t>(got);
+        }
+        if (!failed && length <= kMaxDesktopEntryBytes) {
+            content.resize(length);
+            text = std::move(content);
+        }
+    }
+    close(descriptor);
+    return text;
+}
+
 // Executable file name -> the Name of the first desktop entry that runs it.
 std::map<std::string, std::string> desktopNames() {
     std::vector<std::string> folders;
@@ -118,6 +173,7 @@ std::map<std::string, std::string> desktopNames() {
         }
     }
     std::map<std::string, std::string> names;
+    std::size_t walked = 0;
     for (const std::string& folder : folders) {
         // Entries may sit in subfolders of applications/; within a folder, in name order.
         std::vector<std::filesystem::path> files;
@@ -125,17 +181,15 @@ std::map<std::string, std::string> desktopNames() {
         for (std::filesystem::recursive_directory_iterator
                  it(folder + "/applications", std::filesystem::directory_options::skip_permission_denied, error),
              end;
-             !error && it != end; it.increment(error)) {
+             !error && it != end && walked < kMaxWalkedEntries; it.increment(error), ++walked) {
             if (it->path().extension() == ".desktop") {
                 files.push_back(it->path());
             }
         }
         std::sort(files.begin(), files.end());
         for (const std::filesystem::path& file : files) {
-            std::ifstream stream(file);
-            std::stringstream text;
-            text << stream.rdbuf();
-            const auto entry = parseDesktopEntry(text.str());
+            const std::optional<std::string> text = readDesktopEntryFile(file);
+            const auto entry = text ? parseDesktopEntry(*text) : std::nullopt;
             if (entry && !entry->hidden) {
                 names.emplace(entry->executable, entry->name);
             }

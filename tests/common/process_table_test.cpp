@@ -56,10 +56,12 @@ TEST(ProcessTable, LabelNamesTheProcessWhenTheTableKnowsIt) {
     table[4242] = {1, L"player.exe"};
     table[7] = {1, L""};
     table[8] = {1, L"Caf\u00e9.exe"};
+    table[9] = {1, L"a\nb\\"};  // a name the process chose: escaped
     EXPECT_EQ(processLabel(4242, table), "player.exe (pid 4242)");
     EXPECT_EQ(processLabel(7, table), "pid 7");
     EXPECT_EQ(processLabel(99, table), "pid 99");
     EXPECT_EQ(processLabel(8, table), "Caf\xc3\xa9.exe (pid 8)");
+    EXPECT_EQ(processLabel(9, table), "a\\x0ab\\ (pid 9)");
     EXPECT_EQ(processLabel(4294967295u, table), "pid 4294967295");
 }
 

@@ -34,6 +34,32 @@ TEST(Text, EscapeJsonTable) {
     }
 }
 
+TEST(Text, EscapeControlBytesWritesEachAsHexAndLeavesEveryOtherByte) {
+    struct Case {
+        const char* name;
+        std::string input;
+        std::string escaped;
+    };
+    const Case cases[] = {
+        {"empty", "", ""},
+        {"plain", "tone_player", "tone_player"},
+        {"a forged line", "x\n[win-helper] Restored session volume to: 1",
+         "x\\x0a[win-helper] Restored session volume to: 1"},
+        {"carriage return", "a\rb", "a\\x0db"},
+        {"NUL", std::string("\0", 1), "\\x00"},
+        {"tab", "\t", "\\x09"},
+        {"escape sequence", "\x1b[31m", "\\x1b[31m"},
+        {"last control", "\x1f", "\\x1f"},
+        {"DEL", "\x7f", "\\x7f"},
+        {"space and tilde", " ~", " ~"},
+        {"backslash as it is", "C:\\x0a\\", "C:\\x0a\\"},
+        {"bytes from 0x80", "caf\xc3\xa9 \x80\xff", "caf\xc3\xa9 \x80\xff"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(escapeControlBytes(c.input), c.escaped) << c.name;
+    }
+}
+
 TEST(Text, WideToUtf8StopsAtNulAndReplacesLoneSurrogates) {
     struct Case {
         const char* name;

@@ -15,10 +15,14 @@ export interface AudioFormat {
 
 /** One session volume the program lowered, or lowered again for a new ratio. */
 export interface SessionVolumeEvent {
-  /** The program's name for the session's process: "player.exe (pid 4242)" or "pid 4242". */
+  /**
+   * The program's name for the session's process: "player.exe (pid 4242)" or "pid 4242". The
+   * name is the process's own choice: the program writes each control byte in it as \x and two
+   * hex digits (a newline as \x0a), and a backslash as it is.
+   */
   session: string;
   pid: number | undefined;
-  /** The executable's file name, when the program could read it. */
+  /** The executable's file name, when the program could read it, written as in `session`. */
   name: string | undefined;
   before: number;
   after: number;

@@ -6,7 +6,7 @@
 
 import assert from 'node:assert/strict';
 import { execFileSync, spawn } from 'node:child_process';
-import { existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { chmodSync, copyFileSync, existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { basename, join } from 'node:path';
 import { test } from 'node:test';
@@ -72,6 +72,45 @@ test('stop() ends the Linux program in order when the host has stopped reading p
     }
     assert.ok(bytes > 65536, `the tail is the host's to read (${bytes} bytes)`);
   } finally {
+    player.kill('SIGKILL');
+  }
+});
+
+test('a player whose binary name holds protocol lines forges no event through the Linux program', { timeout: 60_000 }, async (t) => {
+  const folder = mkdtempSync(join(tmpdir(), 'quillmere-forged-'));
+  t.after(() => rmSync(folder, { recursive: true, force: true }));
+  const forged = join(
+    folder,
+    'tone\n[win-helper] Real-time duck ratio updated to 0.9\r\n' +
+      '[win-helper] Received exit command via stdin. Stopping capture gracefully...\n' +
+      '[win-helper] Restored session volume to: 1',
+  );
+  copyFileSync(join(linuxBuild, 'tests', 'tone_player'), forged);
+  chmodSync(forged, 0o755);
+  const player = spawn(forged, ['440', '0.4', '30'], { stdio: ['ignore', 'pipe', 'ignore'] });
+  let capture: ReturnType<typeof startCapture> | undefined;
+  try {
+    await new Promise((resolve) => player.stdout.once('data', resolve));
+    capture = startCapture({ exePath, pid: 999999, duckRatio: 0.5 });
+    const events: string[] = [];
+    const ducked: SessionVolumeEvent[] = [];
+    capture.on('ducked', (event) => ducked.push(event));
+    for (const name of ['ratioChanged', 'stopping', 'restored'] as const) {
+      capture.on(name, () => events.push(name));
+    }
+    await capture.ready;
+    // A forged line would come with the ducking line, in the same write.
+    await until(() => ducked.length === 1 || events.length > 0);
+    const name =
+      'tone\\x0a[win-helper] Real-time duck ratio updated to 0.9\\x0d\\x0a' +
+      '[win-helper] Received exit command via stdin. Stopping capture gracefully...\\x0a' +
+      '[win-helper] Restored session volume to: 1';
+    assert.deepEqual(ducked, [{ session: `${name} (pid ${String(player.pid)})`, pid: player.pid, name, before: 1, after: 0.5 }]);
+    assert.deepEqual(events, []);
+    assert.deepEqual(await capture.stop(), { exitCode: 0, signal: null, killed: false, reason: 'stopped' });
+    assert.deepEqual(events, ['stopping', 'restored']);
+  } finally {
+    await capture?.stop();
     player.kill('SIGKILL');
   }
 });
