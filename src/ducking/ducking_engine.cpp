@@ -31,6 +31,17 @@ public:
         }
         return journals_;
     }
+    // Whether one of them lists the session.
+    bool lists(const std::wstring& identifier) {
+        for (const Journal& journal : get()) {
+            for (const JournalEntry& entry : journal.entries) {
+                if (entry.identifier == identifier) {
+                    return true;
+                }
+            }
+        }
+        return false;
+    }
 
 private:
     const ProcessIdentity& self_;
@@ -75,7 +86,7 @@ DuckingEngine::DuckingEngine(SessionVolumes& sessions, const ProcessIdentity& se
     : sessions_(sessions), self_(self), journal_(self) {}
 
 void DuckingEngine::duck(std::size_t session, const AudioSession& found, const ProcessTable& table, float ratio,
-                         bool reapply, OtherLiveJournals& others) {
+                         bool reapply, OtherLiveJournals& others, std::set<std::wstring>& shared) {
     const std::wstring& key = found.identifier;
     if (key.empty()) {
         return;
@@ -90,7 +101,14 @@ void DuckingEngine::duck(std::size_t session, const AudioSession& found, const P
         return;
     }
     const DuckingLedger::Plan plan = ledger_.plan(key, reapply);
+    const bool listedElsewhere = others.lists(key) || ended_.listing(found, sessions_.server());
+    if (listedElsewhere) {
+        shared.insert(key);
+    }
     if (plan.action == DuckingLedger::Action::Leave) {
+        if (!listedElsewhere && sharedAtLastPass_.count(key) > 0) {
+            lowerAgain(session, found, table);
+        }
         return;
     }
     const bool lower = plan.action == DuckingLedger::Action::Lower;
@@ -131,6 +149,27 @@ void DuckingEngine::duck(std::size_t session, const AudioSession& found, const P
     }
     sessions_.remember(found.identifier, found.key, before);
     LogLine() << duckedLine(lower, label(), before, after);
+}
+
+void DuckingEngine::lowerAgain(std::size_t session, const AudioSession& found, const ProcessTable& table) {
+    const DuckingLedger::Entry& entry = ledger_.entries().at(found.identifier);
+    const LevelMatch match = sessions_.levelMatch();
+    // A restore that scales each channel from the lowered level lands within a few of a server's
+    // volume steps of the level it sets: a thousandth more.
+    const LevelMatch restored{match.absolute, match.relative + 0.001f};
+    PlatformError error = 0;
+    const std::optional<float> current = sessions_.readLevel(session, error);
+    // At the volume from before, which the other program saved too, and not what the user chose
+    // since: that program's restore, not the user's change. The journal lists it already.
+    if (!current || !restored(*current, entry.before) || match(*current, entry.set)) {
+        return;
+    }
+    if (!sessions_.setLevel(session, entry.set, error)) {
+        LogLine() << duckFailedLine(true, sessions_.label(session, table), error);
+        return;
+    }
+    sessions_.remember(found.identifier, found.key, entry.before);
+    LogLine() << duckedLine(true, sessions_.label(session, table), entry.before, entry.set);
 }
 
 bool DuckingEngine::settleEndedRun(std::size_t session, const AudioSession& found, float& level) {
@@ -175,20 +214,27 @@ void DuckingEngine::recoverOnly(std::size_t session, const AudioSession& found) 
 void DuckingEngine::pass(std::uint32_t targetPid, bool includeMode, float ratio, bool reapply,
                          const ProcessTable& table) {
     {
-        const SessionVolumes::Walk walk = sessions_.walk();
-        const std::vector<AudioSession>& found = walk.sessions();
+        // Read before the walk while sessions are lowered: a session that another program lets
+        // go of and puts back meanwhile is either still listed or found at the volume put back.
         OtherLiveJournals others(self_);
         ended_.refresh(self_);
+        if (!sharedAtLastPass_.empty()) {
+            others.get();
+        }
+        const SessionVolumes::Walk walk = sessions_.walk();
+        const std::vector<AudioSession>& found = walk.sessions();
         // A new ratio that sessions did not get for want of their journal is tried again now.
         const std::set<std::wstring> owed = std::exchange(reapplyOwed_, {});
+        std::set<std::wstring> shared;
         for (std::size_t session = 0; session < found.size(); ++session) {
             const AudioSession& candidate = found[session];
             if (isLoweredByPass(candidate.pid, candidate.active, targetPid, includeMode, table, self_.pid)) {
-                duck(session, candidate, table, ratio, reapply || owed.count(candidate.identifier) > 0, others);
+                duck(session, candidate, table, ratio, reapply || owed.count(candidate.identifier) > 0, others, shared);
             } else {
                 recoverOnly(session, candidate);
             }
         }
+        sharedAtLastPass_ = std::move(shared);
     }
     ledger_.settle();
     journal_.persist(ledger_, sessions_.server());

@@ -166,6 +166,45 @@ TEST_F(DuckingEngineTest, ASessionAnotherRunningProgramLoweredKeepsThatProgramsO
     }
 }
 
+TEST_F(DuckingEngineTest, ASessionAnotherProgramPutsBackWhileThisOneKeepsItLoweredIsLoweredAgain) {
+    const std::string theirs = "quillmere ducking journal 1\nowner 7 8\nlowered 0.800000012 0.159999996 a\nend\n";
+    const std::string lowered = "[win-helper] Ducking session player.exe (pid 20): 0.8 -> 0.16";
+    struct Case {
+        const char* name;
+        bool otherRuns;
+        bool otherLists;
+        float level;  // after the other program's turn
+        Lines lines;
+    };
+    const Case cases[] = {
+        {"it ended and put back the volume from before", false, false, 0.8f, {lowered}},
+        {"it let go of the session and put it back", true, false, 0.8f, {lowered}},
+        {"its restore landed a step off the volume from before", false, false, 0.7995f, {lowered}},
+        {"it still lists the session, which the user raised", true, true, 0.8f, {}},
+        {"it let go, and the user chose another volume", true, false, 0.5f, {}},
+        {"it was killed: its run's journal lists the session at the level set", false, true, 0.16f, {}},
+        {"it was killed, and the session was raised before its recovery", false, true, 0.8f, {}},
+    };
+    for (const Case& c : cases) {
+        resetFakeSeams();
+        fakeJournalWorld().running.insert({7, 8});
+        fakeJournalWorld().files["journal-7-8.txt"] = theirs;
+        FakeSessionVolumes sessions({session(L"a", 20, 0.16f)});
+        DuckingEngine engine(sessions, fakeJournalWorld().self);
+        ASSERT_EQ(logged([&] { engine.pass(10, false, 0.2f, false, kTable); }), Lines{lowered}) << c.name;
+        if (!c.otherRuns) {
+            fakeJournalWorld().running.erase({7, 8});
+        }
+        if (!c.otherLists) {
+            fakeJournalWorld().files.erase("journal-7-8.txt");
+        }
+        sessions[L"a"].level = c.level;
+        EXPECT_EQ(logged([&] { engine.pass(10, false, 0.2f, false, kTable); }), c.lines) << c.name;
+        EXPECT_FLOAT_EQ(sessions[L"a"].level, c.lines.empty() ? c.level : 0.16f) << c.name;
+        EXPECT_EQ(logged([&] { engine.pass(10, false, 0.2f, false, kTable); }), Lines{}) << "once: " << c.name;
+    }
+}
+
 TEST_F(DuckingEngineTest, ARestoreKeepsWhatItCannotPutBackPendingAndPutsItBackWhileStillAtTheVolumeSet) {
     FakeSessionVolumes sessions({session(L"away", 20, 0.8f), session(L"refused", 21, 0.6f)});
     DuckingEngine engine(sessions, fakeJournalWorld().self);
