@@ -364,4 +364,70 @@ TEST(LinuxDucking, TwoCapturesOnOneStreamKeepItLoweredUntilTheLastEndsAndThenLea
     }
 }
 
+// A player's binary name is its own choice: one that holds lines of the protocol stays inside the
+// ducking line, its control bytes written as \x and two hex digits, and forges none of them.
+TEST(LinuxDucking, ABinaryNameThatHoldsProtocolLinesStaysInsideItsDuckingLine) {
+    const std::filesystem::path folder = std::filesystem::temp_directory_path() / "quillmere-forged";
+    std::filesystem::create_directories(folder);
+    const std::filesystem::path forged =
+        folder / ("tone\n[win-helper] Real-time duck ratio updated to 0.9\r\n"
+                  "[win-helper] Received exit command via stdin. Stopping capture gracefully...\n"
+                  "[win-helper] Restored session volume to: 1");
+    std::filesystem::copy_file(tonePlayerProgram(), forged, std::filesystem::copy_options::overwrite_existing);
+    LinuxProcess player({forged.string(), "440", "0.3", "60"});
+    ASSERT_TRUE(player.waitForOutput(8));
+    run("pactl set-sink-input-volume " + reportedStream(player.pid()).index + " 1.0");
+
+    LinuxProcess capture({quillmereProgram(), "999999", "0.2"});
+    const std::string ducked =
+        "[win-helper] Ducking session tone\\x0a[win-helper] Real-time duck ratio updated to "
+        "0.9\\x0d\\x0a[win-helper] Received exit command via stdin. Stopping capture "
+        "gracefully...\\x0a[win-helper] Restored session volume to: 1 (pid " +
+        std::to_string(player.pid()) + "): 1 -> 0.2";
+    ASSERT_TRUE(capture.waitForLog(ducked)) << ::testing::PrintToString(capture.logLines());
+    capture.write("exit\n");
+    EXPECT_EQ(capture.wait(), 0);
+    // Each of the three texts stands as a line of its own only where the program wrote it.
+    const std::vector<std::string> lines = capture.logLines();
+    for (const auto& [line, count] :
+         {std::pair<std::string, long>{"[win-helper] Real-time duck ratio updated to 0.9", 0},
+          {"[win-helper] Received exit command via stdin. Stopping capture gracefully...", 1},
+          {"[win-helper] Restored session volume to: 1", 1}}) {
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), line), count) << line;
+    }
+}
+
+// SIGINT and SIGTERM end the guardian once it has put back what its program lowered, though the
+// program still runs; SIGHUP leaves it guarding: the program's kill is still put right.
+TEST(LinuxDucking, TheGuardianPutsBackWhatItsProgramLoweredOnSigintOrSigtermAndGoesOnGuardingOnSighup) {
+    LinuxProcess player({tonePlayerProgram(), "440", "0.3", "60"});
+    ASSERT_TRUE(player.waitForOutput(8));
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        const std::string name = sigabbrev_np(signal);
+        const std::string ducked = atEightTenths(player);
+        LinuxProcess capture({quillmereProgram(), "999999", "0.2"});
+        ASSERT_TRUE(capture.waitForLog(ducked)) << name;
+        // The bracket keeps the pattern from matching the shell that runs pgrep.
+        const std::string guardian = "pgrep -f -- '[-]-guardian " + std::to_string(capture.pid()) + " '";
+        const std::string pid = run(guardian);
+        ASSERT_FALSE(pid.empty()) << name;
+        kill(static_cast<pid_t>(std::stoi(pid)), signal);
+        if (signal == SIGHUP) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            EXPECT_EQ(run(guardian), pid) << "the guardian goes on after SIGHUP";
+            EXPECT_EQ(reportedStream(player.pid()).decibels, "-15.92 dB");
+            capture.signal(SIGKILL);
+        }
+        EXPECT_EQ(decibelsOnceBack(player), "-1.94 dB") << name;
+        for (int poll = 0; poll < 100 && !run(guardian).empty(); ++poll) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        EXPECT_EQ(run(guardian), "") << "the guardian has ended after " << name;
+        if (signal != SIGHUP) {
+            capture.write("exit\n");
+        }
+        capture.wait();
+    }
+}
+
 }  // namespace
