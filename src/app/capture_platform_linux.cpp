@@ -23,6 +23,64 @@ constexpr std::size_t kTickFrames = PulseCapture::kRate / 100;
 // A stream may run this far ahead of the clock before its oldest frames are dropped.
 constexpr std::size_t kMaxQueuedFrames = PulseCapture::kRate / 2;
 
+// How long a lost server has to answer again, and how often a new connection is tried meanwhile.
+constexpr auto kReconnectLimit = std::chrono::seconds(30);
+constexpr auto kReconnectInterval = std::chrono::milliseconds(500);
+
+// Follows the connection through the loss of its server, one step per tick of the capture's
+// clock, which goes on meanwhile: the capture's recordings end, a new connection is tried every
+// kReconnectInterval, and once one is made the capture starts afresh on it (the ducking finds the
+// new server's streams by itself). No step waits for the server.
+class ServerWatch {
+public:
+    ServerWatch(PulseConnection& pulse, PulseCapture& capture) : pulse_(pulse), capture_(capture) {}
+
+    // False, with a line, when the server did not come back in time: the capture ends.
+    bool step(std::chrono::steady_clock::time_point now) {
+        if (phase_ == Phase::Connected) {
+            if (!pulse_.lost()) {
+                return true;
+            }
+            LogLine() << kServerLostPrefix << pulse_.lostReason();
+            capture_.serverLost();
+            lostAt_ = now;
+            nextTry_ = now;
+            phase_ = Phase::Waiting;
+        }
+        if (phase_ == Phase::Waiting && now >= nextTry_) {
+            pulse_.reconnect();
+            phase_ = Phase::Connecting;
+        }
+        if (phase_ == Phase::Connecting) {
+            switch (pulse_.reconnection()) {
+                case PulseConnection::Reconnection::Pending: break;
+                case PulseConnection::Reconnection::Ready:
+                    LogLine() << kServerReconnectedLine;
+                    capture_.start();
+                    phase_ = Phase::Connected;
+                    return true;
+                case PulseConnection::Reconnection::Failed:
+                    nextTry_ = now + kReconnectInterval;
+                    phase_ = Phase::Waiting;
+                    break;
+            }
+        }
+        if (now - lostAt_ >= kReconnectLimit) {
+            LogLine() << kServerNotBackLine;
+            return false;
+        }
+        return true;
+    }
+
+private:
+    enum class Phase { Connected, Waiting, Connecting };
+    PulseConnection& pulse_;
+    PulseCapture& capture_;
+    Phase phase_ = Phase::Connected;
+    std::chrono::steady_clock::time_point lostAt_;
+    std::chrono::steady_clock::time_point nextTry_;
+};
+
 // Standard output, written as the host takes it. A write held past the stop is cut short by a
 // signal sent to the capture thread (kInterruptSignal, whose handler does nothing and is set
 // without SA_RESTART, so the write returns with EINTR).
@@ -60,10 +118,12 @@ private:
     HeldWriteWatch watch_;
 };
 
-// Mixes a tick from every stream on a steady clock and writes it, until the capture stops.
+// Mixes a tick from every stream on a steady clock and writes it, until the capture stops (or its
+// server is gone for good).
 // A clock that fell behind (a suspended process) catches up with the ticks it owes, so the
 // stream's length follows the time that passed.
-void runMixingLoop(StreamMixer& mixer, PcmDownconverter& converter, SampleSink& sink, RunState& state) {
+void runMixingLoop(StreamMixer& mixer, PcmDownconverter& converter, SampleSink& sink, ServerWatch& server,
+                   RunState& state) {
     std::vector<float> mix(mixer.tickFrames());
     const auto stopped = [&state] { return !state.loopActive.load(); };
     auto next = std::chrono::steady_clock::now();
@@ -76,7 +136,7 @@ void runMixingLoop(StreamMixer& mixer, PcmDownconverter& converter, SampleSink& 
         mixer.mix(mix.data());
         const auto& bytes = converter.convert(reinterpret_cast<const std::uint8_t*>(mix.data()),
                                               static_cast<std::uint32_t>(mix.size()), 0);
-        if (!sink.write(bytes.data(), bytes.size())) {
+        if (!sink.write(bytes.data(), bytes.size()) || !server.step(std::chrono::steady_clock::now())) {
             state.endLoop();
             return;
         }
@@ -123,7 +183,8 @@ void LinuxCapturePlatform::capture(RunState& state, PcmDownconverter& converter)
     sigemptyset(&interrupt.sa_mask);
     sigaction(kInterruptSignal, &interrupt, nullptr);
     StdoutSink sink(state);
-    runMixingLoop(*mixer_, converter, sink, state);
+    ServerWatch server(*pulse_, *capture_);
+    runMixingLoop(*mixer_, converter, sink, server, state);
     capture_->stop();
 }
 

@@ -11,7 +11,8 @@
 
 // The run on the sound server: one connection for the capture and the ducking; the selected
 // applications' sink inputs recorded and mixed on a steady 10 ms clock (pulse_capture_linux.h);
-// the host's commands from standard input.
+// the host's commands from standard input. A server that goes away is connected to again, on the
+// same connection object, while the clock goes on (capture_platform_linux.cpp).
 class LinuxCapturePlatform final : public CapturePlatform {
 public:
     bool open(std::uint32_t pid, bool includeMode) override;

@@ -56,6 +56,15 @@ void PulseCapture::stop() {
         return;
     }
     stopped_ = true;
+    dropAll();
+}
+
+void PulseCapture::serverLost() {
+    const PulseConnection::Lock lock(pulse_);
+    dropAll();
+}
+
+void PulseCapture::dropAll() {
     pulse_.watchSinkInputs(nullptr, nullptr);
     while (!recordings_.empty()) {
         drop(recordings_.begin()->first);

@@ -25,8 +25,11 @@ public:
     PulseCapture(const PulseCapture&) = delete;
     PulseCapture& operator=(const PulseCapture&) = delete;
 
-    // Subscribes to sink input changes and records the sink inputs present now.
+    // Subscribes to sink input changes and records the sink inputs present now; again after
+    // serverLost, on the connection made anew.
     void start();
+    // The server went away: every recording ends (the mixer's clock goes on, silent).
+    void serverLost();
     // Ends every recording. Answers to requests still under way may come afterwards, on the
     // loop thread, and find the capture stopped: it must outlive its connection's loop.
     void stop();
@@ -53,6 +56,8 @@ private:
     void consider(PulseConnection::SinkInput input);
     void record(std::uint32_t input, const PulseConnection::Sink& sink);
     void drop(std::uint32_t input);
+    // Every recording ends, and the watch of sink inputs.
+    void dropAll();
     void requestInput(std::uint32_t index);
     static void onRead(pa_stream* stream, std::size_t bytes, void* user);
 

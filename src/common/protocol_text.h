@@ -150,6 +150,11 @@ inline constexpr char kInitializeFailedPrefix[] = "[win-helper] IAudioClient::In
 // The sound server (Linux).
 inline constexpr char kServerUnreachablePrefix[] = "[win-helper] Failed to connect to the sound server: ";
 inline constexpr char kNoDefaultSinkLine[] = "[win-helper] The sound server has no default sink";
+// A server that goes away during the capture, by libpulse's reason; the connection made again;
+// and no server within the time allowed, which ends the capture.
+inline constexpr char kServerLostPrefix[] = "[win-helper] Lost the sound server: ";
+inline constexpr char kServerReconnectedLine[] = "[win-helper] Reconnected to the sound server";
+inline constexpr char kServerNotBackLine[] = "[win-helper] Failed to reconnect to the sound server";
 
 // The capture loop's ends.
 inline constexpr char kStdoutClosedLine[] = "[win-helper] Write to stdout failed (pipe closed)";

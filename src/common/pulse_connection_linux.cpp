@@ -90,10 +90,6 @@ pa_cvolume offByAHair(const pa_cvolume& volume) {
     return moved;
 }
 
-void contextStateChanged(pa_context*, void* user) {
-    static_cast<PulseConnection*>(user)->signal();
-}
-
 // Under the connection's lock: sends a query for server objects of one kind (`query` is given
 // the callback and its data), waits for the answer, and returns each object it lists as
 // describe() gives it, in the server's order.
@@ -120,19 +116,16 @@ auto describeEach(const PulseConnection& connection, Query query) {
 
 std::unique_ptr<PulseConnection> PulseConnection::open(const char* clientName, std::string& error) {
     std::unique_ptr<PulseConnection> connection(new PulseConnection);
+    connection->clientName_ = clientName;
     connection->loop_ = pa_threaded_mainloop_new();
     if (connection->loop_ == nullptr) {
         error = "no main loop";
         return nullptr;
     }
-    connection->context_ = pa_context_new(pa_threaded_mainloop_get_api(connection->loop_), clientName);
-    if (connection->context_ == nullptr) {
-        error = "no context";
+    if (!connection->connect(error)) {
         return nullptr;
     }
-    pa_context_set_state_callback(connection->context_, contextStateChanged, connection.get());
-    if (pa_context_connect(connection->context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
-        pa_threaded_mainloop_start(connection->loop_) < 0) {
+    if (pa_threaded_mainloop_start(connection->loop_) < 0) {
         error = pa_strerror(pa_context_errno(connection->context_));
         return nullptr;
     }
@@ -151,7 +144,68 @@ std::unique_ptr<PulseConnection> PulseConnection::open(const char* clientName, s
     }
 }
 
+bool PulseConnection::connect(std::string& error) {
+    context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), clientName_.c_str());
+    if (context_ == nullptr) {
+        error = "no context";
+        return false;
+    }
+    pa_context_set_state_callback(context_, contextStateChanged, this);
+    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+        error = pa_strerror(pa_context_errno(context_));
+        return false;
+    }
+    return true;
+}
+
+void PulseConnection::contextStateChanged(pa_context* context, void* user) {
+    auto* connection = static_cast<PulseConnection*>(user);
+    if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(context))) {
+        connection->lost_.store(true);
+    }
+    connection->signal();
+}
+
+std::string PulseConnection::lostReason() const {
+    const Lock lock(*this);
+    return pa_strerror(pa_context_errno(context_));
+}
+
+void PulseConnection::reconnect() {
+    const Lock lock(*this);
+    if (context_ != nullptr) {
+        pa_context_set_state_callback(context_, nullptr, nullptr);
+        pa_context_set_subscribe_callback(context_, nullptr, nullptr);
+        pa_context_disconnect(context_);
+        pa_context_unref(context_);
+        context_ = nullptr;
+    }
+    // The clients' indexes were the old instance's.
+    clients_.clear();
+    std::string error;
+    connect(error);  // a failure at once shows as a failed context, or none
+}
+
+PulseConnection::Reconnection PulseConnection::reconnection() {
+    const Lock lock(*this);
+    if (context_ == nullptr) {
+        return Reconnection::Failed;
+    }
+    pa_context_state_t state = pa_context_get_state(context_);
+    if (state == PA_CONTEXT_READY) {
+        readServerIdentity();
+        state = pa_context_get_state(context_);
+    }
+    if (state == PA_CONTEXT_READY) {
+        // Under the lock, after the identity's read: a loss from here on is seen by lost().
+        lost_.store(false);
+        return Reconnection::Ready;
+    }
+    return PA_CONTEXT_IS_GOOD(state) ? Reconnection::Pending : Reconnection::Failed;
+}
+
 void PulseConnection::readServerIdentity() {
+    ++instance_;
     wait(pa_context_get_server_info(
         context_,
         [](pa_context*, const pa_server_info* info, void* user) {
@@ -161,6 +215,7 @@ void PulseConnection::readServerIdentity() {
                 std::snprintf(cookie, sizeof cookie, "%08x", info->cookie);
                 const std::string name = info->server_name == nullptr ? "" : info->server_name;
                 connection->server_ = name + " " + cookie;
+                connection->cookie_ = cookie;
                 connection->onPipeWire_ = name.find("PipeWire") != std::string::npos;
             }
             connection->signal();
@@ -221,8 +276,16 @@ PulseConnection::Sink PulseConnection::describe(const pa_sink_info& info) {
     return sink;
 }
 
-std::vector<PulseConnection::SinkInput> PulseConnection::sinkInputs() const {
+std::string PulseConnection::serverIdentity() const {
     const Lock lock(*this);
+    return server_;
+}
+
+std::optional<PulseConnection::SinkInputs> PulseConnection::sinkInputs() const {
+    const Lock lock(*this);
+    if (!serving()) {
+        return std::nullopt;
+    }
     std::vector<SinkInput> inputs = describeEach<pa_sink_input_info>(*this, [this](auto callback, void* user) {
         return pa_context_get_sink_input_info_list(context_, callback, user);
     });
@@ -232,7 +295,10 @@ std::vector<PulseConnection::SinkInput> PulseConnection::sinkInputs() const {
             resolveOwner(input);
         }
     }
-    return inputs;
+    if (!serving()) {
+        return std::nullopt;
+    }
+    return SinkInputs{std::move(inputs), instance_, cookie_};
 }
 
 bool PulseConnection::resolveOwner(SinkInput& input) const {
@@ -327,13 +393,14 @@ std::optional<PulseConnection::Sink> PulseConnection::defaultSink() const {
     return sinks.empty() ? std::nullopt : std::optional<Sink>(sinks.back());
 }
 
-bool PulseConnection::setSinkInputVolume(std::uint32_t index, const pa_cvolume& volume) const {
+bool PulseConnection::setSinkInputVolume(std::uint64_t instance, std::uint32_t index, const pa_cvolume& volume) const {
     struct Request {
         const PulseConnection* connection;
         bool done = false;
     } request{this};
     const Lock lock(*this);
-    return wait(pa_context_set_sink_input_volume(
+    return instance == instance_ && serving() &&
+           wait(pa_context_set_sink_input_volume(
                context_, index, &volume,
                [](pa_context*, int success, void* user) {
                    auto* answer = static_cast<Request*>(user);
@@ -359,6 +426,9 @@ bool PulseConnection::rememberVolume(const std::string& key, const pa_channel_ma
         bool done = false;
     } request{this, key, std::nullopt};
     const Lock lock(*this);
+    if (!serving()) {
+        return false;
+    }
     wait(pa_ext_stream_restore_read(
         context_,
         [](pa_context*, const pa_ext_stream_restore_info* info, int last, void* user) {

@@ -2,6 +2,7 @@
 
 #include <pulse/pulseaudio.h>
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -14,7 +15,8 @@
 // The program's connection to the sound server (PulseAudio, or PipeWire's pulse server): a
 // libpulse threaded main loop and a ready context on it. Callbacks run on the loop's thread.
 // Every other thread holds a Lock while it uses the context, and the queries below wait for
-// their answer under that lock.
+// their answer under that lock. When the server goes away the connection can be made again, on
+// the same loop, to whatever server answers then (reconnect()); a query finds no server until then.
 class PulseConnection {
 public:
     // Connects as the server's usual rules say (PULSE_SERVER, the user's runtime folder).
@@ -67,23 +69,47 @@ public:
         pa_channel_map map{};
     };
 
-    // Queries; each takes the lock itself. Every sink input comes with its owner resolved.
-    std::vector<SinkInput> sinkInputs() const;
+    // The sink inputs of one server instance: `instance` counts the connections made so far
+    // (the first is 1), `cookie` is the instance's own number in hexadecimal (see serverIdentity).
+    struct SinkInputs {
+        std::vector<SinkInput> inputs;
+        std::uint64_t instance = 0;
+        std::string cookie;
+    };
+
+    // Queries; each takes the lock itself. Every sink input comes with its owner resolved;
+    // nothing when no server is connected, or it went away during the query.
+    std::optional<SinkInputs> sinkInputs() const;
     std::optional<Sink> defaultSink() const;
-    // Sets a sink input's volume; false when the server refused it (or it is gone).
-    bool setSinkInputVolume(std::uint32_t index, const pa_cvolume& volume) const;
+    // Sets a sink input of the given instance's (SinkInputs) volume; false when the server
+    // refused it, it is gone, or the connection is another instance's by now.
+    bool setSinkInputVolume(std::uint64_t instance, std::uint32_t index, const pa_cvolume& volume) const;
     // libpulse's number for the last failure (PA_ERR_...).
     int lastError() const;
-    // The server instance, as it was at the connection: its name and cookie (a number each
+    // The server instance, as it was at the last connection: its name and cookie (a number each
     // instance draws at its start; PulseAudio and PipeWire's pulse server both give one).
-    const std::string& serverIdentity() const { return server_; }
+    std::string serverIdentity() const;
+
+    // The server went away (the connection failed) since the last connection was made; any thread.
+    bool lost() const { return lost_.load(); }
+    // Why, in libpulse's words.
+    std::string lostReason() const;
+    // After a loss: lets go of the dead connection and starts connecting again (without
+    // waiting); reconnection() tells how that goes. Nothing here waits for the server.
+    void reconnect();
+    enum class Reconnection {
+        Pending,  // still connecting
+        Ready,    // connected (to a new instance, as serverIdentity now says); lost() is false again
+        Failed,   // no server answered: reconnect() again to retry
+    };
+    Reconnection reconnection();
 
     // The sound server's memory of an application's volume (module-stream-restore, or PipeWire's
     // session manager through the same extension): the volume a new stream of that application
     // starts at. Puts `volume` (in the map given) in place of what it remembers under `key`,
     // keeping the rest of the entry (without one: no device, the mute state given), written so
     // that it counts even when the same entry was written before; false when the server has no
-    // such extension.
+    // such extension, or no server is connected.
     bool rememberVolume(const std::string& key, const pa_channel_map& map, const pa_cvolume& volume, bool mute) const;
 
     // The sink input's fields from the server's description of it (loop thread or lock held).
@@ -107,6 +133,15 @@ public:
 
 private:
     PulseConnection() = default;
+    // Under the lock (or before the loop runs): a new context, connecting; false with the reason
+    // when it cannot even start.
+    bool connect(std::string& error);
+    static void contextStateChanged(pa_context* context, void* user);
+    // Under the lock: connected, and the instance's identity read (a new connection counts from
+    // then on).
+    bool serving() const {
+        return context_ != nullptr && !lost_.load() && pa_context_get_state(context_) == PA_CONTEXT_READY;
+    }
     // Under the lock, once ready: keeps the server's identity.
     void readServerIdentity();
     // Under the lock, on PipeWire: tells the session manager an application's volume through a
@@ -118,9 +153,13 @@ private:
     // The request behind requestClient; done may be null (a waiter under the lock is signalled).
     pa_operation* askClient(std::uint32_t client, void (*done)(void* user), void* user) const;
 
+    std::string clientName_;
     pa_threaded_mainloop* loop_ = nullptr;
     pa_context* context_ = nullptr;
     std::string server_;
+    std::string cookie_;
+    std::uint64_t instance_ = 0;
+    std::atomic<bool> lost_{false};
     bool onPipeWire_ = false;  // the server is PipeWire's pulse server
     // Clients' properties by index, as far as they were asked for.
     mutable std::map<std::uint32_t, OwnerProperties> clients_;

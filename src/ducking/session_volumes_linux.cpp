@@ -4,8 +4,8 @@
 
 namespace {
 
-std::wstring identifierOf(std::uint32_t index) {
-    return L"sink-input:" + std::to_wstring(index);
+std::wstring identifierOf(const std::string& cookie, std::uint32_t index) {
+    return L"sink-input:" + std::wstring(cookie.begin(), cookie.end()) + L":" + std::to_wstring(index);
 }
 
 // A level as the server gives it back: volumes are kept in steps, so four decimals are all a
@@ -17,12 +17,16 @@ float levelOf(const pa_cvolume& volume) {
 }  // namespace
 
 bool PulseSessionVolumes::findSessions(std::vector<AudioSession>& sessions) {
-    if (pulse_ == nullptr) {
+    inputs_.clear();
+    std::optional<PulseConnection::SinkInputs> found = pulse_ == nullptr ? std::nullopt : pulse_->sinkInputs();
+    if (!found) {
         return false;
     }
-    inputs_ = pulse_->sinkInputs();
+    inputs_ = std::move(found->inputs);
+    instance_ = found->instance;
+    cookie_ = std::move(found->cookie);
     for (const PulseConnection::SinkInput& input : inputs_) {
-        sessions.push_back({identifierOf(input.index), input.pid, !input.corked, input.restoreKey});
+        sessions.push_back({identifierOf(cookie_, input.index), input.pid, !input.corked, input.restoreKey});
     }
     return true;
 }
@@ -39,7 +43,7 @@ bool PulseSessionVolumes::openVolume(std::size_t session, PlatformError& error) 
 std::optional<float> PulseSessionVolumes::readLevel(std::size_t session, PlatformError&) {
     const PulseConnection::SinkInput& input = inputs_[session];
     const float level = levelOf(input.volume);
-    reads_[identifierOf(input.index)] = {input.volume, level, input.restoreKey, input.map, input.muted};
+    reads_[identifierOf(cookie_, input.index)] = {input.volume, level, input.restoreKey, input.map, input.muted};
     return level;
 }
 
@@ -62,9 +66,10 @@ pa_cvolume PulseSessionVolumes::channelsAt(const Read& read, float level) const 
 
 bool PulseSessionVolumes::setLevel(std::size_t session, float level, PlatformError& error) {
     const PulseConnection::SinkInput& input = inputs_[session];
-    const auto read = reads_.find(identifierOf(input.index));
+    const auto read = reads_.find(identifierOf(cookie_, input.index));
     const Read current{input.volume, levelOf(input.volume), input.restoreKey, input.map, input.muted};
-    if (!pulse_->setSinkInputVolume(input.index, channelsAt(read == reads_.end() ? current : read->second, level))) {
+    if (!pulse_->setSinkInputVolume(instance_, input.index,
+                                    channelsAt(read == reads_.end() ? current : read->second, level))) {
         error = pulse_->lastError();
         return false;
     }

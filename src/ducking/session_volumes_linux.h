@@ -8,8 +8,10 @@
 #include "ducking/session_volumes.h"
 
 // The sink inputs of the sound server as the ducking engine's sessions: identifier
-// "sink-input:<index>" (an index names one stream of one server instance for good), the owning
-// process (streamOwner), active while not corked, the stream-restore key as its key. A level is
+// "sink-input:<cookie>:<index>" (an index names one stream of one server instance for good; the
+// cookie names the instance, so that no stream of a server started again takes the identifier of
+// one before), the owning process (streamOwner), active while not corked, the stream-restore key
+// as its key. A level is
 // the stream's linear volume, its loudest channel's; a level is set by scaling every channel of
 // the volume last read alike, so that a stream's balance survives, and the level read is set
 // back channel for channel. The server keeps volumes in steps, so a level read back lies within
@@ -20,7 +22,8 @@ class PulseSessionVolumes final : public SessionVolumes {
 public:
     PulseSessionVolumes() = default;
     explicit PulseSessionVolumes(const PulseConnection& pulse) : pulse_(&pulse) {}
-    // The connection to walk; until it is attached, no walk finds the server.
+    // The connection to walk; until it is attached, and while its server is away, no walk finds
+    // the server.
     void attach(const PulseConnection& pulse) { pulse_ = &pulse; }
 
     std::string label(std::size_t session, const ProcessTable& table) const override;
@@ -46,6 +49,9 @@ private:
     pa_cvolume channelsAt(const Read& read, float level) const;
 
     const PulseConnection* pulse_ = nullptr;
+    // The last walk's, and its server instance's.
     std::vector<PulseConnection::SinkInput> inputs_;
+    std::uint64_t instance_ = 0;
+    std::string cookie_;
     std::map<std::wstring, Read> reads_;
 };

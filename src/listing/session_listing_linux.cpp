@@ -2,6 +2,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,7 +28,9 @@ void listAudioSessions() {
     // One record per process, in ascending pid order: the stream's own binary name, or the
     // process table's when the stream names none.
     std::map<std::uint32_t, std::wstring> processes;
-    for (const PulseConnection::SinkInput& input : pulse->sinkInputs()) {
+    const std::vector<PulseConnection::SinkInput> inputs =
+        pulse->sinkInputs().value_or(PulseConnection::SinkInputs{}).inputs;
+    for (const PulseConnection::SinkInput& input : inputs) {
         std::wstring name = utf8ToWide(input.binary);
         const auto entry = table.find(input.pid);
         if (name.empty() && entry != table.end()) {

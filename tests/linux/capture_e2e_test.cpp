@@ -9,9 +9,11 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -221,6 +223,94 @@ TEST(LinuxCapture, ANativePipeWirePlayersStreamIsItsClientsProcessInEveryUse) {
     EXPECT_EQ(listing.waitForEnd(), 0);
     EXPECT_NE(listing.output().find("{\"pid\":" + pid + ",\"name\":\"pw-cat\"}"), std::string::npos)
         << listing.output();
+}
+
+// The private server's own control (tests/linux/sound-server.sh): stop, start or restart.
+void controlServer(const std::string& action) {
+    const char* control = std::getenv("QUILLMERE_SERVER_CONTROL");
+    ASSERT_NE(control, nullptr) << "run under tests/linux/with-pulse.sh or with-pipewire.sh";
+    ASSERT_EQ(std::system((std::string(control) + " " + action).c_str()), 0) << action;
+}
+
+// The index of the first line that starts with `prefix`, once there is one (within `timeout`).
+std::optional<std::size_t> lineStartingWith(LinuxProcess& process, const std::string& prefix,
+                                            std::chrono::milliseconds timeout = 10s) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    do {
+        const std::vector<std::string> lines = process.logLines();
+        for (std::size_t line = 0; line < lines.size(); ++line) {
+            if (lines[line].rfind(prefix, 0) == 0) {
+                return line;
+            }
+        }
+        std::this_thread::sleep_for(20ms);
+    } while (std::chrono::steady_clock::now() < deadline);
+    return std::nullopt;
+}
+
+const std::string kLost = "[win-helper] Lost the sound server: Connection terminated";
+const std::string kReconnected = "[win-helper] Reconnected to the sound server";
+
+// The server restarts under a running capture: the capture says so, keeps its clock, and finds
+// the new server's streams as at its start: a new player is heard and lowered.
+TEST(LinuxCapture, ARestartedServerIsFoundAgainAndItsNewStreamsCapturedAndLowered) {
+    const auto before = play(440, 0.5, 60);
+    LinuxProcess capture({quillmereProgram(), "999999", "0.2"});
+    ASSERT_TRUE(capture.waitForLog(kStarted));
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_TRUE(capture.waitForLog("[win-helper] Ducking session tone_player (pid " + std::to_string(before->pid()) +
+                                   "): 1 -> 0.2"));
+    EXPECT_NEAR(toneLevel(secondOfSound(capture), 440), 0.1, 0.02);
+    controlServer("restart");
+    ASSERT_TRUE(capture.waitForLog(kReconnected));
+    LinuxProcess after({tonePlayerProgram(), "660", "0.5", "60"});
+    ASSERT_TRUE(after.waitForOutput(8));
+    const std::string prefix = "[win-helper] Ducking session tone_player (pid " + std::to_string(after.pid()) + "): ";
+    const std::optional<std::size_t> ducked = lineStartingWith(capture, prefix);
+    ASSERT_TRUE(ducked) << "the new server's stream was not lowered";
+    const std::vector<float> second = secondOfSound(capture);
+    EXPECT_GT(toneLevel(second, 660), 0.01);
+    EXPECT_LT(toneLevel(second, 440), 0.004);
+    // The stream kept its clock while the server was away.
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    EXPECT_NEAR(static_cast<double>(capture.output().size()) / 2.0 / 16000.0, elapsed, 0.15);
+
+    std::vector<std::string> lines = capture.logLines();
+    const auto lost = std::find(lines.begin(), lines.end(), kLost);
+    const auto reconnected = std::find(lines.begin(), lines.end(), kReconnected);
+    ASSERT_NE(lost, lines.end());
+    EXPECT_EQ(reconnected - lost, 1);
+    EXPECT_LT(reconnected - lines.begin(), static_cast<std::ptrdiff_t>(*ducked));
+    // Put back, from the volume the new stream had.
+    const std::string volume = lines[*ducked].substr(prefix.size(), lines[*ducked].find(" -> ") - prefix.size());
+    EXPECT_EQ(stopAndWait(capture), 0);
+    lines = capture.logLines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "[win-helper] Restored session volume to: " + volume), lines.end());
+}
+
+// A server that does not come back within 30 s ends the capture as an orderly end does; the
+// lowered stream's entry stays for the next start, since no walk found the server to say it is gone.
+TEST(LinuxCapture, AServerThatDoesNotComeBackEndsTheCaptureInOrder) {
+    if (run("pactl info").find("on PipeWire") != std::string::npos) {
+        GTEST_SKIP() << "the same path as on PulseAudio, where it is tested";
+    }
+    const auto player = play(440, 0.5, 60);
+    LinuxProcess capture({quillmereProgram(), "999999", "0.2"});
+    ASSERT_TRUE(capture.waitForLog("[win-helper] Ducking session tone_player (pid " + std::to_string(player->pid()) +
+                                   "): 1 -> 0.2"));
+    controlServer("stop");
+    const bool ended = capture.endsWithin(35s);
+    controlServer("start");
+    ASSERT_TRUE(ended);
+    const int status = capture.wait();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    const std::vector<std::string> lines = capture.logLines();
+    const std::vector<std::string> last(lines.end() - 3, lines.end());
+    EXPECT_EQ(last, (std::vector<std::string>{kLost, "[win-helper] Failed to reconnect to the sound server",
+                                              "[win-helper] Restoring audio session volumes..."}));
+    const std::string journals = std::string(std::getenv("XDG_STATE_HOME")) + "/quillmere/ducking";
+    EXPECT_NE(run("cat " + journals + "/*").find("\npending 1 0.200000003 sink-input:"), std::string::npos)
+        << run("ls -l " + journals);
 }
 
 }  // namespace

@@ -17,6 +17,7 @@ import {
   type RatioRefusedEvent,
   type RestoredEvent,
   type SessionVolumeEvent,
+  type ServerLostEvent,
   type StopCause,
   type WarningEvent,
   RecentLines,
@@ -92,6 +93,10 @@ export interface CaptureEvents {
   ratioRefused: [RatioRefusedEvent];
   warning: [WarningEvent];
   stopping: [StopCause];
+  /** The Linux program lost its sound server; the stream goes on, silent, while it reconnects. */
+  serverLost: [ServerLostEvent];
+  /** A sound server answers again: its streams are captured and lowered as at the start. */
+  serverReconnected: [];
   /** Every line of standard error, known or not, without its line end. */
   log: [string];
 }
@@ -321,6 +326,12 @@ export class Capture extends EventEmitter {
         return;
       case 'warning':
         this.emit('warning', parsed.event);
+        return;
+      case 'serverLost':
+        this.emit('serverLost', parsed.event);
+        return;
+      case 'serverReconnected':
+        this.emit('serverReconnected');
         return;
       case 'stopping':
         this.drain();

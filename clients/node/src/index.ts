@@ -19,6 +19,7 @@ export type {
   RatioChangedEvent,
   RatioRefusedEvent,
   RestoredEvent,
+  ServerLostEvent,
   SessionVolumeEvent,
   StopCause,
   WarningEvent,

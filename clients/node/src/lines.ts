@@ -40,6 +40,12 @@ export interface ClockAdjustedEvent {
   ms: number;
 }
 
+/** The Linux program lost its sound server during the capture (a restart, a crash). */
+export interface ServerLostEvent {
+  /** libpulse's words for why. */
+  reason: string;
+}
+
 export interface RatioChangedEvent {
   ratio: number;
 }
@@ -79,7 +85,8 @@ export interface WarningEvent {
 
 /**
  * Why the program said it is ending the capture. 'consoleSignal' is a Windows console control
- * event, 'signal' a SIGINT, SIGTERM or SIGHUP to the Linux program.
+ * event, 'signal' a SIGINT, SIGTERM or SIGHUP to the Linux program, 'serverGone' a sound server
+ * that did not come back within 30 s of its loss (Linux).
  */
 export type StopCause =
   | 'stdinCommand'
@@ -87,7 +94,8 @@ export type StopCause =
   | 'hostEnded'
   | 'consoleSignal'
   | 'signal'
-  | 'captureCallFailed';
+  | 'captureCallFailed'
+  | 'serverGone';
 
 export type ParsedLine =
   | { type: 'build' }
@@ -102,6 +110,8 @@ export type ParsedLine =
   | { type: 'ratioRefused'; event: RatioRefusedEvent }
   | { type: 'warning'; event: WarningEvent }
   | { type: 'stopping'; cause: StopCause }
+  | { type: 'serverLost'; event: ServerLostEvent }
+  | { type: 'serverReconnected' }
   | { type: 'failure' }
   | { type: 'other' };
 
@@ -145,6 +155,7 @@ const STOPS: ReadonlyArray<readonly [string, StopCause]> = [
   ['[win-helper] Received signal: ', 'signal'],
   ['[win-helper] GetNextPacketSize failed', 'captureCallFailed'],
   ['[win-helper] GetBuffer failed: ', 'captureCallFailed'],
+  ['[win-helper] Failed to reconnect to the sound server', 'serverGone'],
 ];
 
 const DECIMAL = String.raw`-?(?:\d+\.?\d*|\.\d+)(?:e[-+]?\d+)?|-?inf|-?nan`;
@@ -241,6 +252,13 @@ export function parseLine(line: string): ParsedLine {
   const adjusted = /^\[win-helper\] Stream clock adjusted by (-?\d+) ms$/.exec(line);
   if (adjusted) {
     return { type: 'clockAdjusted', event: { ms: Number(adjusted[1]) } };
+  }
+  const lost = afterPrefix(line, '[win-helper] Lost the sound server: ');
+  if (lost !== undefined) {
+    return { type: 'serverLost', event: { reason: lost } };
+  }
+  if (line === '[win-helper] Reconnected to the sound server') {
+    return { type: 'serverReconnected' };
   }
   const refused = afterPrefix(line, '[win-helper] Ignoring invalid duck ratio command: ');
   if (refused !== undefined) {

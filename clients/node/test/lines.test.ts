@@ -79,6 +79,12 @@ test('each line of standard error means one thing', () => {
     ['[win-helper] Received console control signal: 0', { type: 'stopping', cause: 'consoleSignal' }],
     ['[win-helper] GetNextPacketSize failed in loop: -2147467259', { type: 'stopping', cause: 'captureCallFailed' }],
     ['[win-helper] Received signal: SIGTERM', { type: 'stopping', cause: 'signal' }],
+    ['[win-helper] Failed to reconnect to the sound server', { type: 'stopping', cause: 'serverGone' }],
+    [
+      '[win-helper] Lost the sound server: Connection terminated',
+      { type: 'serverLost', event: { reason: 'Connection terminated' } },
+    ],
+    ['[win-helper] Reconnected to the sound server', { type: 'serverReconnected' }],
     ['[win-helper] Stream clock adjusted by 20 ms', { type: 'clockAdjusted', event: { ms: 20 } }],
     ['[win-helper] Stream clock adjusted by -20 ms', { type: 'clockAdjusted', event: { ms: -20 } }],
     ['[win-helper] Stream clock adjusted by 2.5 ms', { type: 'other' }],
