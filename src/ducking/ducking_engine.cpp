@@ -23,7 +23,7 @@ public:
     const std::vector<Journal>& get() {
         if (!read_) {
             read_ = true;
-            for (StoredJournal& stored : readJournals()) {
+            for (StoredJournal& stored : readJournals(self_)) {
                 if (ownerState(stored.journal.owner, self_) == OwnerState::Live) {
                     journals_.push_back(std::move(stored.journal));
                 }
@@ -181,6 +181,21 @@ void DuckingEngine::pass(std::uint32_t targetPid, bool includeMode, float ratio,
         ended_.refresh(self_);
         // A new ratio that sessions did not get for want of their journal is tried again now.
         const std::set<std::wstring> owed = std::exchange(reapplyOwed_, {});
+        // A session gone for good leaves nothing to put back but its application's memory, set
+        // back now (once per application); its entry goes first, so that the ledger and the
+        // journal hold only what lasts, however many sessions come and go.
+        if (walk.reached() && !sessions_.unseenMayReturn()) {
+            std::set<std::wstring> seen;
+            for (const AudioSession& session : found) {
+                seen.insert(session.identifier);
+            }
+            std::set<std::string> remembered;
+            for (const auto& [identifier, entry] : ledger_.endAllBut(seen)) {
+                if (entry.key.empty() || remembered.insert(entry.key).second) {
+                    sessions_.remember(identifier, entry.key, entry.before);
+                }
+            }
+        }
         for (std::size_t session = 0; session < found.size(); ++session) {
             const AudioSession& candidate = found[session];
             if (isLoweredByPass(candidate.pid, candidate.active, targetPid, includeMode, table, self_.pid)) {

@@ -45,6 +45,8 @@ void removeJournalFile(const JournalPath& path);
 void setJournalFileAside(const JournalPath& path);
 // The system's number for the last file operation's failure.
 unsigned long lastJournalFileError();
+// The system's number for a file too large (a journal past kMaxJournalBytes is never written).
+unsigned long journalTooLargeError();
 // The path as UTF-8, for the log.
 std::string journalPathText(const JournalPath& path);
 

@@ -143,6 +143,10 @@ unsigned long lastJournalFileError() {
     return static_cast<unsigned long>(errno);
 }
 
+unsigned long journalTooLargeError() {
+    return EFBIG;
+}
+
 std::string journalPathText(const JournalPath& journal) {
     const std::string& path = journal.native();
     return path;

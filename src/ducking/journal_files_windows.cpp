@@ -136,6 +136,10 @@ unsigned long lastJournalFileError() {
     return GetLastError();
 }
 
+unsigned long journalTooLargeError() {
+    return ERROR_FILE_TOO_LARGE;
+}
+
 std::string journalPathText(const JournalPath& journal) {
     const std::wstring& path = journal.native();
     return wideToUtf8(path);

@@ -31,8 +31,10 @@ bool OwnJournal::persist(const DuckingLedger& ledger, const std::string& server)
     const JournalPath path = journalPathOf(self_);
     if (ledger.empty()) {
         removeJournalFile(path);
-    } else if (!replaceJournalFile(path, formatJournal(ledger.journal(self_, server)))) {
-        const unsigned long error = lastJournalFileError();
+    } else if (const std::string text = formatJournal(ledger.journal(self_, server));
+               text.size() > kMaxJournalBytes || !replaceJournalFile(path, text)) {
+        // A journal its readers would refuse is no journal: what it would add is not lowered.
+        const unsigned long error = text.size() > kMaxJournalBytes ? journalTooLargeError() : lastJournalFileError();
         if (!failureReported_) {
             failureReported_ = true;
             LogLine() << journalWriteFailedLine(journalPathText(path), error);
@@ -53,12 +55,16 @@ std::vector<JournalPath> journalFiles(JournalFileKind kind) {
     return paths;
 }
 
-std::vector<StoredJournal> readJournals() {
+std::vector<StoredJournal> readJournals(const ProcessIdentity& self) {
     std::vector<StoredJournal> journals;
     if (!journalFolderReady()) {
         return journals;
     }
+    const JournalPath own = journalPathOf(self);
     for (const JournalPath& path : journalFiles(JournalFileKind::Journal)) {
+        if (path == own) {
+            continue;
+        }
         if (std::optional<StoredJournal> stored = readJournalAt(path)) {
             journals.push_back(std::move(*stored));
         }

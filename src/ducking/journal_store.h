@@ -45,10 +45,10 @@ struct StoredJournal {
     Journal journal;
     std::vector<std::size_t> unreadableLines;  // left out of `journal`
 };
-// Every readable journal, of either version. One that cannot be read at all is set aside
-// (renamed, kept for a person to read) with its journalUnreadableLine; of one with some
-// unreadable lines, the rest is read.
-std::vector<StoredJournal> readJournals();
+// Every readable journal, of either version, but self's own, which is never read here (nor set
+// aside). One that cannot be read at all is set aside (renamed, kept for a person to read) with
+// its journalUnreadableLine; of one with some unreadable lines, the rest is read.
+std::vector<StoredJournal> readJournals(const ProcessIdentity& self);
 // The journal of that owner, or at that path, if there is a readable one.
 std::optional<StoredJournal> readJournalOf(const ProcessIdentity& owner);
 std::optional<StoredJournal> readJournalAt(const JournalPath& path);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <limits>
 #include <string>
 #include <tuple>
@@ -335,6 +336,71 @@ TEST_F(DuckingEngineTest, WhereASessionNeverComesBackItsEntryGoesOnceItsApplicat
         "quillmere ducking journal 2\nowner 7 8\nserver pulse%00201\nlowered 0.5 0.25 sink-input:9 k\nend\n";
     recoverEndedRunsJournals(server, fakeJournalWorld().self);
     EXPECT_EQ(files().count("journal2-7-8.journal"), 1u);
+}
+
+TEST_F(DuckingEngineTest, StreamsThatComeAndGoLeaveTheLedgerAndTheJournalAsTheyEnd) {
+    // Like a sound server's: a long-lived stream of one application, and another application's
+    // short streams one after another, each under a new index. The server starts each new one at
+    // its memory of the application's volume, which may hold the lowered level.
+    FakeSession radio = session(L"sink-input:0", 21, 0.8f);
+    radio.key = "by-name:Radio";
+    FakeSessionVolumes sessions({radio});
+    sessions.serverName = "pulse 1";
+    sessions.unseenReturn = false;
+    DuckingEngine engine(sessions, fakeJournalWorld().self);
+    std::size_t largestJournal = 0;
+    for (int stream = 1; stream <= 10000; ++stream) {
+        FakeSession player = session((L"sink-input:" + std::to_wstring(stream)).c_str(), 20, stream == 1 ? 1.0f : 0.2f);
+        player.key = "by-name:Player";
+        sessions.add(player);
+        engine.pass(10, false, 0.2f, false, kTable);
+        ASSERT_EQ(sessions[player.identifier].sets, std::vector<float>{0.2f})
+            << "stream " << stream << ": lowered from the application's own volume";
+        ASSERT_EQ(engine.ledger().entries().size(), 2u) << "stream " << stream << ": the ended ones are gone";
+        largestJournal = std::max(largestJournal, files().at("journal2-100-1.journal").size());
+        sessions.erase(player.identifier);
+    }
+    engine.pass(10, false, 0.2f, false, kTable);
+    EXPECT_EQ(files().at("journal2-100-1.journal"),
+              "quillmere ducking journal 2\nowner 100 1\nserver pulse%00201\nlowered 0.800000012 0.160000011 "
+              "sink-input:0 by-name:Radio\nend\n");
+    EXPECT_LE(largestJournal, std::string("quillmere ducking journal 2\nowner 100 1\nserver pulse%00201\n"
+                                          "lowered 0.800000012 0.160000011 sink-input:0 by-name:Radio\n"
+                                          "lowered 1 0.200000003 sink-input:10000 by-name:Player\nend\n")
+                                  .size());
+    EXPECT_EQ(std::count(sessions.remembered.begin(), sessions.remembered.end(),
+                         std::make_tuple(std::wstring(L"sink-input:10000"), std::string("by-name:Player"), 1.0f)),
+              2)
+        << "the last stream's application memory: set back at its lowering and when it ended";
+}
+
+TEST_F(DuckingEngineTest, NoJournalIsWrittenLargerThanItsReadersTakeAndTheOwnIsNeverSetAside) {
+    // Applications choose their names, which the keys hold: two such entries pass the limit.
+    FakeSession first = session(L"sink-input:1", 20, 0.8f);
+    first.key = std::string(kMaxJournalBytes / 2, 'a');
+    FakeSession second = session(L"sink-input:2", 21, 0.8f);
+    second.key = std::string(kMaxJournalBytes / 2, 'b');
+    FakeSession third = session(L"sink-input:3", 22, 0.8f);
+    third.key = second.key;
+    FakeSessionVolumes sessions({first, second, third});
+    sessions.unseenReturn = false;
+    DuckingEngine engine(sessions, fakeJournalWorld().self);
+    EXPECT_EQ(logged([&] { engine.pass(10, false, 0.5f, false, kTable); }),
+              (Lines{"[win-helper] Ducking session player.exe (pid 20): 0.8 -> 0.4",
+                     "[win-helper] Failed to write ducking journal: journal2-100-1.journal error=27"}))
+        << "the ones that would not fit are not lowered, and the failure said once";
+    EXPECT_TRUE(sessions[L"sink-input:2"].sets.empty());
+    EXPECT_TRUE(sessions[L"sink-input:3"].sets.empty());
+    ASSERT_TRUE(parseJournal(files().at("journal2-100-1.journal")));
+
+    // The own journal spoilt on the disk (a person's editor, a full disk's torn copy): the
+    // program's read of other programs' journals leaves it alone, and its next write mends it.
+    fakeJournalWorld().files["journal2-100-1.journal"] = "spoilt";
+    sessions.erase(L"sink-input:1");
+    EXPECT_EQ(logged([&] { engine.pass(10, false, 0.5f, false, kTable); }),
+              (Lines{"[win-helper] Ducking session paused.exe (pid 21): 0.8 -> 0.4"}));
+    EXPECT_EQ(files().count("journal2-100-1.journal.unreadable"), 0u);
+    ASSERT_TRUE(parseJournal(files().at("journal2-100-1.journal")));
 }
 
 TEST(JournalRecovery, ASessionsEntryIsTheOneOfItsIdentifierElseTheFirstOfItsApplicationsKey) {

@@ -1,5 +1,6 @@
 #include "doubles/seams/fake_seams.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 #include <thread>
@@ -83,6 +84,9 @@ void setJournalFileAside(const JournalPath& path) {
 unsigned long lastJournalFileError() {
     return fakeJournalWorld().writesFail.value_or(0);
 }
+unsigned long journalTooLargeError() {
+    return kFakeTooLargeError;
+}
 std::string journalPathText(const JournalPath& path) {
     return nameOf(path);
 }
@@ -110,6 +114,11 @@ FakeSession& FakeSessionVolumes::operator[](const std::wstring& identifier) {
         }
     }
     throw std::out_of_range("no such fake session");
+}
+
+void FakeSessionVolumes::erase(const std::wstring& identifier) {
+    sessions_.erase(std::find_if(sessions_.begin(), sessions_.end(),
+                                 [&](const FakeSession& session) { return session.identifier == identifier; }));
 }
 
 bool FakeSessionVolumes::findSessions(std::vector<AudioSession>& sessions) {

@@ -39,6 +39,8 @@ struct FakeJournalWorld {
     ProcessIdentity self{100, 1};
 };
 FakeJournalWorld& fakeJournalWorld();
+// The system number the fake folder gives for a file too large.
+inline constexpr unsigned long kFakeTooLargeError = 27;
 void resetFakeSeams();
 
 // A session of the fake device: what it answers, and every level set on it.
@@ -63,6 +65,9 @@ public:
         : sessions_(std::move(sessions)), match_(match) {}
 
     FakeSession& operator[](const std::wstring& identifier);
+    // A session that comes to the device, and one that leaves it for good.
+    void add(FakeSession session) { sessions_.push_back(std::move(session)); }
+    void erase(const std::wstring& identifier);
     bool walkFails = false;
     // How long a walk takes from its start to its end; set when walks of several threads could overlap.
     std::chrono::milliseconds walkTime{0};
