@@ -23,6 +23,8 @@
 
 namespace {
 
+JournalFolderFailure folderFailure{{}, ENOENT};
+
 // The journals' folder, created 0700 with the folders above it; empty when there is none to use:
 // no home, not a folder (a link included), or another user's.
 const std::string& journalFolder() {
@@ -31,11 +33,18 @@ const std::string& journalFolder() {
         if (state.empty()) {
             return std::string();
         }
-        makePrivateFolder(state + "/quillmere");
         const std::string journals = state + "/quillmere/ducking";
-        makePrivateFolder(journals);
+        int madeError = 0;  // the first folder that could not be made says why
+        for (const std::string& made : {state + "/quillmere", journals}) {
+            errno = 0;
+            makePrivateFolder(made);
+            if (madeError == 0 && errno != 0 && errno != EEXIST) {
+                madeError = errno;
+            }
+        }
         struct stat info;
         if (lstat(journals.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+            folderFailure = {journals, static_cast<unsigned long>(madeError != 0 ? madeError : ENOTDIR)};
             return std::string();
         }
         if (info.st_uid != getuid()) {
@@ -69,6 +78,11 @@ std::vector<JournalFolderFile> journalFolderFiles() {
 
 bool journalFolderReady() {
     return !journalFolder().empty();
+}
+
+JournalFolderFailure journalFolderFailure() {
+    journalFolder();
+    return folderFailure;
 }
 
 JournalPath journalPathOf(const ProcessIdentity& owner) {

@@ -26,6 +26,12 @@ bool OwnJournal::persist(const DuckingLedger& ledger, const std::string& server)
         return true;
     }
     if (!journalFolderReady()) {
+        // Said once, at the first session that would be lowered: with no folder, none is.
+        if (!ledger.empty() && !failureReported_) {
+            failureReported_ = true;
+            const JournalFolderFailure failure = journalFolderFailure();
+            LogLine() << journalWriteFailedLine(failure.folder, failure.error);
+        }
         return false;
     }
     const JournalPath path = journalPathOf(self_);

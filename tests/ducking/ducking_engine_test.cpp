@@ -138,6 +138,24 @@ TEST_F(DuckingEngineTest, WithoutItsJournalWrittenNoSessionIsLoweredAndTheWriteI
     EXPECT_EQ(logged([&] { engine.pass(10, false, 0.5f, false, kTable); }),
               Lines{"[win-helper] Updating ducking session player.exe (pid 20): 0.8 -> 0.4"});
     EXPECT_EQ(logged([&] { engine.pass(10, false, 0.5f, false, kTable); }), Lines{});
+
+    // No folder to write in: said once, at the first session that would be lowered.
+    for (const JournalFolderFailure& failure :
+         {JournalFolderFailure{"/state/quillmere/ducking", 20}, JournalFolderFailure{"", 2}}) {
+        resetFakeSeams();
+        fakeJournalWorld().folderFails = failure;
+        FakeSession later = session(L"b", 20, 0.8f);
+        later.present = false;
+        FakeSessionVolumes device({later});
+        DuckingEngine run(device, fakeJournalWorld().self);
+        EXPECT_EQ(logged([&] { run.pass(10, false, 0.2f, false, kTable); }), Lines{}) << "nothing to lower yet";
+        device[L"b"].present = true;
+        const Lines said{"[win-helper] Failed to write ducking journal: " + failure.folder +
+                         " error=" + std::to_string(failure.error)};
+        EXPECT_EQ(logged([&] { run.pass(10, false, 0.2f, false, kTable); }), said);
+        EXPECT_EQ(logged([&] { run.pass(10, false, 0.2f, false, kTable); }), Lines{});
+        EXPECT_TRUE(device[L"b"].sets.empty());
+    }
 }
 
 TEST_F(DuckingEngineTest, ASessionAnotherRunningProgramLoweredKeepsThatProgramsOriginal) {

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -252,6 +253,26 @@ TEST(LinuxDucking, StreamsThatComeAndGoNeverGrowTheJournalPastItsReadersAndAKill
     }
     const std::string folder = std::string(std::getenv("XDG_STATE_HOME")) + "/quillmere/ducking";
     EXPECT_EQ(run("ls " + folder + " | grep -c unreadable"), "0\n");
+}
+
+TEST(LinuxDucking, WithNoFolderForItsJournalNothingIsLoweredAndTheFolderTriedIsSaidOnce) {
+    // The state folder is a file: no folder can be made in it.
+    const std::string state = std::string(std::getenv("XDG_STATE_HOME")) + "-file";
+    run("rm -rf " + state + " && touch " + state);
+    LinuxProcess player({tonePlayerProgram(), "440", "0.3", "60"});
+    ASSERT_TRUE(player.waitForOutput(8));
+    atEightTenths(player);
+    LinuxProcess capture({quillmereProgram(), "999999", "0.2"}, {"XDG_STATE_HOME=" + state});
+    const std::string failed = "[win-helper] Failed to write ducking journal: " + state +
+                               "/quillmere/ducking error=" + std::to_string(ENOTDIR);
+    ASSERT_TRUE(capture.waitForLog(failed)) << ::testing::PrintToString(capture.logLines());
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));  // more passes
+    EXPECT_EQ(reportedStream(player.pid()).decibels, "-1.94 dB");
+    capture.write("exit\n");
+    EXPECT_EQ(capture.wait(), 0);
+    const std::vector<std::string> lines = capture.logLines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), failed), 1);
+    run("rm -f " + state);
 }
 
 TEST(LinuxDucking, AStreamTheUserBoostedAboveFullComesBackAfterAKill) {

@@ -39,7 +39,10 @@ void writeLogOutput(const char* text, std::size_t size) {
 // The journal files' seam, over the fake folder.
 
 bool journalFolderReady() {
-    return true;
+    return !fakeJournalWorld().folderFails;
+}
+JournalFolderFailure journalFolderFailure() {
+    return fakeJournalWorld().folderFails.value_or(JournalFolderFailure{});
 }
 JournalPath journalPathOf(const ProcessIdentity& owner) {
     return JournalPath(journalFileName(owner));

@@ -20,6 +20,7 @@
 
 #include "app/capture_run.h"
 #include "common/process_identity.h"
+#include "ducking/journal_files.h"
 #include "ducking/journal_store.h"
 #include "ducking/session_volumes.h"
 
@@ -30,6 +31,8 @@ struct FakeJournalWorld {
     // Set: every write fails with this system number (a full disk, a folder without write
     // permission, a rename refused while another process holds the file).
     std::optional<unsigned long> writesFail;
+    // Set: the folder cannot be used (made, or found), for this reason.
+    std::optional<JournalFolderFailure> folderFails;
     float levelLimit = 1.0f;
     bool lockHeld = false;
     int reads = 0;  // journal files read  // another process holds the recovery lock
