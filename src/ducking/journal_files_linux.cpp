@@ -122,7 +122,10 @@ JournalFileRead readJournalFile(const JournalPath& journal, std::string& text) {
 
 bool replaceJournalFile(const JournalPath& journal, const std::string& text) {
     const std::string& path = journal.native();
-    const std::string temporary = JournalPath(journal).replace_extension(kTemporaryJournalExtension).native();
+    // Named by its writer: a recovery that went on without the lock never shares one.
+    static const ProcessIdentity self = currentProcessIdentity();
+    const std::string temporary =
+        (journal.parent_path() / temporaryJournalName(journal.filename().string(), self)).native();
     const int file = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
     if (file < 0) {
         return false;

@@ -123,7 +123,10 @@ JournalFileRead readJournalFile(const JournalPath& journal, std::string& text) {
 
 bool replaceJournalFile(const JournalPath& journal, const std::string& text) {
     const std::wstring& path = journal.native();
-    const std::wstring temporary = JournalPath(journal).replace_extension(kTemporaryJournalExtension).native();
+    // Named by its writer: a recovery that went on without the lock never shares one.
+    static const ProcessIdentity self = currentProcessIdentity();
+    const std::wstring temporary =
+        (journal.parent_path() / temporaryJournalName(journal.filename().string(), self)).native();
     {
         const UniqueHandle file(
             CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -122,7 +122,8 @@ void forEachEndedRunJournal(const ProcessIdentity& self, const std::function<voi
         return owner && ownerState(*owner, self) != OwnerState::Ended;
     };
     for (const JournalPath& temporary : journalFiles(JournalFileKind::Temporary)) {
-        if (!running(temporary)) {
+        const std::optional<ProcessIdentity> writer = writerNamedBy(temporary.filename().string());
+        if (writer && ownerState(*writer, self) == OwnerState::Ended) {
             removeJournalFile(temporary);  // its writer ended before the rename
         }
     }

@@ -449,12 +449,17 @@ TEST_F(DuckingEngineTest, AtTheStartARunningProgramsFilesAreLeftUnreadAndDeadWri
                                 {"journal2-9-9.tmp", "x"},
                                 {"journal2-7-8.tmp", "x"},
                                 {"journal-5-6.tmp", "x"},
-                                {"journal2-100-1.tmp", "x"}};
+                                {"journal2-100-1.tmp", "x"},
+                                // By their writers: a running recovery's of an ended run's journal
+                                // stays, an ended writer's of a running program's goes.
+                                {"journal2-7-8.journal.9-9.tmp", "x"},
+                                {"journal2-9-9.journal.7-8.tmp", "x"}};
     FakeSessionVolumes sessions({});
     EXPECT_EQ(logged([&] { recoverEndedRunsJournals(sessions, fakeJournalWorld().self); }), Lines{});
-    EXPECT_EQ(files(),
-              (std::map<std::string, std::string>{
-                  {"journal2-100-1.tmp", "x"}, {"journal2-9-9.journal", "being written"}, {"journal2-9-9.tmp", "x"}}));
+    EXPECT_EQ(files(), (std::map<std::string, std::string>{{"journal2-100-1.tmp", "x"},
+                                                           {"journal2-7-8.journal.9-9.tmp", "x"},
+                                                           {"journal2-9-9.journal", "being written"},
+                                                           {"journal2-9-9.tmp", "x"}}));
 }
 
 TEST_F(DuckingEngineTest, ASessionThatComesBackAfterItsRunEndedGetsThatRunsRuleBeforeItIsLowered) {

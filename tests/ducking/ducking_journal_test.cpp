@@ -171,6 +171,7 @@ TEST(JournalNames, ThisProgramsJournalAnEarlierOnesAndTheirTemporaryFiles) {
         {"journal2-1-2.journal", JournalFileKind::Journal},
         {"journal-1-2.txt", JournalFileKind::Journal},
         {"journal2-1-2.tmp", JournalFileKind::Temporary},
+        {"journal2-1-2.journal.3-4.tmp", JournalFileKind::Temporary},
         {"journal-1-2.tmp", JournalFileKind::Temporary},
         {"journal2-1-2.txt", JournalFileKind::Other},
         {"journal-1-2.journal", JournalFileKind::Other},
@@ -181,6 +182,28 @@ TEST(JournalNames, ThisProgramsJournalAnEarlierOnesAndTheirTemporaryFiles) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(journalFileKind(c.name), c.kind) << c.name;
+    }
+}
+
+TEST(JournalNames, ATemporaryFileIsNamedByItsWriter) {
+    const ProcessIdentity writer{9, 133791234567890123};
+    const std::string name = temporaryJournalName(journalFileName({7, 8}), writer);
+    EXPECT_NE(name, temporaryJournalName(journalFileName({7, 8}), {10, 1})) << "no two writers share one";
+    EXPECT_EQ(journalFileKind(name), JournalFileKind::Temporary);
+    EXPECT_EQ(ownerNamedBy(name), (ProcessIdentity{7, 8})) << "the journal's owner";
+    EXPECT_EQ(writerNamedBy(name), writer);
+    const struct {
+        const char* name;
+        std::optional<ProcessIdentity> writer;
+    } cases[] = {
+        {"journal2-7-8.tmp", ProcessIdentity{7, 8}},  // an earlier program's: its owner wrote it
+        {"journal-5-6.tmp", ProcessIdentity{5, 6}},
+        {"journal2-7-8.journal.9-x.tmp", std::nullopt},
+        {"journal2-7-8.journal.4294967296-1.tmp", std::nullopt},
+        {"journal2-7-8.journal.9-9.txt", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(writerNamedBy(c.name), c.writer) << c.name;
     }
 }
 
