@@ -24,7 +24,7 @@ public:
         if (!read_) {
             read_ = true;
             for (StoredJournal& stored : readJournals(self_)) {
-                if (ownerState(stored.journal.owner, self_) == OwnerState::Live) {
+                if (ownerState(stored.journal, self_) == OwnerState::Live) {
                     journals_.push_back(std::move(stored.journal));
                 }
             }

@@ -136,9 +136,10 @@ bool DuckingLedger::nothingLowered() const {
     return true;
 }
 
-Journal DuckingLedger::journal(const ProcessIdentity& owner, const std::string& server) const {
+Journal DuckingLedger::journal(const ProcessIdentity& owner, const std::string& server, const std::string& boot) const {
     Journal journal;
     journal.owner = owner;
+    journal.boot = boot;
     journal.server = server;
     for (const auto& [identifier, entry] : entries_) {
         journal.entries.push_back({identifier, entry.before, entry.set, entry.pending, entry.previousSet, entry.key});

@@ -90,7 +90,8 @@ public:
     std::uint64_t changeCount() const { return changes_; }
 
     // `server`: the sound server instance the entries belong to (SessionVolumes::server).
-    Journal journal(const ProcessIdentity& owner, const std::string& server = {}) const;
+    // `boot`: the owner's (currentBootIdentity).
+    Journal journal(const ProcessIdentity& owner, const std::string& server = {}, const std::string& boot = {}) const;
 
 private:
     std::map<std::wstring, Entry> entries_;

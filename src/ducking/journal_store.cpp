@@ -37,7 +37,7 @@ bool OwnJournal::persist(const DuckingLedger& ledger, const std::string& server)
     const JournalPath path = journalPathOf(self_);
     if (ledger.empty()) {
         removeJournalFile(path);
-    } else if (const std::string text = formatJournal(ledger.journal(self_, server));
+    } else if (const std::string text = formatJournal(ledger.journal(self_, server, currentBootIdentity()));
                text.size() > kMaxJournalBytes || !replaceJournalFile(path, text)) {
         // A journal its readers would refuse is no journal: what it would add is not lowered.
         const unsigned long error = text.size() > kMaxJournalBytes ? journalTooLargeError() : lastJournalFileError();
@@ -85,7 +85,7 @@ std::optional<StoredJournal> readJournalOf(const ProcessIdentity& owner) {
     return readJournalAt(journalPathOf(owner));
 }
 
-std::optional<StoredJournal> readJournalAt(const JournalPath& path) {
+std::optional<StoredJournal> readJournalAt(const JournalPath& path, bool setAside) {
     std::string text;
     const JournalFileRead outcome = readJournalFile(path, text);
     if (outcome == JournalFileRead::Gone) {
@@ -96,6 +96,9 @@ std::optional<StoredJournal> readJournalAt(const JournalPath& path) {
         read = parseJournal(text, journalLevelLimit());
     }
     if (!read) {
+        if (!setAside) {
+            return std::nullopt;
+        }
         setJournalFileAside(path);
         LogLine() << journalUnreadableLine(journalPathText(path));
         return std::nullopt;
@@ -116,7 +119,8 @@ void forEachEndedRunJournal(const ProcessIdentity& self, const std::function<voi
     if (!journalFolderReady()) {
         return;
     }
-    // A running program's files, as their names say, are neither read nor touched.
+    // A running program's files, as their names say, are never touched; its journal is read only
+    // for its boot: one of an earlier boot is an ended run's, whatever runs under its name now.
     const auto running = [&self](const JournalPath& path) {
         const std::optional<ProcessIdentity> owner = ownerNamedBy(path.filename().string());
         return owner && ownerState(*owner, self) != OwnerState::Ended;
@@ -128,11 +132,8 @@ void forEachEndedRunJournal(const ProcessIdentity& self, const std::function<voi
         }
     }
     for (const JournalPath& path : journalFiles(JournalFileKind::Journal)) {
-        if (running(path)) {
-            continue;
-        }
-        std::optional<StoredJournal> stored = readJournalAt(path);
-        if (!stored || ownerState(stored->journal.owner, self) != OwnerState::Ended) {
+        std::optional<StoredJournal> stored = readJournalAt(path, !running(path));
+        if (!stored || ownerState(stored->journal, self) != OwnerState::Ended) {
             continue;
         }
         reportUnreadableLines(*stored);

@@ -460,6 +460,17 @@ TEST_F(DuckingEngineTest, AtTheStartARunningProgramsFilesAreLeftUnreadAndDeadWri
                                                            {"journal2-7-8.journal.9-9.tmp", "x"},
                                                            {"journal2-9-9.journal", "being written"},
                                                            {"journal2-9-9.tmp", "x"}}));
+
+    // After a reboot, a journal of the boot before whose owner's id and start time run again.
+    fakeJournalWorld().boot = "this-boot";
+    fakeJournalWorld().files = {
+        {"journal2-9-9.journal", "quillmere ducking journal 2\nowner 9 9 earlier-boot\nlowered 0.8 0.16 a\nend\n"},
+        {"journal2-100-1.journal", "quillmere ducking journal 2\nowner 100 1 earlier-boot\nlowered 0.6 0.3 b\nend\n"}};
+    FakeSessionVolumes rebooted({session(L"a", 20, 0.16f), session(L"b", 21, 0.3f)});
+    EXPECT_EQ(logged([&] { recoverEndedRunsJournals(rebooted, fakeJournalWorld().self); }),
+              (Lines{"[win-helper] Restored session volume left lowered by an earlier run to: 0.6",
+                     "[win-helper] Restored session volume left lowered by an earlier run to: 0.8"}));
+    EXPECT_TRUE(files().empty());
 }
 
 TEST_F(DuckingEngineTest, ASessionThatComesBackAfterItsRunEndedGetsThatRunsRuleBeforeItIsLowered) {

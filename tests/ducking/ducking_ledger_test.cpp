@@ -72,7 +72,7 @@ TEST(DuckingLedger, OriginalVolumeOfASessionAboutToBeLowered) {
     ASSERT_EQ(gone.size(), 1u);
     EXPECT_EQ(gone[0].first, L"stream:8");
     EXPECT_EQ(ledger.entries().size(), 2u) << "gone for good: their entries leave";
-    const Journal other{2, {77, 1}, "", {{L"theirs", 0.9f, 0.18f, false, std::nullopt, ""}}};
+    const Journal other{2, {77, 1}, "", {{L"theirs", 0.9f, 0.18f, false, std::nullopt, ""}}, ""};
     struct Case {
         const char* name;
         const wchar_t* identifier;

@@ -101,6 +101,9 @@ JournalRecoveryLock::~JournalRecoveryLock() = default;
 ProcessIdentity currentProcessIdentity() {
     return fakeJournalWorld().self;
 }
+std::string currentBootIdentity() {
+    return fakeJournalWorld().boot;
+}
 bool isProcessAlive(const ProcessIdentity& identity) {
     return fakeJournalWorld().running.count({identity.pid, identity.creationTime}) > 0;
 }

@@ -40,6 +40,7 @@ struct FakeJournalWorld {
     std::set<std::string> refused;  // the highest level a journal may list: Windows's
     std::set<std::pair<std::uint32_t, std::uint64_t>> running;
     ProcessIdentity self{100, 1};
+    std::string boot;  // the system's boot; empty, as on Windows, by default
 };
 FakeJournalWorld& fakeJournalWorld();
 // The system number the fake folder gives for a file too large.
