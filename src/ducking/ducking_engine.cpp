@@ -14,17 +14,19 @@
 #include "ducking/journal_identity.h"
 #include "ducking/journal_recovery.h"
 
-// The journals of the other programs that run now, read once per pass and only when a session
-// is about to be lowered.
-class DuckingEngine::OtherLiveJournals {
+// The journals of the other programs, read once per pass and only when a session is about to be
+// lowered: those that run now, and those that have ended, whose recovery has not put back what
+// they list. A program that ends between the pass's look at the ended runs and this read is in
+// here still, so that a session it lowered is never saved at the volume it set.
+class DuckingEngine::OtherJournals {
 public:
-    explicit OtherLiveJournals(const ProcessIdentity& self) : self_(self) {}
+    explicit OtherJournals(const ProcessIdentity& self) : self_(self) {}
 
     const std::vector<Journal>& get() {
         if (!read_) {
             read_ = true;
             for (StoredJournal& stored : readJournals(self_)) {
-                if (ownerState(stored.journal, self_) == OwnerState::Live) {
+                if (ownerState(stored.journal, self_) != OwnerState::Self) {
                     journals_.push_back(std::move(stored.journal));
                 }
             }
@@ -75,7 +77,7 @@ DuckingEngine::DuckingEngine(SessionVolumes& sessions, const ProcessIdentity& se
     : sessions_(sessions), self_(self), journal_(self) {}
 
 void DuckingEngine::duck(std::size_t session, const AudioSession& found, const ProcessTable& table, float ratio,
-                         bool reapply, OtherLiveJournals& others) {
+                         bool reapply, OtherJournals& others) {
     const std::wstring& key = found.identifier;
     if (key.empty()) {
         return;
@@ -177,7 +179,7 @@ void DuckingEngine::pass(std::uint32_t targetPid, bool includeMode, float ratio,
     {
         const SessionVolumes::Walk walk = sessions_.walk();
         const std::vector<AudioSession>& found = walk.sessions();
-        OtherLiveJournals others(self_);
+        OtherJournals others(self_);
         ended_.refresh(self_);
         // A new ratio that sessions did not get for want of their journal is tried again now.
         const std::set<std::wstring> owed = std::exchange(reapplyOwed_, {});

@@ -23,7 +23,8 @@
 //   is set, and taken back when the set fails; a session whose entry could not be written is
 //   left as it is until a later pass writes it;
 // - a session that another running program lowered keeps that program's volume from before, so
-//   whichever program ends last puts back the user's volume;
+//   whichever program ends last puts back the user's volume; so does one that a program which
+//   ended during the pass lowered;
 // - a session that an ended run's journal lists (by identifier, or by the application's key)
 //   gets that journal's recovery rule first, under the recovery lock, which a pass only tries:
 //   while another process holds it, such a session waits for a later pass, and is never saved
@@ -52,7 +53,7 @@ public:
     const DuckingLedger& ledger() const { return ledger_; }
 
 private:
-    class OtherLiveJournals;
+    class OtherJournals;
     // The journals of ended runs that still list sessions, kept between passes.
     class EndedRunJournals {
     public:
@@ -69,7 +70,7 @@ private:
         std::vector<StoredJournal> journals_;
     };
     void duck(std::size_t session, const AudioSession& found, const ProcessTable& table, float ratio, bool reapply,
-              OtherLiveJournals& others);
+              OtherJournals& others);
     // Before a session is lowered at `level`: the recovery rule of an ended run that lists it,
     // with `level` what it is after; false when the session must wait for a later pass.
     bool settleEndedRun(std::size_t session, const AudioSession& found, float& level);

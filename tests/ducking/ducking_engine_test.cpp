@@ -185,6 +185,18 @@ TEST_F(DuckingEngineTest, ASessionAnotherRunningProgramLoweredKeepsThatProgramsO
     }
 }
 
+TEST_F(DuckingEngineTest, ASessionOfAProgramThatEndsDuringThePassIsNeverSavedAtTheVolumeItSet) {
+    fakeJournalWorld().running.insert({9, 9});
+    fakeJournalWorld().files["journal2-9-9.journal"] =
+        "quillmere ducking journal 2\nowner 9 9\nlowered 0.800000012 0.159999996 a\nend\n";
+    FakeSessionVolumes sessions({session(L"a", 20, 0.16f)});
+    // Killed after the pass looked at the ended runs, before it read the running ones.
+    sessions.onRead = [] { fakeJournalWorld().running.erase({9, 9}); };
+    DuckingEngine engine(sessions, fakeJournalWorld().self);
+    EXPECT_EQ(logged([&] { engine.pass(10, false, 0.2f, false, kTable); }),
+              Lines{"[win-helper] Ducking session player.exe (pid 20): 0.8 -> 0.16"});
+}
+
 TEST_F(DuckingEngineTest, ARestoreKeepsWhatItCannotPutBackPendingAndPutsItBackWhileStillAtTheVolumeSet) {
     FakeSessionVolumes sessions({session(L"away", 20, 0.8f), session(L"refused", 21, 0.6f)});
     DuckingEngine engine(sessions, fakeJournalWorld().self);

@@ -155,6 +155,9 @@ bool FakeSessionVolumes::openVolume(std::size_t session, PlatformError& error) {
 }
 
 std::optional<float> FakeSessionVolumes::readLevel(std::size_t session, PlatformError& error) {
+    if (onRead) {
+        onRead();
+    }
     const FakeSession& found = *walked_[session];
     error = found.readFails.value_or(0);
     return found.readFails ? std::nullopt : std::optional<float>(found.level);

@@ -82,6 +82,8 @@ public:
     std::string serverName;
     bool unseenReturn = true;
     std::vector<std::tuple<std::wstring, std::string, float>> remembered;
+    // Called as a level is read: what happens in the world meanwhile.
+    std::function<void()> onRead;
 
     std::string label(std::size_t session, const ProcessTable& table) const override;
     bool openVolume(std::size_t session, PlatformError& error) override;
