@@ -1,5 +1,6 @@
 #include "ducking/ducking_ledger.h"
 
+#include <algorithm>
 #include <iterator>
 
 DuckingLedger::Plan DuckingLedger::plan(const std::wstring& identifier, bool reapply) const {
@@ -33,7 +34,7 @@ float DuckingLedger::originalVolume(const std::wstring& identifier, float curren
         }
     }
     const auto ended = ended_.find(key);
-    return ended != ended_.end() && atVolumeSet(ended->second) ? ended->second.before : current;
+    return ended != ended_.end() && atVolumeSet(ended->second.first) ? ended->second.first.before : current;
 }
 
 std::optional<DuckingLedger::Entry> DuckingLedger::recordLowered(const std::wstring& identifier, float before,
@@ -78,7 +79,12 @@ std::vector<std::pair<std::wstring, DuckingLedger::Entry>> DuckingLedger::endAll
             continue;
         }
         if (!entry->second.key.empty()) {
-            ended_[entry->second.key] = entry->second;
+            ended_[entry->second.key] = {entry->second, ++endings_};
+            if (ended_.size() > kEndedApplications) {
+                ended_.erase(std::min_element(ended_.begin(), ended_.end(), [](const auto& a, const auto& b) {
+                    return a.second.second < b.second.second;
+                }));
+            }
         }
         gone.emplace_back(entry->first, std::move(entry->second));
         entry = entries_.erase(entry);

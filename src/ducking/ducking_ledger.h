@@ -78,8 +78,8 @@ public:
     // Where a session a walk did not find is gone for good: the entries of every session but
     // those `found` leave (returned, for their application's memory to be set back), and so does
     // what was kept of the sessions' failures. Of each application only its last ended entry is
-    // kept, for originalVolume: the ledger holds what the sessions found now and the
-    // applications need, however many sessions came and went.
+    // kept, for originalVolume, and of the kEndedApplications whose sessions ended last only:
+    // the ledger holds what the sessions found now need, however many came and went.
     std::vector<std::pair<std::wstring, Entry>> endAllBut(const std::set<std::wstring>& found);
     const std::map<std::wstring, Entry>& entries() const { return entries_; }
     // No lowered entry: for the engine, nothing is saved.
@@ -95,8 +95,11 @@ public:
 
 private:
     std::map<std::wstring, Entry> entries_;
-    // By application key: the last of its entries that left with its session.
-    std::map<std::string, Entry> ended_;
+    // By application key: the last of its entries that left with its session, and when (by
+    // endings counted).
+    static constexpr std::size_t kEndedApplications = 256;
+    std::map<std::string, std::pair<Entry, std::uint64_t>> ended_;
+    std::uint64_t endings_ = 0;
     std::set<std::wstring> reportedVolumeFailures_;
     std::set<std::wstring> reportedReadFailures_;
     std::uint64_t changes_ = 0;

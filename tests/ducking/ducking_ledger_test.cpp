@@ -104,6 +104,20 @@ TEST(DuckingLedger, OriginalVolumeOfASessionAboutToBeLowered) {
     EXPECT_FALSE(ledger.entries().at(L"away").pending) << "lowered again";
 }
 
+TEST(DuckingLedger, WhatItKeepsOfEndedSessionsStaysBoundedHoweverManyApplicationsCameAndWent) {
+    DuckingLedger ledger;
+    for (int application = 0; application < 1000; ++application) {
+        const std::wstring identifier = L"stream:" + std::to_wstring(application);
+        ledger.recordLowered(identifier, 0.8f, 0.16f, "app" + std::to_string(application));
+        ASSERT_TRUE(ledger.firstVolumeFailure(L"failing:" + std::to_wstring(application)));
+        ledger.endAllBut({});
+    }
+    EXPECT_TRUE(ledger.empty());
+    EXPECT_EQ(ledger.originalVolume(L"new", 0.16f, {}, {}, "app999"), 0.8f) << "the application that ended last";
+    EXPECT_EQ(ledger.originalVolume(L"new", 0.16f, {}, {}, "app0"), 0.16f) << "long gone: forgotten";
+    EXPECT_TRUE(ledger.firstVolumeFailure(L"failing:0")) << "a failure of a session gone is forgotten with it";
+}
+
 TEST(DuckingLedger, EachFailureIsReportedOncePerIdentifier) {
     DuckingLedger ledger;
     EXPECT_TRUE(ledger.firstVolumeFailure(L"a"));
