@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // One process for good: its id and its creation time (Windows: a FILETIME count; Linux: the start
 // time in clock ticks since boot), since ids are reused.
@@ -18,3 +19,7 @@ ProcessIdentity currentProcessIdentity();
 // True while the process with that identity runs; false once it has ended, or when the id now
 // belongs to another process.
 bool isProcessAlive(const ProcessIdentity& identity);
+
+// The system's boot, where an identity is only good within one (Linux: start times count from
+// it; /proc/sys/kernel/random/boot_id); empty where identities hold across boots (Windows).
+std::string currentBootIdentity();

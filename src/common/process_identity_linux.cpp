@@ -51,6 +51,16 @@ ProcessIdentity currentProcessIdentity() {
     return {pid, startTimeOf(pid).value_or(0)};
 }
 
+std::string currentBootIdentity() {
+    static const std::string boot = [] {
+        std::ifstream file("/proc/sys/kernel/random/boot_id");
+        std::string line;
+        std::getline(file, line);
+        return line;
+    }();
+    return boot;
+}
+
 bool isProcessAlive(const ProcessIdentity& identity) {
     if (identity.pid == 0 || identity.creationTime == 0) {
         return false;  // an identity that cannot be checked is taken as ended

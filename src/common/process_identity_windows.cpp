@@ -38,3 +38,7 @@ ProcessIdentity currentProcessIdentity() {
 bool isProcessAlive(const ProcessIdentity& identity) {
     return static_cast<bool>(openProcessOf(identity));
 }
+
+std::string currentBootIdentity() {
+    return {};  // creation times are FILETIMEs, good across boots
+}

@@ -14,17 +14,19 @@
 #include "ducking/journal_identity.h"
 #include "ducking/journal_recovery.h"
 
-// The journals of the other programs that run now, read once per pass and only when a session
-// is about to be lowered.
-class DuckingEngine::OtherLiveJournals {
+// The journals of the other programs, read once per pass and only when a session is about to be
+// lowered: those that run now, and those that have ended, whose recovery has not put back what
+// they list. A program that ends between the pass's look at the ended runs and this read is in
+// here still, so that a session it lowered is never saved at the volume it set.
+class DuckingEngine::OtherJournals {
 public:
-    explicit OtherLiveJournals(const ProcessIdentity& self) : self_(self) {}
+    explicit OtherJournals(const ProcessIdentity& self) : self_(self) {}
 
     const std::vector<Journal>& get() {
         if (!read_) {
             read_ = true;
-            for (StoredJournal& stored : readJournals()) {
-                if (ownerState(stored.journal.owner, self_) == OwnerState::Live) {
+            for (StoredJournal& stored : readJournals(self_)) {
+                if (ownerState(stored.journal, self_) != OwnerState::Self) {
                     journals_.push_back(std::move(stored.journal));
                 }
             }
@@ -86,7 +88,7 @@ DuckingEngine::DuckingEngine(SessionVolumes& sessions, const ProcessIdentity& se
     : sessions_(sessions), self_(self), journal_(self) {}
 
 void DuckingEngine::duck(std::size_t session, const AudioSession& found, const ProcessTable& table, float ratio,
-                         bool reapply, OtherLiveJournals& others, std::set<std::wstring>& shared) {
+                         bool reapply, OtherJournals& others, std::set<std::wstring>& shared) {
     const std::wstring& key = found.identifier;
     if (key.empty()) {
         return;
@@ -216,7 +218,7 @@ void DuckingEngine::pass(std::uint32_t targetPid, bool includeMode, float ratio,
     {
         // Read before the walk while sessions are lowered: a session that another program lets
         // go of and puts back meanwhile is either still listed or found at the volume put back.
-        OtherLiveJournals others(self_);
+        OtherJournals others(self_);
         ended_.refresh(self_);
         if (!sharedAtLastPass_.empty()) {
             others.get();
@@ -226,6 +228,21 @@ void DuckingEngine::pass(std::uint32_t targetPid, bool includeMode, float ratio,
         // A new ratio that sessions did not get for want of their journal is tried again now.
         const std::set<std::wstring> owed = std::exchange(reapplyOwed_, {});
         std::set<std::wstring> shared;
+        // A session gone for good leaves nothing to put back but its application's memory, set
+        // back now (once per application); its entry goes first, so that the ledger and the
+        // journal hold only what lasts, however many sessions come and go.
+        if (walk.reached() && !sessions_.unseenMayReturn()) {
+            std::set<std::wstring> seen;
+            for (const AudioSession& session : found) {
+                seen.insert(session.identifier);
+            }
+            std::set<std::string> remembered;
+            for (const auto& [identifier, entry] : ledger_.endAllBut(seen)) {
+                if (entry.key.empty() || remembered.insert(entry.key).second) {
+                    sessions_.remember(identifier, entry.key, entry.before);
+                }
+            }
+        }
         for (std::size_t session = 0; session < found.size(); ++session) {
             const AudioSession& candidate = found[session];
             if (isLoweredByPass(candidate.pid, candidate.active, targetPid, includeMode, table, self_.pid)) {

@@ -23,9 +23,10 @@
 //   is set, and taken back when the set fails; a session whose entry could not be written is
 //   left as it is until a later pass writes it;
 // - a session that another running program lowered keeps that program's volume from before, so
-//   whichever program ends last puts back the user's volume; when that program ends, or lets go
-//   of it, and puts that volume back while this one still keeps the session lowered, the next
-//   pass lowers it again (a session the user changed since is left alone);
+//   whichever program ends last puts back the user's volume; so does one that a program which
+//   ended during the pass lowered; when that program ends, or lets go of it, and puts that volume
+//   back while this one still keeps the session lowered, the next pass lowers it again (a session
+//   the user changed since is left alone);
 // - a session that an ended run's journal lists (by identifier, or by the application's key)
 //   gets that journal's recovery rule first, under the recovery lock, which a pass only tries:
 //   while another process holds it, such a session waits for a later pass, and is never saved
@@ -54,7 +55,7 @@ public:
     const DuckingLedger& ledger() const { return ledger_; }
 
 private:
-    class OtherLiveJournals;
+    class OtherJournals;
     // The journals of ended runs that still list sessions, kept between passes.
     class EndedRunJournals {
     public:
@@ -72,7 +73,7 @@ private:
     };
     // `shared`: gets the session when another program's journal, live or ended, lists it.
     void duck(std::size_t session, const AudioSession& found, const ProcessTable& table, float ratio, bool reapply,
-              OtherLiveJournals& others, std::set<std::wstring>& shared);
+              OtherJournals& others, std::set<std::wstring>& shared);
     // A lowered session that another program's journal listed at the last pass and lists no more.
     void lowerAgain(std::size_t session, const AudioSession& found, const ProcessTable& table);
     // Before a session is lowered at `level`: the recovery rule of an ended run that lists it,

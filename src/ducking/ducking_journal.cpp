@@ -122,7 +122,12 @@ std::optional<std::vector<std::string_view>> words(std::string_view line) {
 
 std::string formatJournal(const Journal& journal) {
     std::string text(journal.version == 1 ? kHeaderV1 : kHeaderV2);
-    text += "\nowner " + std::to_string(journal.owner.pid) + " " + std::to_string(journal.owner.creationTime) + "\n";
+    text += "\nowner " + std::to_string(journal.owner.pid) + " " + std::to_string(journal.owner.creationTime);
+    if (journal.version != 1 && !journal.boot.empty()) {
+        text += ' ';
+        text += escapeUnits(journal.boot);
+    }
+    text += "\n";
     if (journal.version != 1 && !journal.server.empty()) {
         text += "server " + escapeUnits(journal.server) + "\n";
     }
@@ -218,8 +223,16 @@ std::optional<ReadJournal> parseJournal(std::string_view text, float levelLimit)
         levelLimit = std::min(levelLimit, 1.0f);
     }
     const auto owner = words(lines[1]);
-    if (!owner || owner->size() != 3 || (*owner)[0] != "owner") {
+    if (!owner || owner->size() < 3 || owner->size() > (journal.version == 1 ? 3u : 4u) || (*owner)[0] != "owner") {
         return std::nullopt;
+    }
+    if (owner->size() == 4) {
+        const auto units = unescapeIdentifier((*owner)[3]);
+        auto boot = units ? narrowKey(*units) : std::nullopt;
+        if (!boot) {
+            return std::nullopt;
+        }
+        journal.boot = std::move(*boot);
     }
     const auto pid = parseNumber((*owner)[1]);
     const auto creationTime = parseNumber((*owner)[2]);

@@ -23,7 +23,8 @@
 //   end
 //
 // "owner" holds the program's process id and creation time (Windows: a FILETIME count; Linux:
-// the start time in clock ticks since boot), which together name one process for good.
+// the start time in clock ticks since boot, and then the boot's identifier, which a journal
+// written before it has not), which together name one process for good.
 // "server", only where volumes belong to a sound server (Linux), names the server instance the
 // program talked to. Each session line holds the volume from before the ducking, the volume the
 // program set, the session identifier and, where the platform has one, the key under which the
@@ -54,6 +55,7 @@ struct Journal {
     ProcessIdentity owner;
     std::string server;  // the sound server instance; empty where there is none
     std::vector<JournalEntry> entries;
+    std::string boot;  // the owner's boot (currentBootIdentity); empty where there is none
 };
 
 // Written in the journal's version (a version 1 journal has no server and no keys).

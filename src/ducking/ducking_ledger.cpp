@@ -1,5 +1,8 @@
 #include "ducking/ducking_ledger.h"
 
+#include <algorithm>
+#include <iterator>
+
 DuckingLedger::Plan DuckingLedger::plan(const std::wstring& identifier, bool reapply) const {
     const auto entry = entries_.find(identifier);
     if (entry == entries_.end() || entry->second.pending) {
@@ -30,7 +33,8 @@ float DuckingLedger::originalVolume(const std::wstring& identifier, float curren
             return lowered.before;
         }
     }
-    return current;
+    const auto ended = ended_.find(key);
+    return ended != ended_.end() && atVolumeSet(ended->second.first) ? ended->second.first.before : current;
 }
 
 std::optional<DuckingLedger::Entry> DuckingLedger::recordLowered(const std::wstring& identifier, float before,
@@ -64,6 +68,34 @@ void DuckingLedger::settle() {
             ++changes_;
         }
     }
+}
+
+std::vector<std::pair<std::wstring, DuckingLedger::Entry>> DuckingLedger::endAllBut(
+    const std::set<std::wstring>& found) {
+    std::vector<std::pair<std::wstring, Entry>> gone;
+    for (auto entry = entries_.begin(); entry != entries_.end();) {
+        if (found.count(entry->first) > 0) {
+            ++entry;
+            continue;
+        }
+        if (!entry->second.key.empty()) {
+            ended_[entry->second.key] = {entry->second, ++endings_};
+            if (ended_.size() > kEndedApplications) {
+                ended_.erase(std::min_element(ended_.begin(), ended_.end(), [](const auto& a, const auto& b) {
+                    return a.second.second < b.second.second;
+                }));
+            }
+        }
+        gone.emplace_back(entry->first, std::move(entry->second));
+        entry = entries_.erase(entry);
+        ++changes_;
+    }
+    for (auto* reported : {&reportedVolumeFailures_, &reportedReadFailures_}) {
+        for (auto identifier = reported->begin(); identifier != reported->end();) {
+            identifier = found.count(*identifier) > 0 ? std::next(identifier) : reported->erase(identifier);
+        }
+    }
+    return gone;
 }
 
 void DuckingLedger::revert(const std::wstring& identifier, const std::optional<Entry>& previous) {
@@ -110,9 +142,10 @@ bool DuckingLedger::nothingLowered() const {
     return true;
 }
 
-Journal DuckingLedger::journal(const ProcessIdentity& owner, const std::string& server) const {
+Journal DuckingLedger::journal(const ProcessIdentity& owner, const std::string& server, const std::string& boot) const {
     Journal journal;
     journal.owner = owner;
+    journal.boot = boot;
     journal.server = server;
     for (const auto& [identifier, entry] : entries_) {
         journal.entries.push_back({identifier, entry.before, entry.set, entry.pending, entry.previousSet, entry.key});

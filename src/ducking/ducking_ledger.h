@@ -5,6 +5,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ducking/ducking_journal.h"
@@ -33,10 +34,10 @@ public:
     // pending entry still at the volume we set keeps its original; a session another live
     // program lowered (its journal lists it at `current`) keeps that program's original; a new
     // session of an application (`key`, not empty) whose other session this run lowered, found
-    // at the volume set on that one, has that one's original: the platform started it at its
-    // memory of the application's volume, which held the lowered level, and taking that for its
-    // own would lower the application further with each new session; anything else starts from
-    // `current`.
+    // at the volume set on that one (or, when none is lowered now, on the last one that ended),
+    // has that one's original: the platform started it at its memory of the application's
+    // volume, which held the lowered level, and taking that for its own would lower the
+    // application further with each new session; anything else starts from `current`.
     float originalVolume(const std::wstring& identifier, float current, const std::vector<Journal>& otherLiveJournals,
                          LevelMatch match = {}, const std::string& key = {}) const;
 
@@ -74,6 +75,12 @@ public:
     };
     // After a pass has set its new volumes: each session is at its new volume now.
     void settle();
+    // Where a session a walk did not find is gone for good: the entries of every session but
+    // those `found` leave (returned, for their application's memory to be set back), and so does
+    // what was kept of the sessions' failures. Of each application only its last ended entry is
+    // kept, for originalVolume, and of the kEndedApplications whose sessions ended last only:
+    // the ledger holds what the sessions found now need, however many came and went.
+    std::vector<std::pair<std::wstring, Entry>> endAllBut(const std::set<std::wstring>& found);
     const std::map<std::wstring, Entry>& entries() const { return entries_; }
     // No lowered entry: for the engine, nothing is saved.
     bool nothingLowered() const;
@@ -83,10 +90,16 @@ public:
     std::uint64_t changeCount() const { return changes_; }
 
     // `server`: the sound server instance the entries belong to (SessionVolumes::server).
-    Journal journal(const ProcessIdentity& owner, const std::string& server = {}) const;
+    // `boot`: the owner's (currentBootIdentity).
+    Journal journal(const ProcessIdentity& owner, const std::string& server = {}, const std::string& boot = {}) const;
 
 private:
     std::map<std::wstring, Entry> entries_;
+    // By application key: the last of its entries that left with its session, and when (by
+    // endings counted).
+    static constexpr std::size_t kEndedApplications = 256;
+    std::map<std::string, std::pair<Entry, std::uint64_t>> ended_;
+    std::uint64_t endings_ = 0;
     std::set<std::wstring> reportedVolumeFailures_;
     std::set<std::wstring> reportedReadFailures_;
     std::uint64_t changes_ = 0;

@@ -18,6 +18,13 @@ using JournalPath = std::filesystem::path;
 // is created 0700, and one owned by another user is refused (kJournalFolderNotOwnedPrefix and its
 // path, once).
 bool journalFolderReady();
+// When it is not: the folder tried, as the log writes it (empty when the user has no folder for
+// such state at all), and the system's number for why it cannot be used.
+struct JournalFolderFailure {
+    std::string folder;
+    unsigned long error = 0;
+};
+JournalFolderFailure journalFolderFailure();
 // A journal of version 2 is named journal2-<pid>-<creation time>.journal, which the pattern an
 // earlier program reads by (journal-*.txt, version 1) does not match: an earlier program never
 // sets a newer one's journal aside. Its temporary file beside it ends in .tmp.
@@ -45,6 +52,8 @@ void removeJournalFile(const JournalPath& path);
 void setJournalFileAside(const JournalPath& path);
 // The system's number for the last file operation's failure.
 unsigned long lastJournalFileError();
+// The system's number for a file too large (a journal past kMaxJournalBytes is never written).
+unsigned long journalTooLargeError();
 // The path as UTF-8, for the log.
 std::string journalPathText(const JournalPath& path);
 

@@ -23,6 +23,8 @@
 
 namespace {
 
+JournalFolderFailure folderFailure{{}, ENOENT};
+
 // The journals' folder, created 0700 with the folders above it; empty when there is none to use:
 // no home, not a folder (a link included), or another user's.
 const std::string& journalFolder() {
@@ -31,11 +33,18 @@ const std::string& journalFolder() {
         if (state.empty()) {
             return std::string();
         }
-        makePrivateFolder(state + "/quillmere");
         const std::string journals = state + "/quillmere/ducking";
-        makePrivateFolder(journals);
+        int madeError = 0;  // the first folder that could not be made says why
+        for (const std::string& made : {state + "/quillmere", journals}) {
+            errno = 0;
+            makePrivateFolder(made);
+            if (madeError == 0 && errno != 0 && errno != EEXIST) {
+                madeError = errno;
+            }
+        }
         struct stat info;
         if (lstat(journals.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+            folderFailure = {journals, static_cast<unsigned long>(madeError != 0 ? madeError : ENOTDIR)};
             return std::string();
         }
         if (info.st_uid != getuid()) {
@@ -69,6 +78,11 @@ std::vector<JournalFolderFile> journalFolderFiles() {
 
 bool journalFolderReady() {
     return !journalFolder().empty();
+}
+
+JournalFolderFailure journalFolderFailure() {
+    journalFolder();
+    return folderFailure;
 }
 
 JournalPath journalPathOf(const ProcessIdentity& owner) {
@@ -108,7 +122,10 @@ JournalFileRead readJournalFile(const JournalPath& journal, std::string& text) {
 
 bool replaceJournalFile(const JournalPath& journal, const std::string& text) {
     const std::string& path = journal.native();
-    const std::string temporary = JournalPath(journal).replace_extension(kTemporaryJournalExtension).native();
+    // Named by its writer: a recovery that went on without the lock never shares one.
+    static const ProcessIdentity self = currentProcessIdentity();
+    const std::string temporary =
+        (journal.parent_path() / temporaryJournalName(journal.filename().string(), self)).native();
     const int file = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
     if (file < 0) {
         return false;
@@ -141,6 +158,10 @@ void setJournalFileAside(const JournalPath& journal) {
 
 unsigned long lastJournalFileError() {
     return static_cast<unsigned long>(errno);
+}
+
+unsigned long journalTooLargeError() {
+    return EFBIG;
 }
 
 std::string journalPathText(const JournalPath& journal) {

@@ -19,18 +19,31 @@ namespace {
 
 constexpr DWORD kRecoveryLockTimeoutMs = 10000;
 
+JournalFolderFailure folderFailure{{}, ERROR_PATH_NOT_FOUND};
+
 const std::wstring& journalFolder() {
     static const std::wstring folder = [] {
         wchar_t* base = nullptr;
         const HRESULT hr = SHGetKnownFolderPath(FOLDERID_LocalAppData, KF_FLAG_CREATE, nullptr, &base);
         const std::wstring localAppData = takeTaskMemString(base);
         if (FAILED(hr) || localAppData.empty()) {
+            folderFailure.error = static_cast<unsigned long>(hr);
             return std::wstring();
         }
         const std::wstring program = localAppData + L"\\Quillmere";
-        CreateDirectoryW(program.c_str(), nullptr);
         const std::wstring journals = program + L"\\ducking";
-        CreateDirectoryW(journals.c_str(), nullptr);
+        DWORD madeError = ERROR_SUCCESS;  // the first folder that could not be made says why
+        for (const std::wstring* made : {&program, &journals}) {
+            if (!CreateDirectoryW(made->c_str(), nullptr) && madeError == ERROR_SUCCESS &&
+                GetLastError() != ERROR_ALREADY_EXISTS) {
+                madeError = GetLastError();
+            }
+        }
+        const DWORD attributes = GetFileAttributesW(journals.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+            folderFailure = {wideToUtf8(journals), madeError != ERROR_SUCCESS ? madeError : ERROR_DIRECTORY};
+            return std::wstring();
+        }
         return journals;
     }();
     return folder;
@@ -40,6 +53,11 @@ const std::wstring& journalFolder() {
 
 bool journalFolderReady() {
     return !journalFolder().empty();
+}
+
+JournalFolderFailure journalFolderFailure() {
+    journalFolder();
+    return folderFailure;
 }
 
 JournalPath journalPathOf(const ProcessIdentity& owner) {
@@ -105,7 +123,10 @@ JournalFileRead readJournalFile(const JournalPath& journal, std::string& text) {
 
 bool replaceJournalFile(const JournalPath& journal, const std::string& text) {
     const std::wstring& path = journal.native();
-    const std::wstring temporary = JournalPath(journal).replace_extension(kTemporaryJournalExtension).native();
+    // Named by its writer: a recovery that went on without the lock never shares one.
+    static const ProcessIdentity self = currentProcessIdentity();
+    const std::wstring temporary =
+        (journal.parent_path() / temporaryJournalName(journal.filename().string(), self)).native();
     {
         const UniqueHandle file(
             CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -134,6 +155,10 @@ void setJournalFileAside(const JournalPath& journal) {
 
 unsigned long lastJournalFileError() {
     return GetLastError();
+}
+
+unsigned long journalTooLargeError() {
+    return ERROR_FILE_TOO_LARGE;
 }
 
 std::string journalPathText(const JournalPath& journal) {

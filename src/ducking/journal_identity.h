@@ -14,6 +14,9 @@
 enum class OwnerState { Self, Live, Ended };
 // Asks the system whether the owner runs only when it is not `self`.
 OwnerState ownerState(const ProcessIdentity& owner, const ProcessIdentity& self);
+// A journal's owner: a journal of another boot is always an ended run's, whatever runs now under
+// its owner's id and creation time; one that names no boot is judged by its owner alone.
+OwnerState ownerState(const Journal& journal, const ProcessIdentity& self);
 
 // Whether a journal's entries may be applied to the sessions of this sound server instance: an
 // identifier is valid in its own instance only. A journal that names none (Windows, version 1)

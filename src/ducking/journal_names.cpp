@@ -37,6 +37,32 @@ std::optional<ProcessIdentity> ownerNamedBy(const std::string& name) {
     return ProcessIdentity{static_cast<std::uint32_t>(*pid), *time};
 }
 
+std::string temporaryJournalName(const std::string& journalName, const ProcessIdentity& writer) {
+    return journalName + "." + std::to_string(writer.pid) + "-" + std::to_string(writer.creationTime) +
+           kTemporaryJournalExtension;
+}
+
+std::optional<ProcessIdentity> writerNamedBy(const std::string& temporaryName) {
+    const std::string_view extension = kTemporaryJournalExtension;
+    if (!endsWith(temporaryName, std::string(extension))) {
+        return std::nullopt;
+    }
+    const std::string stem = temporaryName.substr(0, temporaryName.size() - extension.size());
+    const std::size_t dot = stem.rfind('.');
+    const std::size_t dash = stem.find('-', dot == std::string::npos ? 0 : dot);
+    if (dot == std::string::npos || dash == std::string::npos ||
+        journalFileKind(stem.substr(0, dot)) != JournalFileKind::Journal) {
+        return ownerNamedBy(temporaryName);  // an earlier program's: journal2-<owner>.tmp
+    }
+    const std::string_view text(stem);
+    const auto pid = parseWholeDecimal(text.substr(dot + 1, dash - dot - 1), UINT32_MAX);
+    const auto time = parseWholeDecimal(text.substr(dash + 1));
+    if (!pid || !time) {
+        return std::nullopt;
+    }
+    return ProcessIdentity{static_cast<std::uint32_t>(*pid), *time};
+}
+
 JournalFileKind journalFileKind(const std::string& name) {
     const bool first = startsWith(name, "journal-");
     const bool second = startsWith(name, "journal2-");

@@ -26,13 +26,21 @@ bool OwnJournal::persist(const DuckingLedger& ledger, const std::string& server)
         return true;
     }
     if (!journalFolderReady()) {
+        // Said once, at the first session that would be lowered: with no folder, none is.
+        if (!ledger.empty() && !failureReported_) {
+            failureReported_ = true;
+            const JournalFolderFailure failure = journalFolderFailure();
+            LogLine() << journalWriteFailedLine(failure.folder, failure.error);
+        }
         return false;
     }
     const JournalPath path = journalPathOf(self_);
     if (ledger.empty()) {
         removeJournalFile(path);
-    } else if (!replaceJournalFile(path, formatJournal(ledger.journal(self_, server)))) {
-        const unsigned long error = lastJournalFileError();
+    } else if (const std::string text = formatJournal(ledger.journal(self_, server, currentBootIdentity()));
+               text.size() > kMaxJournalBytes || !replaceJournalFile(path, text)) {
+        // A journal its readers would refuse is no journal: what it would add is not lowered.
+        const unsigned long error = text.size() > kMaxJournalBytes ? journalTooLargeError() : lastJournalFileError();
         if (!failureReported_) {
             failureReported_ = true;
             LogLine() << journalWriteFailedLine(journalPathText(path), error);
@@ -53,12 +61,16 @@ std::vector<JournalPath> journalFiles(JournalFileKind kind) {
     return paths;
 }
 
-std::vector<StoredJournal> readJournals() {
+std::vector<StoredJournal> readJournals(const ProcessIdentity& self) {
     std::vector<StoredJournal> journals;
     if (!journalFolderReady()) {
         return journals;
     }
+    const JournalPath own = journalPathOf(self);
     for (const JournalPath& path : journalFiles(JournalFileKind::Journal)) {
+        if (path == own) {
+            continue;
+        }
         if (std::optional<StoredJournal> stored = readJournalAt(path)) {
             journals.push_back(std::move(*stored));
         }
@@ -73,7 +85,7 @@ std::optional<StoredJournal> readJournalOf(const ProcessIdentity& owner) {
     return readJournalAt(journalPathOf(owner));
 }
 
-std::optional<StoredJournal> readJournalAt(const JournalPath& path) {
+std::optional<StoredJournal> readJournalAt(const JournalPath& path, bool setAside) {
     std::string text;
     const JournalFileRead outcome = readJournalFile(path, text);
     if (outcome == JournalFileRead::Gone) {
@@ -84,6 +96,9 @@ std::optional<StoredJournal> readJournalAt(const JournalPath& path) {
         read = parseJournal(text, journalLevelLimit());
     }
     if (!read) {
+        if (!setAside) {
+            return std::nullopt;
+        }
         setJournalFileAside(path);
         LogLine() << journalUnreadableLine(journalPathText(path));
         return std::nullopt;
@@ -104,22 +119,21 @@ void forEachEndedRunJournal(const ProcessIdentity& self, const std::function<voi
     if (!journalFolderReady()) {
         return;
     }
-    // A running program's files, as their names say, are neither read nor touched.
+    // A running program's files, as their names say, are never touched; its journal is read only
+    // for its boot: one of an earlier boot is an ended run's, whatever runs under its name now.
     const auto running = [&self](const JournalPath& path) {
         const std::optional<ProcessIdentity> owner = ownerNamedBy(path.filename().string());
         return owner && ownerState(*owner, self) != OwnerState::Ended;
     };
     for (const JournalPath& temporary : journalFiles(JournalFileKind::Temporary)) {
-        if (!running(temporary)) {
+        const std::optional<ProcessIdentity> writer = writerNamedBy(temporary.filename().string());
+        if (writer && ownerState(*writer, self) == OwnerState::Ended) {
             removeJournalFile(temporary);  // its writer ended before the rename
         }
     }
     for (const JournalPath& path : journalFiles(JournalFileKind::Journal)) {
-        if (running(path)) {
-            continue;
-        }
-        std::optional<StoredJournal> stored = readJournalAt(path);
-        if (!stored || ownerState(stored->journal.owner, self) != OwnerState::Ended) {
+        std::optional<StoredJournal> stored = readJournalAt(path, !running(path));
+        if (!stored || ownerState(stored->journal, self) != OwnerState::Ended) {
             continue;
         }
         reportUnreadableLines(*stored);

@@ -45,20 +45,21 @@ struct StoredJournal {
     Journal journal;
     std::vector<std::size_t> unreadableLines;  // left out of `journal`
 };
-// Every readable journal, of either version. One that cannot be read at all is set aside
-// (renamed, kept for a person to read) with its journalUnreadableLine; of one with some
-// unreadable lines, the rest is read.
-std::vector<StoredJournal> readJournals();
+// Every readable journal, of either version, but self's own, which is never read here (nor set
+// aside). One that cannot be read at all is set aside (renamed, kept for a person to read) with
+// its journalUnreadableLine; of one with some unreadable lines, the rest is read.
+std::vector<StoredJournal> readJournals(const ProcessIdentity& self);
 // The journal of that owner, or at that path, if there is a readable one.
 std::optional<StoredJournal> readJournalOf(const ProcessIdentity& owner);
-std::optional<StoredJournal> readJournalAt(const JournalPath& path);
+// `setAside`: false for a file that may be a running program's, left as it is.
+std::optional<StoredJournal> readJournalAt(const JournalPath& path, bool setAside = true);
 // Replaces a journal with what is left of it, or removes it when nothing is.
 void rewriteJournal(const StoredJournal& stored);
 
 // Under the recovery lock, hands `recover` every journal of a program that has ended (never
-// self's; a file whose name names a running program is not even read), after removing the
-// temporary files such programs left; or the journal of that owner if there is a readable one, each unreadable line of
-// it first reported (journalUnreadableLine, with its number). `recover` puts back what it can and
-// rewrites the journal with what is left, without those lines.
+// self's; a file whose name names a running program is only read for its boot, and never set
+// aside), after removing the temporary files whose writers ended; or the journal of that owner if there is a readable
+// one, each unreadable line of it first reported (journalUnreadableLine, with its number). `recover` puts back what it
+// can and rewrites the journal with what is left, without those lines.
 void forEachEndedRunJournal(const ProcessIdentity& self, const std::function<void(StoredJournal&)>& recover);
 void forJournalOf(const ProcessIdentity& owner, const std::function<void(StoredJournal&)>& recover);

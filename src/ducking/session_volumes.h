@@ -79,8 +79,9 @@ public:
     // volume is `before`: after a session was lowered, set to a new ratio, or put back by a
     // recovery; after an orderly restore, of each session it did not put back; and of a session
     // gone for good, once its entry goes. A session is named by its identifier, whose channels
-    // the platform last read; one gone for good by an empty identifier, and its application's
-    // key (not empty) alone. Nothing where the platform keeps no such memory.
+    // the platform last read; one gone for good by an empty identifier, or one whose channels the
+    // platform no longer holds, by its application's key (not empty) alone. Nothing where the platform keeps no such
+    // memory.
     virtual void remember(const std::wstring& /*identifier*/, const std::string& /*key*/, float /*before*/) {}
 
 protected:

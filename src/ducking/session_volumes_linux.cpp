@@ -1,6 +1,8 @@
 #include "ducking/session_volumes_linux.h"
 
 #include <cmath>
+#include <iterator>
+#include <set>
 
 namespace {
 
@@ -25,8 +27,14 @@ bool PulseSessionVolumes::findSessions(std::vector<AudioSession>& sessions) {
     inputs_ = std::move(found->inputs);
     instance_ = found->instance;
     cookie_ = std::move(found->cookie);
+    std::set<std::wstring> listed;
     for (const PulseConnection::SinkInput& input : inputs_) {
         sessions.push_back({identifierOf(cookie_, input.index), input.pid, !input.corked, input.restoreKey});
+        listed.insert(sessions.back().identifier);
+    }
+    // A stream gone is gone for good: its channels are forgotten with it.
+    for (auto read = reads_.begin(); read != reads_.end();) {
+        read = listed.count(read->first) > 0 ? std::next(read) : reads_.erase(read);
     }
     return true;
 }
@@ -86,9 +94,13 @@ std::string PulseSessionVolumes::server() const {
 }
 
 void PulseSessionVolumes::remember(const std::wstring& identifier, const std::string& key, float before) {
-    if (identifier.empty()) {
+    const auto read = identifier.empty() ? reads_.end() : reads_.find(identifier);
+    if (read == reads_.end()) {
         // The stream is gone, and its channels with it: every channel alike, which the server
         // maps onto the application's next stream.
+        if (key.empty()) {
+            return;
+        }
         pa_channel_map mono;
         pa_channel_map_init_mono(&mono);
         pa_cvolume volume;
@@ -100,8 +112,7 @@ void PulseSessionVolumes::remember(const std::wstring& identifier, const std::st
     // and a stream that ended while lowered may have left the lowered volume as its memory
     // (PipeWire's session manager stores the volume set a moment after the program's word at
     // the lowering): it is told the volume from before, in the channels last read, instead.
-    const auto read = reads_.find(identifier);
-    if (read != reads_.end() && !read->second.restoreKey.empty()) {
+    if (!read->second.restoreKey.empty()) {
         pulse_->rememberVolume(read->second.restoreKey, read->second.map, channelsAt(read->second, before),
                                read->second.muted);
     }

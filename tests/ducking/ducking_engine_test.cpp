@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <limits>
 #include <string>
 #include <tuple>
@@ -137,6 +138,24 @@ TEST_F(DuckingEngineTest, WithoutItsJournalWrittenNoSessionIsLoweredAndTheWriteI
     EXPECT_EQ(logged([&] { engine.pass(10, false, 0.5f, false, kTable); }),
               Lines{"[win-helper] Updating ducking session player.exe (pid 20): 0.8 -> 0.4"});
     EXPECT_EQ(logged([&] { engine.pass(10, false, 0.5f, false, kTable); }), Lines{});
+
+    // No folder to write in: said once, at the first session that would be lowered.
+    for (const JournalFolderFailure& failure :
+         {JournalFolderFailure{"/state/quillmere/ducking", 20}, JournalFolderFailure{"", 2}}) {
+        resetFakeSeams();
+        fakeJournalWorld().folderFails = failure;
+        FakeSession later = session(L"b", 20, 0.8f);
+        later.present = false;
+        FakeSessionVolumes device({later});
+        DuckingEngine run(device, fakeJournalWorld().self);
+        EXPECT_EQ(logged([&] { run.pass(10, false, 0.2f, false, kTable); }), Lines{}) << "nothing to lower yet";
+        device[L"b"].present = true;
+        const Lines said{"[win-helper] Failed to write ducking journal: " + failure.folder +
+                         " error=" + std::to_string(failure.error)};
+        EXPECT_EQ(logged([&] { run.pass(10, false, 0.2f, false, kTable); }), said);
+        EXPECT_EQ(logged([&] { run.pass(10, false, 0.2f, false, kTable); }), Lines{});
+        EXPECT_TRUE(device[L"b"].sets.empty());
+    }
 }
 
 TEST_F(DuckingEngineTest, ASessionAnotherRunningProgramLoweredKeepsThatProgramsOriginal) {
@@ -203,6 +222,18 @@ TEST_F(DuckingEngineTest, ASessionAnotherProgramPutsBackWhileThisOneKeepsItLower
         EXPECT_FLOAT_EQ(sessions[L"a"].level, c.lines.empty() ? c.level : 0.16f) << c.name;
         EXPECT_EQ(logged([&] { engine.pass(10, false, 0.2f, false, kTable); }), Lines{}) << "once: " << c.name;
     }
+}
+
+TEST_F(DuckingEngineTest, ASessionOfAProgramThatEndsDuringThePassIsNeverSavedAtTheVolumeItSet) {
+    fakeJournalWorld().running.insert({9, 9});
+    fakeJournalWorld().files["journal2-9-9.journal"] =
+        "quillmere ducking journal 2\nowner 9 9\nlowered 0.800000012 0.159999996 a\nend\n";
+    FakeSessionVolumes sessions({session(L"a", 20, 0.16f)});
+    // Killed after the pass looked at the ended runs, before it read the running ones.
+    sessions.onRead = [] { fakeJournalWorld().running.erase({9, 9}); };
+    DuckingEngine engine(sessions, fakeJournalWorld().self);
+    EXPECT_EQ(logged([&] { engine.pass(10, false, 0.2f, false, kTable); }),
+              Lines{"[win-helper] Ducking session player.exe (pid 20): 0.8 -> 0.16"});
 }
 
 TEST_F(DuckingEngineTest, ARestoreKeepsWhatItCannotPutBackPendingAndPutsItBackWhileStillAtTheVolumeSet) {
@@ -376,6 +407,71 @@ TEST_F(DuckingEngineTest, WhereASessionNeverComesBackItsEntryGoesOnceItsApplicat
     EXPECT_EQ(files().count("journal2-7-8.journal"), 1u);
 }
 
+TEST_F(DuckingEngineTest, StreamsThatComeAndGoLeaveTheLedgerAndTheJournalAsTheyEnd) {
+    // Like a sound server's: a long-lived stream of one application, and another application's
+    // short streams one after another, each under a new index. The server starts each new one at
+    // its memory of the application's volume, which may hold the lowered level.
+    FakeSession radio = session(L"sink-input:0", 21, 0.8f);
+    radio.key = "by-name:Radio";
+    FakeSessionVolumes sessions({radio});
+    sessions.serverName = "pulse 1";
+    sessions.unseenReturn = false;
+    DuckingEngine engine(sessions, fakeJournalWorld().self);
+    std::size_t largestJournal = 0;
+    for (int stream = 1; stream <= 10000; ++stream) {
+        FakeSession player = session((L"sink-input:" + std::to_wstring(stream)).c_str(), 20, stream == 1 ? 1.0f : 0.2f);
+        player.key = "by-name:Player";
+        sessions.add(player);
+        engine.pass(10, false, 0.2f, false, kTable);
+        ASSERT_EQ(sessions[player.identifier].sets, std::vector<float>{0.2f})
+            << "stream " << stream << ": lowered from the application's own volume";
+        ASSERT_EQ(engine.ledger().entries().size(), 2u) << "stream " << stream << ": the ended ones are gone";
+        largestJournal = std::max(largestJournal, files().at("journal2-100-1.journal").size());
+        sessions.erase(player.identifier);
+    }
+    engine.pass(10, false, 0.2f, false, kTable);
+    EXPECT_EQ(files().at("journal2-100-1.journal"),
+              "quillmere ducking journal 2\nowner 100 1\nserver pulse%00201\nlowered 0.800000012 0.160000011 "
+              "sink-input:0 by-name:Radio\nend\n");
+    EXPECT_LE(largestJournal, std::string("quillmere ducking journal 2\nowner 100 1\nserver pulse%00201\n"
+                                          "lowered 0.800000012 0.160000011 sink-input:0 by-name:Radio\n"
+                                          "lowered 1 0.200000003 sink-input:10000 by-name:Player\nend\n")
+                                  .size());
+    EXPECT_EQ(std::count(sessions.remembered.begin(), sessions.remembered.end(),
+                         std::make_tuple(std::wstring(L"sink-input:10000"), std::string("by-name:Player"), 1.0f)),
+              2)
+        << "the last stream's application memory: set back at its lowering and when it ended";
+}
+
+TEST_F(DuckingEngineTest, NoJournalIsWrittenLargerThanItsReadersTakeAndTheOwnIsNeverSetAside) {
+    // Applications choose their names, which the keys hold: two such entries pass the limit.
+    FakeSession first = session(L"sink-input:1", 20, 0.8f);
+    first.key = std::string(kMaxJournalBytes / 2, 'a');
+    FakeSession second = session(L"sink-input:2", 21, 0.8f);
+    second.key = std::string(kMaxJournalBytes / 2, 'b');
+    FakeSession third = session(L"sink-input:3", 22, 0.8f);
+    third.key = second.key;
+    FakeSessionVolumes sessions({first, second, third});
+    sessions.unseenReturn = false;
+    DuckingEngine engine(sessions, fakeJournalWorld().self);
+    EXPECT_EQ(logged([&] { engine.pass(10, false, 0.5f, false, kTable); }),
+              (Lines{"[win-helper] Ducking session player.exe (pid 20): 0.8 -> 0.4",
+                     "[win-helper] Failed to write ducking journal: journal2-100-1.journal error=27"}))
+        << "the ones that would not fit are not lowered, and the failure said once";
+    EXPECT_TRUE(sessions[L"sink-input:2"].sets.empty());
+    EXPECT_TRUE(sessions[L"sink-input:3"].sets.empty());
+    ASSERT_TRUE(parseJournal(files().at("journal2-100-1.journal")));
+
+    // The own journal spoilt on the disk (a person's editor, a full disk's torn copy): the
+    // program's read of other programs' journals leaves it alone, and its next write mends it.
+    fakeJournalWorld().files["journal2-100-1.journal"] = "spoilt";
+    sessions.erase(L"sink-input:1");
+    EXPECT_EQ(logged([&] { engine.pass(10, false, 0.5f, false, kTable); }),
+              (Lines{"[win-helper] Ducking session paused.exe (pid 21): 0.8 -> 0.4"}));
+    EXPECT_EQ(files().count("journal2-100-1.journal.unreadable"), 0u);
+    ASSERT_TRUE(parseJournal(files().at("journal2-100-1.journal")));
+}
+
 TEST(JournalRecovery, ASessionsEntryIsTheOneOfItsIdentifierElseTheFirstOfItsApplicationsKey) {
     const std::vector<JournalEntry> entries = {{L"sink-input:3", 0.5f, 0.25f, false, std::nullopt, "app"},
                                                {L"sink-input:12", 0.8f, 0.4f, false, std::nullopt, "app"},
@@ -404,12 +500,28 @@ TEST_F(DuckingEngineTest, AtTheStartARunningProgramsFilesAreLeftUnreadAndDeadWri
                                 {"journal2-9-9.tmp", "x"},
                                 {"journal2-7-8.tmp", "x"},
                                 {"journal-5-6.tmp", "x"},
-                                {"journal2-100-1.tmp", "x"}};
+                                {"journal2-100-1.tmp", "x"},
+                                // By their writers: a running recovery's of an ended run's journal
+                                // stays, an ended writer's of a running program's goes.
+                                {"journal2-7-8.journal.9-9.tmp", "x"},
+                                {"journal2-9-9.journal.7-8.tmp", "x"}};
     FakeSessionVolumes sessions({});
     EXPECT_EQ(logged([&] { recoverEndedRunsJournals(sessions, fakeJournalWorld().self); }), Lines{});
-    EXPECT_EQ(files(),
-              (std::map<std::string, std::string>{
-                  {"journal2-100-1.tmp", "x"}, {"journal2-9-9.journal", "being written"}, {"journal2-9-9.tmp", "x"}}));
+    EXPECT_EQ(files(), (std::map<std::string, std::string>{{"journal2-100-1.tmp", "x"},
+                                                           {"journal2-7-8.journal.9-9.tmp", "x"},
+                                                           {"journal2-9-9.journal", "being written"},
+                                                           {"journal2-9-9.tmp", "x"}}));
+
+    // After a reboot, a journal of the boot before whose owner's id and start time run again.
+    fakeJournalWorld().boot = "this-boot";
+    fakeJournalWorld().files = {
+        {"journal2-9-9.journal", "quillmere ducking journal 2\nowner 9 9 earlier-boot\nlowered 0.8 0.16 a\nend\n"},
+        {"journal2-100-1.journal", "quillmere ducking journal 2\nowner 100 1 earlier-boot\nlowered 0.6 0.3 b\nend\n"}};
+    FakeSessionVolumes rebooted({session(L"a", 20, 0.16f), session(L"b", 21, 0.3f)});
+    EXPECT_EQ(logged([&] { recoverEndedRunsJournals(rebooted, fakeJournalWorld().self); }),
+              (Lines{"[win-helper] Restored session volume left lowered by an earlier run to: 0.6",
+                     "[win-helper] Restored session volume left lowered by an earlier run to: 0.8"}));
+    EXPECT_TRUE(files().empty());
 }
 
 TEST_F(DuckingEngineTest, ASessionThatComesBackAfterItsRunEndedGetsThatRunsRuleBeforeItIsLowered) {

@@ -21,10 +21,11 @@ TEST(DuckingJournal, WrittenAsLinesAPersonCanReadInItsVersion) {
                     "pulse server 1a2b",
                     {{L"{0.0.0}|player.exe%b", 0.8f, 0.16f, false, std::nullopt, ""},
                      {L"two words", 1.5f, 0.3f, true, std::nullopt, "sink-input-by-application-name:Player"},
-                     {L"new-ratio", 0.5f, 0.25f, false, 0.1f, ""}}};
+                     {L"new-ratio", 0.5f, 0.25f, false, 0.1f, ""}},
+                    "5f2b9c1e-8d3a-4e6f-9a0b-1c2d3e4f5a6b"};
     EXPECT_EQ(formatJournal(journal),
               "quillmere ducking journal 2\n"
-              "owner 4242 133791234567890123\n"
+              "owner 4242 133791234567890123 5f2b9c1e-8d3a-4e6f-9a0b-1c2d3e4f5a6b\n"
               "server pulse%0020server%00201a2b\n"
               "lowered 0.800000012 0.159999996 {0.0.0}|player.exe%0025b\n"
               "pending 1.5 0.300000012 two%0020words sink-input-by-application-name:Player\n"
@@ -35,7 +36,7 @@ TEST(DuckingJournal, WrittenAsLinesAPersonCanReadInItsVersion) {
     EXPECT_EQ(formatJournal(journal),
               "quillmere ducking journal 1\nowner 4242 133791234567890123\n"
               "lowered 0.800000012 0.159999996 {0.0.0}|player.exe%0025b\nend\n")
-        << "version 1 has no server and no keys";
+        << "version 1 has no server, no keys and no boot";
 }
 
 TEST(DuckingJournal, ReadsBackBitForBit) {
@@ -46,12 +47,14 @@ TEST(DuckingJournal, ReadsBackBitForBit) {
                           {{awkward, 0.1f, std::nextafter(0.2f, 1.0f), false, std::nullopt, "k\xe9y %"},
                            {L"a", 1.0f, 0.0f, true, 0.7f, ""},
                            {L"b", std::numeric_limits<float>::denorm_min(), 0.99999994f, false, std::nullopt, ""},
-                           {L"loud", 1.53f, 3.40282347e38f, false, 1.2f, "x"}}};
+                           {L"loud", 1.53f, 3.40282347e38f, false, 1.2f, "x"}},
+                          "boot \x01"};
     const std::optional<ReadJournal> read = parseJournal(formatJournal(journal));
     ASSERT_TRUE(read.has_value());
     EXPECT_TRUE(read->unreadableLines.empty());
     EXPECT_EQ(read->journal.owner, journal.owner);
     EXPECT_EQ(read->journal.server, journal.server);
+    EXPECT_EQ(read->journal.boot, journal.boot);
     ASSERT_EQ(read->journal.entries.size(), journal.entries.size());
     for (std::size_t i = 0; i < journal.entries.size(); ++i) {
         const JournalEntry& got = read->journal.entries[i];
@@ -83,6 +86,8 @@ TEST(DuckingJournal, AFileThatIsNoCompleteJournalIsUnreadableAsAWhole) {
         {"another version", "quillmere ducking journal 3\nowner 1 2\nend\n"},
         {"CR LF line ends", "quillmere ducking journal 2\r\nowner 1 2\r\nend\r\n"},
         {"an owner id past 32 bits", "quillmere ducking journal 2\nowner 4294967296 2\nend\n"},
+        {"a boot in version 1", "quillmere ducking journal 1\nowner 1 2 b00t\nend\n"},
+        {"more than a boot after the owner", "quillmere ducking journal 2\nowner 1 2 b00t more\nend\n"},
         {"a server that cannot be read", head + "server a%00G1\nend\n"},
         {"lines after the end", good + "lowered 0.8 0.16 b\n"},
         {"oversized", head + std::string(kMaxJournalBytes, 'x') + "\nend\n"},
@@ -171,6 +176,7 @@ TEST(JournalNames, ThisProgramsJournalAnEarlierOnesAndTheirTemporaryFiles) {
         {"journal2-1-2.journal", JournalFileKind::Journal},
         {"journal-1-2.txt", JournalFileKind::Journal},
         {"journal2-1-2.tmp", JournalFileKind::Temporary},
+        {"journal2-1-2.journal.3-4.tmp", JournalFileKind::Temporary},
         {"journal-1-2.tmp", JournalFileKind::Temporary},
         {"journal2-1-2.txt", JournalFileKind::Other},
         {"journal-1-2.journal", JournalFileKind::Other},
@@ -181,6 +187,28 @@ TEST(JournalNames, ThisProgramsJournalAnEarlierOnesAndTheirTemporaryFiles) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(journalFileKind(c.name), c.kind) << c.name;
+    }
+}
+
+TEST(JournalNames, ATemporaryFileIsNamedByItsWriter) {
+    const ProcessIdentity writer{9, 133791234567890123};
+    const std::string name = temporaryJournalName(journalFileName({7, 8}), writer);
+    EXPECT_NE(name, temporaryJournalName(journalFileName({7, 8}), {10, 1})) << "no two writers share one";
+    EXPECT_EQ(journalFileKind(name), JournalFileKind::Temporary);
+    EXPECT_EQ(ownerNamedBy(name), (ProcessIdentity{7, 8})) << "the journal's owner";
+    EXPECT_EQ(writerNamedBy(name), writer);
+    const struct {
+        const char* name;
+        std::optional<ProcessIdentity> writer;
+    } cases[] = {
+        {"journal2-7-8.tmp", ProcessIdentity{7, 8}},  // an earlier program's: its owner wrote it
+        {"journal-5-6.tmp", ProcessIdentity{5, 6}},
+        {"journal2-7-8.journal.9-x.tmp", std::nullopt},
+        {"journal2-7-8.journal.4294967296-1.tmp", std::nullopt},
+        {"journal2-7-8.journal.9-9.txt", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(writerNamedBy(c.name), c.writer) << c.name;
     }
 }
 

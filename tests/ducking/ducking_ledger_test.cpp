@@ -64,7 +64,15 @@ TEST(DuckingLedger, OriginalVolumeOfASessionAboutToBeLowered) {
     ledger.recordLowered(L"away", 0.5f, 0.1f);
     ledger.finishRestore({});  // not found: pending
     ledger.recordLowered(L"stream:1", 0.8f, 0.16f, "player");
-    const Journal other{2, {77, 1}, "", {{L"theirs", 0.9f, 0.18f, false, std::nullopt, ""}}};
+    // Another application's sessions that came and went, one after the other.
+    ledger.recordLowered(L"stream:9", 0.6f, 0.3f, "radio");
+    ledger.endAllBut({L"away", L"stream:1"});
+    ledger.recordLowered(L"stream:8", 0.7f, 0.14f, "radio");
+    const auto gone = ledger.endAllBut({L"away", L"stream:1"});
+    ASSERT_EQ(gone.size(), 1u);
+    EXPECT_EQ(gone[0].first, L"stream:8");
+    EXPECT_EQ(ledger.entries().size(), 2u) << "gone for good: their entries leave";
+    const Journal other{2, {77, 1}, "", {{L"theirs", 0.9f, 0.18f, false, std::nullopt, ""}}, ""};
     struct Case {
         const char* name;
         const wchar_t* identifier;
@@ -83,6 +91,10 @@ TEST(DuckingLedger, OriginalVolumeOfASessionAboutToBeLowered) {
         {"its application's other session at another level: the current one", L"stream:2", 0.5f, 0.5f, "player"},
         {"another application's session at this level: the current one", L"stream:2", 0.16f, 0.16f, "browser"},
         {"no key: the current volume", L"stream:2", 0.16f, 0.16f},
+        {"its application's last ended session lowered to this level: that one's original", L"stream:2", 0.14f, 0.7f,
+         "radio"},
+        {"at the level of an ended session that was not its application's last: the current one", L"stream:2", 0.3f,
+         0.3f, "radio"},
         {"lowered by another program too: that program's original first", L"theirs", 0.18f, 0.9f, "player"},
     };
     for (const auto& c : cases) {
@@ -90,6 +102,20 @@ TEST(DuckingLedger, OriginalVolumeOfASessionAboutToBeLowered) {
     }
     ledger.recordLowered(L"away", 0.5f, 0.25f);
     EXPECT_FALSE(ledger.entries().at(L"away").pending) << "lowered again";
+}
+
+TEST(DuckingLedger, WhatItKeepsOfEndedSessionsStaysBoundedHoweverManyApplicationsCameAndWent) {
+    DuckingLedger ledger;
+    for (int application = 0; application < 1000; ++application) {
+        const std::wstring identifier = L"stream:" + std::to_wstring(application);
+        ledger.recordLowered(identifier, 0.8f, 0.16f, "app" + std::to_string(application));
+        ASSERT_TRUE(ledger.firstVolumeFailure(L"failing:" + std::to_wstring(application)));
+        ledger.endAllBut({});
+    }
+    EXPECT_TRUE(ledger.empty());
+    EXPECT_EQ(ledger.originalVolume(L"new", 0.16f, {}, {}, "app999"), 0.8f) << "the application that ended last";
+    EXPECT_EQ(ledger.originalVolume(L"new", 0.16f, {}, {}, "app0"), 0.16f) << "long gone: forgotten";
+    EXPECT_TRUE(ledger.firstVolumeFailure(L"failing:0")) << "a failure of a session gone is forgotten with it";
 }
 
 TEST(DuckingLedger, EachFailureIsReportedOncePerIdentifier) {

@@ -29,6 +29,36 @@ TEST(JournalIdentity, AnOwnerIsThisProgramAnotherThatRunsOrARunThatEnded) {
     }
 }
 
+TEST(JournalIdentity, AJournalOfAnotherBootIsAnEndedRunsWhateverRunsUnderItsOwner) {
+    struct Case {
+        const char* name;
+        ProcessIdentity owner;
+        const char* boot;
+        OwnerState state;
+    };
+    const ProcessIdentity self{100, 1};
+    const Case cases[] = {
+        {"this boot, its owner runs", {7, 8}, "this-boot", OwnerState::Live},
+        {"an earlier boot: an id and start time that run now are another process",
+         {7, 8},
+         "earlier-boot",
+         OwnerState::Ended},
+        {"an earlier boot, this program's id and start time", {100, 1}, "earlier-boot", OwnerState::Ended},
+        {"this boot, this program", {100, 1}, "this-boot", OwnerState::Self},
+        {"written before boots were kept: by its owner, as ever", {7, 8}, "", OwnerState::Live},
+        {"written before boots were kept, its owner ended", {5, 6}, "", OwnerState::Ended},
+    };
+    resetFakeSeams();
+    fakeJournalWorld().running = {{7, 8}};
+    fakeJournalWorld().boot = "this-boot";
+    for (const Case& c : cases) {
+        Journal journal;
+        journal.owner = c.owner;
+        journal.boot = c.boot;
+        EXPECT_EQ(ownerState(journal, self), c.state) << c.name;
+    }
+}
+
 TEST(JournalIdentity, AJournalAppliesToItsOwnServerInstanceOrWhereItNamesNone) {
     struct Case {
         const char* name;

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -213,6 +214,66 @@ TEST(LinuxDucking, AKilledRunsVolumesComeBackThroughItsGuardian) {
     capture.wait();
     // The guardian notices at once; a second is plenty.
     EXPECT_EQ(decibelsOnceBack(player), "-1.94 dB");
+}
+
+TEST(LinuxDucking, StreamsThatComeAndGoNeverGrowTheJournalPastItsReadersAndAKilledRunsComeBack) {
+    // Applications choose their names, which the server's memory of their volumes is filed by:
+    // this many streams with such names, each lowered and gone, are more than a journal of every
+    // one of them could hold.
+    LinuxProcess radio({tonePlayerProgram(), "440", "0.3", "60"});
+    ASSERT_TRUE(radio.waitForOutput(8));
+    const std::string ducked = atEightTenths(radio);
+    LinuxProcess capture({quillmereProgram(), "999999", "0.2"});
+    ASSERT_TRUE(capture.waitForLog(ducked));
+    // Each stream lives long enough for a pass to find it, most of the time; one that ended
+    // first is not counted.
+    const std::string name(44000, 'n');
+    const auto lowered = [&] {
+        const std::vector<std::string> lines = capture.logLines();
+        return std::count_if(lines.begin(), lines.end(),
+                             [](const std::string& line) { return line.find("): 1 -> 0.2") != std::string::npos; });
+    };
+    for (int wave = 0; wave < 12 && lowered() < 28; ++wave) {
+        std::vector<std::unique_ptr<LinuxProcess>> players;
+        for (int player = 0; player < 10; ++player) {
+            players.push_back(std::make_unique<LinuxProcess>(
+                std::vector<std::string>{tonePlayerProgram(), "440", "0.3", "3"},
+                std::vector<std::string>{"PULSE_PROP_OVERRIDE=application.name='" + std::to_string(wave) + "-" +
+                                         std::to_string(player) + name + "'"}));
+        }
+        for (const auto& player : players) {
+            player->wait();
+        }
+    }
+    ASSERT_GE(lowered(), 28) << "journaled all at once, they would pass its readers' limit";
+    capture.signal(SIGKILL);
+    capture.wait();
+    EXPECT_EQ(decibelsOnceBack(radio), "-1.94 dB") << "the guardian read the journal";
+    for (const std::string& line : capture.logLines()) {
+        EXPECT_EQ(line.find("unreadable"), std::string::npos) << line;
+    }
+    const std::string folder = std::string(std::getenv("XDG_STATE_HOME")) + "/quillmere/ducking";
+    EXPECT_EQ(run("ls " + folder + " | grep -c unreadable"), "0\n");
+}
+
+TEST(LinuxDucking, WithNoFolderForItsJournalNothingIsLoweredAndTheFolderTriedIsSaidOnce) {
+    // The state folder is a file: no folder can be made in it.
+    const std::string state = std::string(std::getenv("XDG_STATE_HOME")) + "-file";
+    run("rm -rf " + state + " && touch " + state);
+    LinuxProcess player({tonePlayerProgram(), "440", "0.3", "60"});
+    ASSERT_TRUE(player.waitForOutput(8));
+    atEightTenths(player);
+    LinuxProcess capture({quillmereProgram(), "999999", "0.2"}, {"XDG_STATE_HOME=" + state});
+    const std::string failed = "[win-helper] Failed to write ducking journal: " + state +
+                               "/quillmere/ducking error=" + std::to_string(ENOTDIR);
+    ASSERT_TRUE(capture.waitForLog(failed)) << ::testing::PrintToString(capture.logLines());
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));  // more passes
+    EXPECT_EQ(reportedStream(player.pid()).decibels, "-1.94 dB");
+    capture.write("exit\n");
+    EXPECT_EQ(capture.wait(), 0);
+    const std::vector<std::string> lines = capture.logLines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), failed), 1);
+    run("rm -f " + state);
 }
 
 TEST(LinuxDucking, AStreamTheUserBoostedAboveFullComesBackAfterAKill) {

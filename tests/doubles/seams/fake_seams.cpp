@@ -1,5 +1,6 @@
 #include "doubles/seams/fake_seams.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 #include <thread>
@@ -38,7 +39,10 @@ void writeLogOutput(const char* text, std::size_t size) {
 // The journal files' seam, over the fake folder.
 
 bool journalFolderReady() {
-    return true;
+    return !fakeJournalWorld().folderFails;
+}
+JournalFolderFailure journalFolderFailure() {
+    return fakeJournalWorld().folderFails.value_or(JournalFolderFailure{});
 }
 JournalPath journalPathOf(const ProcessIdentity& owner) {
     return JournalPath(journalFileName(owner));
@@ -83,6 +87,9 @@ void setJournalFileAside(const JournalPath& path) {
 unsigned long lastJournalFileError() {
     return fakeJournalWorld().writesFail.value_or(0);
 }
+unsigned long journalTooLargeError() {
+    return kFakeTooLargeError;
+}
 std::string journalPathText(const JournalPath& path) {
     return nameOf(path);
 }
@@ -93,6 +100,9 @@ JournalRecoveryLock::~JournalRecoveryLock() = default;
 
 ProcessIdentity currentProcessIdentity() {
     return fakeJournalWorld().self;
+}
+std::string currentBootIdentity() {
+    return fakeJournalWorld().boot;
 }
 bool isProcessAlive(const ProcessIdentity& identity) {
     return fakeJournalWorld().running.count({identity.pid, identity.creationTime}) > 0;
@@ -110,6 +120,11 @@ FakeSession& FakeSessionVolumes::operator[](const std::wstring& identifier) {
         }
     }
     throw std::out_of_range("no such fake session");
+}
+
+void FakeSessionVolumes::erase(const std::wstring& identifier) {
+    sessions_.erase(std::find_if(sessions_.begin(), sessions_.end(),
+                                 [&](const FakeSession& session) { return session.identifier == identifier; }));
 }
 
 bool FakeSessionVolumes::findSessions(std::vector<AudioSession>& sessions) {
@@ -140,6 +155,9 @@ bool FakeSessionVolumes::openVolume(std::size_t session, PlatformError& error) {
 }
 
 std::optional<float> FakeSessionVolumes::readLevel(std::size_t session, PlatformError& error) {
+    if (onRead) {
+        onRead();
+    }
     const FakeSession& found = *walked_[session];
     error = found.readFails.value_or(0);
     return found.readFails ? std::nullopt : std::optional<float>(found.level);

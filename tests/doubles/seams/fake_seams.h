@@ -20,6 +20,7 @@
 
 #include "app/capture_run.h"
 #include "common/process_identity.h"
+#include "ducking/journal_files.h"
 #include "ducking/journal_store.h"
 #include "ducking/session_volumes.h"
 
@@ -30,6 +31,8 @@ struct FakeJournalWorld {
     // Set: every write fails with this system number (a full disk, a folder without write
     // permission, a rename refused while another process holds the file).
     std::optional<unsigned long> writesFail;
+    // Set: the folder cannot be used (made, or found), for this reason.
+    std::optional<JournalFolderFailure> folderFails;
     float levelLimit = 1.0f;
     bool lockHeld = false;
     int reads = 0;  // journal files read  // another process holds the recovery lock
@@ -37,8 +40,11 @@ struct FakeJournalWorld {
     std::set<std::string> refused;  // the highest level a journal may list: Windows's
     std::set<std::pair<std::uint32_t, std::uint64_t>> running;
     ProcessIdentity self{100, 1};
+    std::string boot;  // the system's boot; empty, as on Windows, by default
 };
 FakeJournalWorld& fakeJournalWorld();
+// The system number the fake folder gives for a file too large.
+inline constexpr unsigned long kFakeTooLargeError = 27;
 void resetFakeSeams();
 
 // A session of the fake device: what it answers, and every level set on it.
@@ -63,6 +69,9 @@ public:
         : sessions_(std::move(sessions)), match_(match) {}
 
     FakeSession& operator[](const std::wstring& identifier);
+    // A session that comes to the device, and one that leaves it for good.
+    void add(FakeSession session) { sessions_.push_back(std::move(session)); }
+    void erase(const std::wstring& identifier);
     bool walkFails = false;
     // How long a walk takes from its start to its end; set when walks of several threads could overlap.
     std::chrono::milliseconds walkTime{0};
@@ -73,6 +82,8 @@ public:
     std::string serverName;
     bool unseenReturn = true;
     std::vector<std::tuple<std::wstring, std::string, float>> remembered;
+    // Called as a level is read: what happens in the world meanwhile.
+    std::function<void()> onRead;
 
     std::string label(std::size_t session, const ProcessTable& table) const override;
     bool openVolume(std::size_t session, PlatformError& error) override;
