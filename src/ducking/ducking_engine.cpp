@@ -228,6 +228,7 @@ void DuckingEngine::pass(std::uint32_t targetPid, bool includeMode, float ratio,
         // A new ratio that sessions did not get for want of their journal is tried again now.
         const std::set<std::wstring> owed = std::exchange(reapplyOwed_, {});
         std::set<std::wstring> shared;
+        std::set<std::wstring> visited;
         // A session gone for good leaves nothing to put back but its application's memory, set
         // back now (once per application); its entry goes first, so that the ledger and the
         // journal hold only what lasts, however many sessions come and go.
@@ -246,9 +247,17 @@ void DuckingEngine::pass(std::uint32_t targetPid, bool includeMode, float ratio,
         for (std::size_t session = 0; session < found.size(); ++session) {
             const AudioSession& candidate = found[session];
             if (isLoweredByPass(candidate.pid, candidate.active, targetPid, includeMode, table, self_.pid)) {
+                visited.insert(candidate.identifier);
                 duck(session, candidate, table, ratio, reapply || owed.count(candidate.identifier) > 0, others, shared);
             } else {
                 recoverOnly(session, candidate);
+            }
+        }
+        // A shared session this pass did not look at (paused, or the device away) stays watched
+        // while this program keeps it lowered.
+        for (const std::wstring& identifier : sharedAtLastPass_) {
+            if (visited.count(identifier) == 0 && ledger_.entries().count(identifier) > 0) {
+                shared.insert(identifier);
             }
         }
         sharedAtLastPass_ = std::move(shared);

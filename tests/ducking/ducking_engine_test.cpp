@@ -194,11 +194,13 @@ TEST_F(DuckingEngineTest, ASessionAnotherProgramPutsBackWhileThisOneKeepsItLower
         bool otherLists;
         float level;  // after the other program's turn
         Lines lines;
+        bool paused = false;  // while the other program takes its turn
     };
     const Case cases[] = {
         {"it ended and put back the volume from before", false, false, 0.8f, {lowered}},
         {"it let go of the session and put it back", true, false, 0.8f, {lowered}},
         {"its restore landed a step off the volume from before", false, false, 0.7995f, {lowered}},
+        {"it ended while the session was paused", false, false, 0.8f, {lowered}, true},
         {"it still lists the session, which the user raised", true, true, 0.8f, {}},
         {"it let go, and the user chose another volume", true, false, 0.5f, {}},
         {"it was killed: its run's journal lists the session at the level set", false, true, 0.16f, {}},
@@ -218,6 +220,11 @@ TEST_F(DuckingEngineTest, ASessionAnotherProgramPutsBackWhileThisOneKeepsItLower
             fakeJournalWorld().files.erase("journal-7-8.txt");
         }
         sessions[L"a"].level = c.level;
+        if (c.paused) {
+            sessions[L"a"].active = false;
+            EXPECT_EQ(logged([&] { engine.pass(10, false, 0.2f, false, kTable); }), Lines{}) << c.name;
+            sessions[L"a"].active = true;
+        }
         EXPECT_EQ(logged([&] { engine.pass(10, false, 0.2f, false, kTable); }), c.lines) << c.name;
         EXPECT_FLOAT_EQ(sessions[L"a"].level, c.lines.empty() ? c.level : 0.16f) << c.name;
         EXPECT_EQ(logged([&] { engine.pass(10, false, 0.2f, false, kTable); }), Lines{}) << "once: " << c.name;
