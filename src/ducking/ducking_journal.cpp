@@ -122,14 +122,14 @@ std::optional<std::vector<std::string_view>> words(std::string_view line) {
 
 std::string formatJournal(const Journal& journal) {
     std::string text(journal.version == 1 ? kHeaderV1 : kHeaderV2);
-    text += "\nowner " + std::to_string(journal.owner.pid) + " " + std::to_string(journal.owner.creationTime);
-    if (journal.version != 1 && !journal.boot.empty()) {
-        text += ' ';
-        text += escapeUnits(journal.boot);
-    }
-    text += "\n";
+    text += "\nowner " + std::to_string(journal.owner.pid) + " " + std::to_string(journal.owner.creationTime) + "\n";
     if (journal.version != 1 && !journal.server.empty()) {
         text += "server " + escapeUnits(journal.server) + "\n";
+    }
+    // The boot has a line of its own after the server's: a reader that does not know it takes
+    // it for one entry it cannot read, and reads the owner, the server and the rest as ever.
+    if (journal.version != 1 && !journal.boot.empty()) {
+        text += "boot " + escapeUnits(journal.boot) + "\n";
     }
     for (const JournalEntry& entry : journal.entries) {
         text += entry.pending ? "pending " : "lowered ";
@@ -223,16 +223,8 @@ std::optional<ReadJournal> parseJournal(std::string_view text, float levelLimit)
         levelLimit = std::min(levelLimit, 1.0f);
     }
     const auto owner = words(lines[1]);
-    if (!owner || owner->size() < 3 || owner->size() > (journal.version == 1 ? 3u : 4u) || (*owner)[0] != "owner") {
+    if (!owner || owner->size() != 3 || (*owner)[0] != "owner") {
         return std::nullopt;
-    }
-    if (owner->size() == 4) {
-        const auto units = unescapeIdentifier((*owner)[3]);
-        auto boot = units ? narrowKey(*units) : std::nullopt;
-        if (!boot) {
-            return std::nullopt;
-        }
-        journal.boot = std::move(*boot);
     }
     const auto pid = parseNumber((*owner)[1]);
     const auto creationTime = parseNumber((*owner)[2]);
@@ -249,6 +241,15 @@ std::optional<ReadJournal> parseJournal(std::string_view text, float levelLimit)
         }
         journal.server = std::move(*server);
         first = 3;
+    }
+    if (journal.version == 2 && first + 1 < lines.size() && lines[first].substr(0, 5) == "boot ") {
+        const auto units = unescapeIdentifier(lines[first].substr(5));
+        auto boot = units ? narrowKey(*units) : std::nullopt;
+        if (!boot) {
+            return std::nullopt;  // an owner of an unknown boot must never pass for a running one
+        }
+        journal.boot = std::move(*boot);
+        ++first;
     }
     std::set<std::wstring> seen;
     for (std::size_t i = first; i + 1 < lines.size(); ++i) {

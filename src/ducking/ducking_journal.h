@@ -18,17 +18,19 @@
 //   quillmere ducking journal 2
 //   owner 4242 133791234567890123
 //   server pulse%0020server%00201a2b3c4d
+//   boot 5f2b9c1e-8d3a-4e6f-9a0b-1c2d3e4f5a6b
 //   lowered 0.800000012 0.160000002 {0.0.0.00000000}.{a1b2}|#%0025b{c3}
 //   pending 1.5 0.300000012 sink-input:12 sink-input-by-application-name:Player
 //   end
 //
 // "owner" holds the program's process id and creation time (Windows: a FILETIME count; Linux:
-// the start time in clock ticks since boot, and then the boot's identifier, which a journal
-// written before it has not), which together name one process for good.
-// "server", only where volumes belong to a sound server (Linux), names the server instance the
-// program talked to. Each session line holds the volume from before the ducking, the volume the
-// program set, the session identifier and, where the platform has one, the key under which the
-// server remembers the application's volume. Identifiers and keys are written as UTF-16 code
+// the start time in clock ticks since boot), which together name one process for good within
+// one boot. "server", only where volumes belong to a sound server (Linux), names the server
+// instance the program talked to. "boot", only where the system names its boots (Linux), names
+// the owner's boot, after the server line so that a reader that predates it reads the journal as
+// ever (it leaves that line out as one it cannot read); a journal written before has none. Each session line holds the
+// volume from before the ducking, the volume the program set, the session identifier and, where the platform has one,
+// the key under which the server remembers the application's volume. Identifiers and keys are written as UTF-16 code
 // units (a key's bytes, one unit each), printable ASCII other than '%' as they are, every other
 // unit as %XXXX. While a new ratio is being applied, the volume set is written "NEW,OLD": the
 // session is at one of them. "pending" marks a session that a restore did not find. Volumes are

@@ -71,7 +71,11 @@ std::vector<StoredJournal> readJournals(const ProcessIdentity& self) {
         if (path == own) {
             continue;
         }
-        if (std::optional<StoredJournal> stored = readJournalAt(path)) {
+        // A running program's journal that this one cannot read (a later program's format) is
+        // left where it is: only its owner, or a recovery once it has ended, may touch it.
+        const std::optional<ProcessIdentity> owner = ownerNamedBy(path.filename().string());
+        const bool running = owner && ownerState(*owner, self) == OwnerState::Live;
+        if (std::optional<StoredJournal> stored = readJournalAt(path, !running)) {
             journals.push_back(std::move(*stored));
         }
     }

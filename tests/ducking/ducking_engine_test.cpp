@@ -450,6 +450,18 @@ TEST_F(DuckingEngineTest, StreamsThatComeAndGoLeaveTheLedgerAndTheJournalAsTheyE
         << "the last stream's application memory: set back at its lowering and when it ended";
 }
 
+TEST_F(DuckingEngineTest, ARunningProgramsJournalInAFormatThisOneCannotReadIsLeftWhereItIs) {
+    fakeJournalWorld().running.insert({7, 8});
+    const std::string later = "quillmere ducking journal 3\nowner 7 8\nend\n";
+    fakeJournalWorld().files["journal2-7-8.journal"] = later;
+    FakeSessionVolumes sessions({session(L"a", 20, 0.5f)});
+    DuckingEngine engine(sessions, fakeJournalWorld().self);
+    EXPECT_EQ(logged([&] { engine.pass(10, false, 0.2f, false, kTable); }),
+              Lines{"[win-helper] Ducking session player.exe (pid 20): 0.5 -> 0.1"});
+    EXPECT_EQ(files().at("journal2-7-8.journal"), later);
+    EXPECT_EQ(files().count("journal2-7-8.journal.unreadable"), 0u);
+}
+
 TEST_F(DuckingEngineTest, NoJournalIsWrittenLargerThanItsReadersTakeAndTheOwnIsNeverSetAside) {
     // Applications choose their names, which the keys hold: two such entries pass the limit.
     FakeSession first = session(L"sink-input:1", 20, 0.8f);
@@ -522,8 +534,10 @@ TEST_F(DuckingEngineTest, AtTheStartARunningProgramsFilesAreLeftUnreadAndDeadWri
     // After a reboot, a journal of the boot before whose owner's id and start time run again.
     fakeJournalWorld().boot = "this-boot";
     fakeJournalWorld().files = {
-        {"journal2-9-9.journal", "quillmere ducking journal 2\nowner 9 9 earlier-boot\nlowered 0.8 0.16 a\nend\n"},
-        {"journal2-100-1.journal", "quillmere ducking journal 2\nowner 100 1 earlier-boot\nlowered 0.6 0.3 b\nend\n"}};
+        {"journal2-9-9.journal",
+         "quillmere ducking journal 2\nowner 9 9\nboot earlier-boot\nlowered 0.8 0.16 a\nend\n"},
+        {"journal2-100-1.journal",
+         "quillmere ducking journal 2\nowner 100 1\nboot earlier-boot\nlowered 0.6 0.3 b\nend\n"}};
     FakeSessionVolumes rebooted({session(L"a", 20, 0.16f), session(L"b", 21, 0.3f)});
     EXPECT_EQ(logged([&] { recoverEndedRunsJournals(rebooted, fakeJournalWorld().self); }),
               (Lines{"[win-helper] Restored session volume left lowered by an earlier run to: 0.6",

@@ -25,8 +25,9 @@ TEST(DuckingJournal, WrittenAsLinesAPersonCanReadInItsVersion) {
                     "5f2b9c1e-8d3a-4e6f-9a0b-1c2d3e4f5a6b"};
     EXPECT_EQ(formatJournal(journal),
               "quillmere ducking journal 2\n"
-              "owner 4242 133791234567890123 5f2b9c1e-8d3a-4e6f-9a0b-1c2d3e4f5a6b\n"
+              "owner 4242 133791234567890123\n"
               "server pulse%0020server%00201a2b\n"
+              "boot 5f2b9c1e-8d3a-4e6f-9a0b-1c2d3e4f5a6b\n"
               "lowered 0.800000012 0.159999996 {0.0.0}|player.exe%0025b\n"
               "pending 1.5 0.300000012 two%0020words sink-input-by-application-name:Player\n"
               "lowered 0.5 0.25,0.100000001 new-ratio\n"
@@ -87,7 +88,8 @@ TEST(DuckingJournal, AFileThatIsNoCompleteJournalIsUnreadableAsAWhole) {
         {"CR LF line ends", "quillmere ducking journal 2\r\nowner 1 2\r\nend\r\n"},
         {"an owner id past 32 bits", "quillmere ducking journal 2\nowner 4294967296 2\nend\n"},
         {"a boot in version 1", "quillmere ducking journal 1\nowner 1 2 b00t\nend\n"},
-        {"more than a boot after the owner", "quillmere ducking journal 2\nowner 1 2 b00t more\nend\n"},
+        {"a word after the owner's two", "quillmere ducking journal 2\nowner 1 2 b00t\nend\n"},
+        {"a boot that cannot be read", head + "boot a%00G1\nend\n"},
         {"a server that cannot be read", head + "server a%00G1\nend\n"},
         {"lines after the end", good + "lowered 0.8 0.16 b\n"},
         {"oversized", head + std::string(kMaxJournalBytes, 'x') + "\nend\n"},
