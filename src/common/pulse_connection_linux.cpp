@@ -477,6 +477,9 @@ void PulseConnection::rememberThroughStandIn(const std::string& key, const pa_ch
     if (name == nullptr) {
         return;
     }
+    // The connection as it is now: a reconnection while the waits below let go of the lock
+    // gives the program a new one, whose streams the stand-in's index does not name.
+    pa_context* const context = context_;
     // A single level (an entry whose stream is gone) is given on both channels of a stereo
     // stand-in: the session manager hands its channels on to the application's next stream as
     // they are.
@@ -494,7 +497,7 @@ void PulseConnection::rememberThroughStandIn(const std::string& key, const pa_ch
     pa_proplist* properties = pa_proplist_new();
     pa_proplist_sets(properties, name, value.c_str());
     pa_proplist_sets(properties, PA_PROP_MEDIA_NAME, "volume memory");
-    pa_stream* stream = pa_stream_new_with_proplist(context_, "volume memory", &sampleFormat, &channels, properties);
+    pa_stream* stream = pa_stream_new_with_proplist(context, "volume memory", &sampleFormat, &channels, properties);
     pa_proplist_free(properties);
     if (stream == nullptr) {
         return;
@@ -503,14 +506,15 @@ void PulseConnection::rememberThroughStandIn(const std::string& key, const pa_ch
     constexpr pa_usec_t kTick = 20 * PA_USEC_PER_MSEC;
     struct Ticker {
         const PulseConnection* connection;
+        pa_context* context;
         pa_time_event* event = nullptr;
-    } ticker{this};
+    } ticker{this, context};
     ticker.event = pa_context_rttime_new(
-        context_, pa_rtclock_now() + kTick,
+        context, pa_rtclock_now() + kTick,
         [](pa_mainloop_api*, pa_time_event* event, const struct timeval*, void* user) {
             auto* self = static_cast<Ticker*>(user);
             self->connection->signal();
-            pa_context_rttime_restart(self->connection->context_, event, pa_rtclock_now() + kTick);
+            pa_context_rttime_restart(self->context, event, pa_rtclock_now() + kTick);
         },
         &ticker);
     pa_stream_set_state_callback(
@@ -524,7 +528,7 @@ void PulseConnection::rememberThroughStandIn(const std::string& key, const pa_ch
             pa_threaded_mainloop_wait(loop_);
         }
         if (pa_stream_get_state(stream) == PA_STREAM_READY) {
-            holdStandIn(pa_stream_get_index(stream), wanted, started);
+            holdStandIn(context, pa_stream_get_index(stream), wanted, started);
         }
         pa_stream_disconnect(stream);
     }
@@ -535,7 +539,8 @@ void PulseConnection::rememberThroughStandIn(const std::string& key, const pa_ch
     }
 }
 
-void PulseConnection::holdStandIn(std::uint32_t index, const pa_cvolume& wanted, pa_usec_t started) const {
+void PulseConnection::holdStandIn(pa_context* context, std::uint32_t index, const pa_cvolume& wanted,
+                                  pa_usec_t started) const {
     // The session manager first gives the new stream the volume it remembers, then keeps what the
     // stream is set to: the stand-in is set back to the wanted volume whenever it reads otherwise,
     // until it has stayed there a while.
@@ -545,10 +550,10 @@ void PulseConnection::holdStandIn(std::uint32_t index, const pa_cvolume& wanted,
         std::optional<pa_cvolume> volume;
     };
     pa_usec_t lastSet = started;
-    while (pa_rtclock_now() - started < kStandInLimit && pa_rtclock_now() - lastSet < kSettled) {
+    while (context_ == context && pa_rtclock_now() - started < kStandInLimit && pa_rtclock_now() - lastSet < kSettled) {
         Request request{this, std::nullopt};
         if (!wait(pa_context_get_sink_input_info(
-                context_, index,
+                context, index,
                 [](pa_context*, const pa_sink_input_info* info, int last, void* user) {
                     auto* answer = static_cast<Request*>(user);
                     if (last == 0 && info != nullptr) {
@@ -561,8 +566,9 @@ void PulseConnection::holdStandIn(std::uint32_t index, const pa_cvolume& wanted,
             return;
         }
         if (!sameVolume(*request.volume, wanted)) {
-            if (!wait(pa_context_set_sink_input_volume(
-                    context_, index, &wanted,
+            if (context_ != context ||
+                !wait(pa_context_set_sink_input_volume(
+                    context, index, &wanted,
                     [](pa_context*, int, void* user) { static_cast<Request*>(user)->connection->signal(); },
                     &request))) {
                 return;

@@ -147,7 +147,8 @@ private:
     // Under the lock, on PipeWire: tells the session manager an application's volume through a
     // silent stand-in stream of that application, set to the volume, as its own streams would.
     void rememberThroughStandIn(const std::string& key, const pa_channel_map& map, const pa_cvolume& volume) const;
-    void holdStandIn(std::uint32_t index, const pa_cvolume& wanted, pa_usec_t started) const;
+    // `context`: the one the stand-in was made on; it gives up once the connection is another.
+    void holdStandIn(pa_context* context, std::uint32_t index, const pa_cvolume& wanted, pa_usec_t started) const;
     // How long a stand-in may take at most.
     static constexpr pa_usec_t kStandInLimit = 1000 * PA_USEC_PER_MSEC;
     // The request behind requestClient; done may be null (a waiter under the lock is signalled).
