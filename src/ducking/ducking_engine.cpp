@@ -14,10 +14,10 @@
 #include "ducking/journal_identity.h"
 #include "ducking/journal_recovery.h"
 
-// The journals of the other programs, read once per pass and only when a session is about to be
-// lowered: those that run now, and those that have ended, whose recovery has not put back what
-// they list. A program that ends between the pass's look at the ended runs and this read is in
-// here still, so that a session it lowered is never saved at the volume it set.
+// The journals of the other programs, read at most once per pass, when a session is about to be
+// lowered or one this program keeps lowered is looked at: those that run now, and those that
+// have ended, whose recovery has not put back what they list. A program that ends between the pass's look at the ended
+// runs and this read is in here still, so that a session it lowered is never saved at the volume it set.
 class DuckingEngine::OtherJournals {
 public:
     explicit OtherJournals(const ProcessIdentity& self) : self_(self) {}

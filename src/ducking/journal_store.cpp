@@ -19,6 +19,13 @@ void reportUnreadableLines(const StoredJournal& stored) {
     }
 }
 
+// Whether the program a journal file's name says wrote it runs now (this one included): its
+// files are never touched by another.
+bool namedOwnerRuns(const JournalPath& path, const ProcessIdentity& self) {
+    const std::optional<ProcessIdentity> owner = ownerNamedBy(path.filename().string());
+    return owner && ownerState(*owner, self) != OwnerState::Ended;
+}
+
 }  // namespace
 
 bool OwnJournal::persist(const DuckingLedger& ledger, const std::string& server) {
@@ -73,9 +80,7 @@ std::vector<StoredJournal> readJournals(const ProcessIdentity& self) {
         }
         // A running program's journal that this one cannot read (a later program's format) is
         // left where it is: only its owner, or a recovery once it has ended, may touch it.
-        const std::optional<ProcessIdentity> owner = ownerNamedBy(path.filename().string());
-        const bool running = owner && ownerState(*owner, self) == OwnerState::Live;
-        if (std::optional<StoredJournal> stored = readJournalAt(path, !running)) {
+        if (std::optional<StoredJournal> stored = readJournalAt(path, !namedOwnerRuns(path, self))) {
             journals.push_back(std::move(*stored));
         }
     }
@@ -125,10 +130,6 @@ void forEachEndedRunJournal(const ProcessIdentity& self, const std::function<voi
     }
     // A running program's files, as their names say, are never touched; its journal is read only
     // for its boot: one of an earlier boot is an ended run's, whatever runs under its name now.
-    const auto running = [&self](const JournalPath& path) {
-        const std::optional<ProcessIdentity> owner = ownerNamedBy(path.filename().string());
-        return owner && ownerState(*owner, self) != OwnerState::Ended;
-    };
     for (const JournalPath& temporary : journalFiles(JournalFileKind::Temporary)) {
         const std::optional<ProcessIdentity> writer = writerNamedBy(temporary.filename().string());
         if (writer && ownerState(*writer, self) == OwnerState::Ended) {
@@ -136,7 +137,7 @@ void forEachEndedRunJournal(const ProcessIdentity& self, const std::function<voi
         }
     }
     for (const JournalPath& path : journalFiles(JournalFileKind::Journal)) {
-        std::optional<StoredJournal> stored = readJournalAt(path, !running(path));
+        std::optional<StoredJournal> stored = readJournalAt(path, !namedOwnerRuns(path, self));
         if (!stored || ownerState(stored->journal, self) != OwnerState::Ended) {
             continue;
         }
