@@ -9,6 +9,7 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh
 scripts/check-layers.sh
 scripts/check-texts.sh
+scripts/check-version.sh
 
 cmake --preset linux
 cmake --build --preset linux

@@ -22,6 +22,7 @@ public:
     void close() override {}
     void readCommands(RunState& state) override;
     SessionVolumes& sessions() override { return sessions_; }
+    SilenceBasis silenceBasis() const override { return SilenceBasis::Levels; }
 
 private:
     std::unique_ptr<PulseConnection> pulse_;

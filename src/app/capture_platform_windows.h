@@ -28,6 +28,7 @@ public:
     void readCommands(RunState& state) override;
     void runDuckingThread(const std::function<void()>& body) override;
     SessionVolumes& sessions() override { return sessions_; }
+    SilenceBasis silenceBasis() const override { return SilenceBasis::Samples; }
 
 private:
     // Released in reverse order of acquisition: capture client, then client.

@@ -15,13 +15,17 @@ std::thread startWorkerThread(std::function<void()> body) {
 }
 
 CaptureRun::CaptureRun(CapturePlatform& platform, std::uint32_t pid, bool includeMode, ResampleQuality quality,
-                       const ProcessIdentity& self, ThreadStarter startThread)
+                       const ProcessIdentity& self, RunRequests requests, ThreadStarter startThread)
     : platform_(platform),
       startThread_(std::move(startThread)),
       pid_(pid),
       quality_(quality),
       state_(includeMode),
-      engine_(platform.sessions(), self) {}
+      engine_(platform.sessions(), self, std::move(requests.ducking)) {
+    if (requests.status) {
+        status_.emplace(pid, includeMode, self.pid, platform.silenceBasis(), state_.health);
+    }
+}
 
 int CaptureRun::run() {
     int status = 1;
@@ -44,6 +48,9 @@ int CaptureRun::run() {
             LogLine() << kCaptureStartedLine;
             LogLine() << kTargetPidLinePrefix << pid_;
             LogLine() << formatLineText(platform_.reportedFormat());
+            if (status_) {
+                status_->announceStart();
+            }
             PcmDownconverter converter(platform_.deliveredFormat(), quality_);
             platform_.capture(state_, converter);
             status = 0;
@@ -57,7 +64,9 @@ int CaptureRun::run() {
 bool CaptureRun::startDucking() {
     const std::lock_guard<std::mutex> lock(duckingMutex_);
     try {
-        ducking_ = startThread_([this] { platform_.runDuckingThread([this] { engine_.run(pid_, state_); }); });
+        ducking_ = startThread_([this] {
+            platform_.runDuckingThread([this] { engine_.run(pid_, state_, status_ ? &*status_ : nullptr); });
+        });
         return true;
     } catch (const std::exception& error) {
         LogLine() << kDuckingThreadNotStartedPrefix << error.what();

@@ -4,8 +4,10 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 
+#include "app/capture_status.h"
 #include "capture/capture_format.h"
 #include "capture/pcm_downconverter.h"
 #include "capture/sample_sink.h"
@@ -41,6 +43,14 @@ public:
     virtual void runDuckingThread(const std::function<void()>& body) { body(); }
     // The default device's sessions, for the ducking engine.
     virtual SessionVolumes& sessions() = 0;
+    // How the status lines tell a silent capture here.
+    virtual SilenceBasis silenceBasis() const = 0;
+};
+
+// What the host asks of a run beside the capture: the status lines, and what is lowered.
+struct RunRequests {
+    bool status = false;
+    DuckingChoice ducking;
 };
 
 // Makes one of the run's worker threads (the stdin reader, the ducking thread), or throws
@@ -50,8 +60,8 @@ std::thread startWorkerThread(std::function<void()> body);
 
 // One capture from start to end, the same on every platform:
 //   open the capture (1 when it cannot) → the stdin reader, the guardian, the ducking thread →
-//   the host watch → the start lines → the capture loop → stop and join the ducking thread,
-//   restore the volumes → close the capture → 0 (1 when a worker could not be started).
+//   the host watch → the start lines (and, with the status lines, a target not found) → the capture loop → stop and
+//   join the ducking thread, restore the volumes → close the capture → 0 (1 when a worker could not be started).
 // The run's state lives here; the object is made once by the program's run (program.h) and never
 // destroyed, because a console handler or a signal thread may still be stopping it while the
 // process ends.
@@ -65,7 +75,7 @@ extern std::atomic<CaptureRun*> g_activeRun;
 class CaptureRun {
 public:
     CaptureRun(CapturePlatform& platform, std::uint32_t pid, bool includeMode, ResampleQuality quality,
-               const ProcessIdentity& self, ThreadStarter startThread = startWorkerThread);
+               const ProcessIdentity& self, RunRequests requests = {}, ThreadStarter startThread = startWorkerThread);
     CaptureRun(const CaptureRun&) = delete;
     CaptureRun& operator=(const CaptureRun&) = delete;
 
@@ -92,6 +102,8 @@ private:
     const ResampleQuality quality_;
     RunState state_;
     DuckingEngine engine_;
+    // With --status only.
+    std::optional<CaptureStatus> status_;
     // Guards the start and the join of the ducking thread and every restoration of the stop
     // paths: a second stop path waits until the first has joined and restored, so neither
     // restores while the thread still writes the ledger, and the main thread never leaves the

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <string_view>
 
 #include "common/log.h"
 #include "common/protocol_text.h"
@@ -21,6 +22,19 @@ std::uint32_t parsePid(const char* text) {
     constexpr long long kMax = std::numeric_limits<std::int32_t>::max();
     const long long clamped = value < kMin ? kMin : (value > kMax ? kMax : value);
     return static_cast<std::uint32_t>(static_cast<std::int32_t>(clamped));
+}
+
+// The process of a --keep=<pid> option: a whole decimal from 1 to 4294967295.
+std::optional<std::uint32_t> keptPid(const char* argument) {
+    constexpr std::string_view kKeep = "--keep=";
+    if (std::strncmp(argument, kKeep.data(), kKeep.size()) != 0) {
+        return std::nullopt;
+    }
+    const auto pid = parseWholeDecimal(argument + kKeep.size(), UINT32_MAX);
+    if (!pid || *pid == 0) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint32_t>(*pid);
 }
 
 }  // namespace
@@ -47,6 +61,10 @@ CommandLine parseCommandLine(int argc, const char* const* argv, ClockOptions clo
     }
     if (std::strcmp(first, "--list-apps") == 0) {
         result.mode = RunMode::ListApps;
+        return result;
+    }
+    if (std::strcmp(first, "--version") == 0) {
+        result.mode = RunMode::Version;
         return result;
     }
     const bool starter = std::strcmp(first, kGuardianStarterOption) == 0;
@@ -78,6 +96,14 @@ CommandLine parseCommandLine(int argc, const char* const* argv, ClockOptions clo
             result.clock = StreamClock::Steady;
         } else if (std::strcmp(argument, "--clock=packets") == 0 && clocks == ClockOptions::PacketsOrSteady) {
             result.clock = StreamClock::Packets;
+        } else if (std::strcmp(argument, "--status") == 0) {
+            result.status = true;
+        } else if (std::strcmp(argument, "--duck=target") == 0) {
+            result.ducking.sessions = DuckedSessions::TargetTree;
+        } else if (std::strcmp(argument, "--duck=others") == 0) {
+            result.ducking.sessions = DuckedSessions::Others;
+        } else if (const auto kept = keptPid(argument)) {
+            result.ducking.kept.push_back(*kept);
         } else {
             result.unknownOptions.emplace_back(argument);
         }

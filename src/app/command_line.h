@@ -8,8 +8,9 @@
 #include "capture/pcm_downconverter.h"
 #include "capture/steady_stream.h"
 #include "common/run_state.h"
+#include "ducking/ducking_policy.h"
 
-enum class RunMode { ListSessions, ListApps, Capture, Guardian, GuardianStarter, Usage };
+enum class RunMode { ListSessions, ListApps, Capture, Guardian, GuardianStarter, Version, Usage };
 
 // The internal options that start the guardian and, on Windows, its starter (guardian.h), each
 // followed by the program's pid and creation time.
@@ -29,6 +30,10 @@ struct CommandLine {
     // the ratio or the mode, wherever they stand.
     ResampleQuality quality = ResampleQuality::Linear;
     StreamClock clock = StreamClock::Packets;
+    // --status: the lines that tell the host how the capture goes.
+    bool status = false;
+    // --duck=target, --duck=others, and every --keep=<pid>: what the ducking lowers.
+    DuckingChoice ducking;
     std::vector<std::string> unknownOptions;
     // Guardian and its starter (internal, the starter on Windows only): kGuardianOption or
     // kGuardianStarterOption, the pid and the creation time, both numbers in plain decimal digits.

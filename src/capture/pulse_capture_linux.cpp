@@ -104,8 +104,7 @@ void PulseCapture::consider(PulseConnection::SinkInput input) {
         }
         pulse_.resolveOwner(input);
     }
-    const bool related = isRelatedProcess(input.pid, targetPid_, snapshotProcesses(), ownPid_);
-    const bool wanted = selectedByMode(related, includeMode_);
+    const bool wanted = isRecordedProcess(input.pid, targetPid_, includeMode_, snapshotProcesses(), ownPid_);
     const auto found = recordings_.find(input.index);
     if (!wanted) {
         drop(input.index);

@@ -61,6 +61,17 @@ std::string currentBootIdentity() {
     return boot;
 }
 
+std::optional<ProcessIdentity> processIdentityOf(std::uint32_t pid) {
+    if (pid == 0) {
+        return std::nullopt;
+    }
+    const std::optional<std::uint64_t> start = startTimeOf(pid);
+    if (!start) {
+        return std::nullopt;
+    }
+    return ProcessIdentity{pid, *start};
+}
+
 bool isProcessAlive(const ProcessIdentity& identity) {
     if (identity.pid == 0 || identity.creationTime == 0) {
         return false;  // an identity that cannot be checked is taken as ended

@@ -35,6 +35,24 @@ ProcessIdentity currentProcessIdentity() {
     return {currentProcessId(), processCreationTime(GetCurrentProcess())};
 }
 
+std::optional<ProcessIdentity> processIdentityOf(std::uint32_t pid) {
+    if (pid == 0) {
+        return std::nullopt;
+    }
+    const UniqueHandle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+    if (!process) {
+        // Refused for access: it runs, as a process of another user or a protected one does.
+        if (GetLastError() == ERROR_ACCESS_DENIED) {
+            return ProcessIdentity{pid, 0};
+        }
+        return std::nullopt;
+    }
+    if (WaitForSingleObject(process.get(), 0) != WAIT_TIMEOUT) {
+        return std::nullopt;  // ended; a handle someone holds keeps its id for now
+    }
+    return ProcessIdentity{pid, processCreationTime(process.get())};
+}
+
 bool isProcessAlive(const ProcessIdentity& identity) {
     return static_cast<bool>(openProcessOf(identity));
 }

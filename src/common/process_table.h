@@ -29,5 +29,12 @@ inline bool selectedByMode(bool related, bool includeMode) {
     return related == includeMode;
 }
 
+// Whether the capture records the audio of a process: include mode the target's tree and the
+// program's own (which plays nothing), exclude mode every other process.
+inline bool isRecordedProcess(std::uint32_t pid, std::uint32_t targetPid, bool includeMode, const ProcessTable& table,
+                              std::uint32_t ownPid) {
+    return selectedByMode(isRelatedProcess(pid, targetPid, table, ownPid), includeMode);
+}
+
 // Takes a snapshot of the running processes; empty when none can be taken.
 ProcessTable snapshotProcesses();

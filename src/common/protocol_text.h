@@ -156,6 +156,17 @@ inline constexpr char kServerLostPrefix[] = "[win-helper] Lost the sound server:
 inline constexpr char kServerReconnectedLine[] = "[win-helper] Reconnected to the sound server";
 inline constexpr char kServerNotBackLine[] = "[win-helper] Failed to reconnect to the sound server";
 
+// How the capture goes (--status): the target missing at the start, or gone with its whole tree;
+// a capture that hears nothing while what it records plays, and its end; audio lost on its way
+// to the host, in whole milliseconds.
+inline constexpr char kTargetNotFoundPrefix[] = "[win-helper] Target process not found: ";
+inline constexpr char kTargetTreeEndedPrefix[] = "[win-helper] Target process tree ended: ";
+inline constexpr char kCaptureSilentLine[] = "[win-helper] Capture silent while its sessions play";
+inline constexpr char kCaptureNotSilentLine[] = "[win-helper] Capture no longer silent";
+inline std::string audioLostLine(std::uint64_t milliseconds) {
+    return lineFrom({"[win-helper] Audio lost: ", std::to_string(milliseconds), " ms"});
+}
+
 // The capture loop's ends.
 inline constexpr char kStdoutClosedLine[] = "[win-helper] Write to stdout failed (pipe closed)";
 inline constexpr char kPacketSizeFailedPrefix[] = "[win-helper] GetNextPacketSize failed: ";

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 
 inline constexpr float kDefaultDuckRatio = 0.2f;
@@ -31,6 +32,14 @@ private:
     std::condition_variable changed_;
 };
 
+// What the capture tells the status lines (--status) of the audio on its way: whether it heard a
+// sample that is not zero since the status last looked, and the audio lost before it reached the
+// host since the last line. The capture adds, the status takes.
+struct CaptureHealth {
+    std::atomic<bool> heard{false};
+    std::atomic<std::uint64_t> lostMicroseconds{0};
+};
+
 // What the threads of one capture run share: the main thread's capture loop, the stdin reader,
 // the ducking thread, the host watch and the stop paths (a console handler, a signal thread).
 // Flags and the ratio are written by exchange (through the calls below), read by load. An
@@ -49,6 +58,7 @@ struct RunState {
     std::atomic<float> duckRatio{kDefaultDuckRatio};
     const bool includeMode;  // the capture takes the target's tree (true) or all but it
     RunSignal signal;        // after every stop request and every new ratio
+    CaptureHealth health;
 
     // Each of these changes the state, then wakes the waiting threads.
     // A stop of the whole capture (the host's stop command): the loop ends, then the workers.

@@ -84,8 +84,8 @@ std::optional<JournalPath> DuckingEngine::EndedRunJournals::listing(const AudioS
     return std::nullopt;
 }
 
-DuckingEngine::DuckingEngine(SessionVolumes& sessions, const ProcessIdentity& self)
-    : sessions_(sessions), self_(self), journal_(self) {}
+DuckingEngine::DuckingEngine(SessionVolumes& sessions, const ProcessIdentity& self, DuckingChoice choice)
+    : sessions_(sessions), self_(self), choice_(std::move(choice)), journal_(self) {}
 
 void DuckingEngine::duck(std::size_t session, const AudioSession& found, const ProcessTable& table, float ratio,
                          bool reapply, OtherJournals& others, std::set<std::wstring>& shared) {
@@ -246,12 +246,15 @@ void DuckingEngine::pass(std::uint32_t targetPid, bool includeMode, float ratio,
         }
         for (std::size_t session = 0; session < found.size(); ++session) {
             const AudioSession& candidate = found[session];
-            if (isLoweredByPass(candidate.pid, candidate.active, targetPid, includeMode, table, self_.pid)) {
+            if (isLoweredByPass(candidate.pid, candidate.active, targetPid, includeMode, table, self_.pid, choice_)) {
                 visited.insert(candidate.identifier);
                 duck(session, candidate, table, ratio, reapply || owed.count(candidate.identifier) > 0, others, shared);
             } else {
                 recoverOnly(session, candidate);
             }
+        }
+        if (watcher_ != nullptr) {
+            watcher_->sawPass(found, table);
         }
         // A shared session this pass did not look at (paused, or the device away) stays watched
         // while this program keeps it lowered.
@@ -320,7 +323,15 @@ void DuckingEngine::restore() {
     journal_.persist(ledger_, sessions_.server());
 }
 
-void DuckingEngine::run(std::uint32_t targetPid, RunState& state) {
+void DuckingEngine::watchOnly() {
+    if (watcher_ != nullptr) {
+        const SessionVolumes::Walk walk = sessions_.walk();
+        watcher_->sawPass(walk.sessions(), snapshotProcesses());
+    }
+}
+
+void DuckingEngine::run(std::uint32_t targetPid, RunState& state, PassWatcher* watcher) {
+    watcher_ = watcher;
     recoverEndedRunsJournals(sessions_, self_);
     float lastRatio = -1.0f;
     // Waits up to one pass interval; a stop, or `done`, ends the wait at once.
@@ -334,7 +345,10 @@ void DuckingEngine::run(std::uint32_t targetPid, RunState& state) {
         switch (plan.kind) {
             // What a restore cannot put back stays pending, not lowered.
             case PassKind::RestoreAndClear: restore(); break;
-            case PassKind::Idle: waitUntil([&state] { return state.duckRatio.load() < kDuckOffThreshold; }); break;
+            case PassKind::Idle:
+                watchOnly();
+                waitUntil([&state] { return state.duckRatio.load() < kDuckOffThreshold; });
+                break;
             case PassKind::Enumerate:
                 pass(targetPid, state.includeMode, ratio, plan.reapply, snapshotProcesses());
                 // A not-a-number ratio differs from itself: the wait ends at once, as it did.

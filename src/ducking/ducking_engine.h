@@ -10,12 +10,22 @@
 #include "common/process_table.h"
 #include "common/run_state.h"
 #include "ducking/ducking_ledger.h"
+#include "ducking/ducking_policy.h"
 #include "ducking/journal_store.h"
 #include "ducking/session_volumes.h"
 
+// What a run watches at each of the ducking thread's passes, given what the pass saw: the default
+// device's sessions (none when it could not be reached) and the process table.
+class PassWatcher {
+public:
+    virtual ~PassWatcher() = default;
+    virtual void sawPass(const std::vector<AudioSession>& sessions, const ProcessTable& table) = 0;
+};
+
 // The ducking engine, the same on every platform over its SessionVolumes:
 // - a pass lowers each active session that the capture mode selects (include: the target's and
-//   the program's trees; exclude: every other process; never process id 0 or an excluded name)
+//   the program's trees; exclude: every other process), or the host's choice of either in any
+//   mode, never process id 0, an excluded name, or a process the host keeps and its descendants,
 //   to the ratio times its volume from before, saved at its first lowering; a new ratio is set
 //   from the saved volume, so changes never compound; a session already lowered is otherwise
 //   left alone, even when the user raised it;
@@ -38,15 +48,16 @@
 // have joined that thread.
 class DuckingEngine {
 public:
-    // `self`: this program, whose journal the engine keeps.
-    DuckingEngine(SessionVolumes& sessions, const ProcessIdentity& self);
+    // `self`: this program, whose journal the engine keeps; `choice`: what a pass lowers.
+    DuckingEngine(SessionVolumes& sessions, const ProcessIdentity& self, DuckingChoice choice = {});
     DuckingEngine(const DuckingEngine&) = delete;
     DuckingEngine& operator=(const DuckingEngine&) = delete;
 
     // The ducking thread: first puts back what ended runs left lowered, then a pass about once a
     // second, and at once after a new ratio; a ratio of "no ducking" restores everything.
-    // Returns once the run's workers stop.
-    void run(std::uint32_t targetPid, RunState& state);
+    // Returns once the run's workers stop. The watcher, when given, sees every pass, including
+    // those that lower nothing.
+    void run(std::uint32_t targetPid, RunState& state, PassWatcher* watcher = nullptr);
     // One pass with this ratio; `reapply`: the ratio is new, saved sessions are set to it.
     void pass(std::uint32_t targetPid, bool includeMode, float ratio, bool reapply, const ProcessTable& table);
     // Logs kRestoringLine and puts the saved volumes back.
@@ -82,8 +93,13 @@ private:
     // A session this run does not lower: only an ended run's rule, if one lists it.
     void recoverOnly(std::size_t session, const AudioSession& found);
 
+    // A pass that lowers nothing, for the watcher alone.
+    void watchOnly();
+
     SessionVolumes& sessions_;
     const ProcessIdentity self_;
+    const DuckingChoice choice_;
+    PassWatcher* watcher_ = nullptr;
     DuckingLedger ledger_;
     OwnJournal journal_;
     EndedRunJournals ended_;

@@ -25,9 +25,23 @@ bool isExcludedByName(std::uint32_t sessionPid, const ProcessTable& table) {
 }
 
 bool isLoweredByPass(std::uint32_t sessionPid, bool active, std::uint32_t targetPid, bool includeMode,
-                     const ProcessTable& table, std::uint32_t ownPid) {
+                     const ProcessTable& table, std::uint32_t ownPid, const DuckingChoice& choice) {
+    if (!active) {
+        return false;
+    }
     const bool related = isRelatedProcess(sessionPid, targetPid, table, ownPid);
-    return active && isDuckingCandidate(sessionPid, related, includeMode) && !isExcludedByName(sessionPid, table);
+    // The target's tree is what include mode selects: an explicit choice is that mode's rule.
+    const bool lowersTree =
+        choice.sessions == DuckedSessions::ByMode ? includeMode : choice.sessions == DuckedSessions::TargetTree;
+    if (!isDuckingCandidate(sessionPid, related, lowersTree) || isExcludedByName(sessionPid, table)) {
+        return false;
+    }
+    for (const std::uint32_t kept : choice.kept) {
+        if (isRelatedProcess(sessionPid, kept, table, kept)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 float duckedVolume(float ratio, float volume) {

@@ -21,6 +21,9 @@ struct AudioSession {
     // The key under which the platform remembers the application's volume for its next session
     // (the Linux server's stream-restore key); empty where there is none.
     std::string key;
+    // Whether it sounds (Windows: its peak meter reads above 0.001; Linux: it is neither muted
+    // nor at volume 0); nothing where that is not asked for or cannot be had.
+    std::optional<bool> audible;
 };
 
 // A failed call's number as the log writes it: an HRESULT on Windows, libpulse's PA_ERR_... on

@@ -29,7 +29,9 @@ bool PulseSessionVolumes::findSessions(std::vector<AudioSession>& sessions) {
     cookie_ = std::move(found->cookie);
     std::set<std::wstring> listed;
     for (const PulseConnection::SinkInput& input : inputs_) {
-        sessions.push_back({identifierOf(cookie_, input.index), input.pid, !input.corked, input.restoreKey});
+        // Sounds unless muted or at 0, whoever set it so.
+        const bool audible = !input.muted && (!input.hasVolume || pa_cvolume_max(&input.volume) > PA_VOLUME_MUTED);
+        sessions.push_back({identifierOf(cookie_, input.index), input.pid, !input.corked, input.restoreKey, audible});
         listed.insert(sessions.back().identifier);
     }
     // A stream gone is gone for good: its channels are forgotten with it.

@@ -117,7 +117,7 @@ TEST(CaptureRunTest, StartsInOrderEndsWithItsStatusAndRestoresOneStopPathAtATime
             int starts = 0;
             // Each worker as the program starts it, once it has written its first line, so that
             // the log keeps the start order.
-            CaptureRun run(platform, 1234, false, ResampleQuality::Linear, fakeJournalWorld().self,
+            CaptureRun run(platform, 1234, false, ResampleQuality::Linear, fakeJournalWorld().self, {},
                            [&](std::function<void()> body) {
                                if (++starts == c.failingStart) {
                                    throw std::runtime_error("no thread left");

@@ -32,6 +32,9 @@ TEST(CommandLine, ChoosesTheModeFromTheWholeFirstArgument) {
         {"help", {"--help"}, RunMode::Usage},
         {"empty", {""}, RunMode::Usage},
         {"pid", {"1234"}, RunMode::Capture},
+        {"version", {"--version"}, RunMode::Version},
+        {"version with extra words", {"--version", "1234"}, RunMode::Version},
+        {"version after a pid", {"1234", "--version"}, RunMode::Capture},
         {"guardian", {"--guardian", "12", "0034"}, RunMode::Guardian},
         {"guardian's starter", {"--start-guardian", "4294967295", "1"}, RunMode::GuardianStarter},
         {"guardian of pid zero", {"--guardian", "0", "34"}, RunMode::Usage},
@@ -125,6 +128,41 @@ TEST(CommandLine, OptionsStandAnywhereAfterThePidAndNeverCountAsRatioOrMode) {
         EXPECT_FALSE(line.invalidDuckRatio) << c.args[1];
         EXPECT_EQ(line.includeMode, c.include) << c.args[1];
         EXPECT_EQ(line.unknownOptions, c.unknown) << c.args[1];
+    }
+}
+
+TEST(CommandLine, StatusAndWhatIsLoweredAreOptionsAndEveryKeptPidCounts) {
+    const auto byMode = DuckedSessions::ByMode;
+    const auto target = DuckedSessions::TargetTree;
+    const auto others = DuckedSessions::Others;
+    struct Case {
+        std::vector<const char*> args;
+        bool status;
+        DuckedSessions sessions;
+        std::vector<std::uint32_t> kept;
+        std::vector<std::string> unknown;
+    };
+    const Case cases[] = {
+        {{"10"}, false, byMode, {}, {}},
+        {{"10", "--status", "0.5", "include"}, true, byMode, {}, {}},
+        {{"10", "--duck=others", "include"}, false, others, {}, {}},
+        {{"10", "--duck=others", "--duck=target"}, false, target, {}, {}},
+        {{"10", "--duck=all", "--duck=", "--duck"}, false, byMode, {}, {"--duck=all", "--duck=", "--duck"}},
+        {{"10", "--keep=42", "--keep=4294967295", "--keep=042"}, false, byMode, {42, 4294967295u, 42}, {}},
+        {{"10", "--keep=0", "--keep=4294967296", "--keep=-1", "--keep=+1", "--keep= 1", "--keep=", "--keep=1x"},
+         false,
+         byMode,
+         {},
+         {"--keep=0", "--keep=4294967296", "--keep=-1", "--keep=+1", "--keep= 1", "--keep=", "--keep=1x"}},
+        {{"10", "--STATUS", "--status=on"}, false, byMode, {}, {"--STATUS", "--status=on"}},
+    };
+    for (const Case& c : cases) {
+        const CommandLine line = parse(c.args);
+        EXPECT_EQ(line.mode, RunMode::Capture);
+        EXPECT_EQ(line.status, c.status) << c.args.back();
+        EXPECT_EQ(line.ducking.sessions, c.sessions) << c.args.back();
+        EXPECT_EQ(line.ducking.kept, c.kept) << c.args.back();
+        EXPECT_EQ(line.unknownOptions, c.unknown) << c.args.back();
     }
 }
 

@@ -501,11 +501,11 @@ TEST(JournalRecovery, ASessionsEntryIsTheOneOfItsIdentifierElseTheFirstOfItsAppl
         std::ptrdiff_t entry;  // -1: none
     };
     const Case cases[] = {
-        {"its identifier's, before an earlier entry of its key", {L"sink-input:12", 40, true, "app"}, 1},
-        {"back under a new index: the first of its key", {L"sink-input:40", 40, true, "app"}, 0},
-        {"by identifier alone where there are no keys", {L"plain", 20, true, ""}, 2},
-        {"no key matches an entry without one", {L"other", 20, true, ""}, -1},
-        {"neither listed", {L"other", 20, true, "another app"}, -1},
+        {"its identifier's, before an earlier entry of its key", {L"sink-input:12", 40, true, "app", std::nullopt}, 1},
+        {"back under a new index: the first of its key", {L"sink-input:40", 40, true, "app", std::nullopt}, 0},
+        {"by identifier alone where there are no keys", {L"plain", 20, true, "", std::nullopt}, 2},
+        {"no key matches an entry without one", {L"other", 20, true, "", std::nullopt}, -1},
+        {"neither listed", {L"other", 20, true, "another app", std::nullopt}, -1},
     };
     for (const Case& c : cases) {
         const auto entry = listedEntry(entries, c.session);

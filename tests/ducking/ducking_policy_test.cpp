@@ -92,6 +92,52 @@ TEST(DuckingPolicy, APassLowersActiveCandidatesThatNoNameExcludes) {
     }
 }
 
+TEST(DuckingPolicy, TheChoiceOfWhatIsLoweredHoldsInEitherModeAndKeptTreesAreNeverLowered) {
+    constexpr std::uint32_t kTarget = 20;
+    constexpr std::uint32_t kOwn = 30;
+    ProcessTable table;
+    table[21] = {kTarget, L"child.exe"};
+    table[31] = {kOwn, L"own-child.exe"};
+    table[40] = {1, L"player.exe"};
+    table[41] = {1, L"electron.exe"};
+    table[50] = {1, L"host.exe"};
+    table[51] = {50, L"host-helper.exe"};
+    table[52] = {51, L"host-renderer.exe"};
+    table[60] = {kTarget, L"target-helper.exe"};
+    const auto target = DuckedSessions::TargetTree;
+    const auto others = DuckedSessions::Others;
+    const auto byMode = DuckedSessions::ByMode;
+    struct Case {
+        const char* name;
+        std::uint32_t pid;
+        bool includeMode;
+        DuckingChoice choice;
+        bool lowered;
+    };
+    const Case cases[] = {
+        {"others, include mode: another application", 40, true, {others, {}}, true},
+        {"others, include mode: the target's child", 21, true, {others, {}}, false},
+        {"others, include mode: the program's child", 31, true, {others, {}}, false},
+        {"others, exclude mode: another application", 40, false, {others, {}}, true},
+        {"others: an excluded name still", 41, true, {others, {}}, false},
+        {"others: no process still", 0, true, {others, {}}, false},
+        {"target, exclude mode: the target's child", 21, false, {target, {}}, true},
+        {"target, exclude mode: the program's child", 31, false, {target, {}}, true},
+        {"target, exclude mode: another application", 40, false, {target, {}}, false},
+        {"target, include mode: another application", 40, true, {target, {}}, false},
+        {"kept: the process itself", 50, false, {byMode, {50}}, false},
+        {"kept: a grandchild", 52, false, {byMode, {50}}, false},
+        {"kept: another application is still lowered", 40, false, {byMode, {50}}, true},
+        {"kept twice: each one counts", 40, false, {byMode, {50, 40}}, false},
+        {"kept within the target's tree, include mode", 60, true, {byMode, {60}}, false},
+        {"kept within the target's tree: its sibling is still lowered", 21, true, {byMode, {60}}, true},
+        {"kept, others, include mode", 51, true, {others, {50}}, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(isLoweredByPass(c.pid, true, kTarget, c.includeMode, table, kOwn, c.choice), c.lowered) << c.name;
+    }
+}
+
 TEST(DuckingPolicy, DuckedVolumeIsTheSinglePrecisionProduct) {
     EXPECT_EQ(duckedVolume(0.2f, 1.0f), 0.2f);
     EXPECT_EQ(duckedVolume(0.3f, 0.8f), 0.3f * 0.8f);

@@ -107,6 +107,14 @@ std::string currentBootIdentity() {
 bool isProcessAlive(const ProcessIdentity& identity) {
     return fakeJournalWorld().running.count({identity.pid, identity.creationTime}) > 0;
 }
+std::optional<ProcessIdentity> processIdentityOf(std::uint32_t pid) {
+    const auto& running = fakeJournalWorld().running;
+    const auto first = running.lower_bound({pid, 0});
+    if (pid == 0 || first == running.end() || first->first != pid) {
+        return std::nullopt;
+    }
+    return ProcessIdentity{pid, first->second};
+}
 ProcessTable snapshotProcesses() {
     return {};
 }
@@ -138,7 +146,7 @@ bool FakeSessionVolumes::findSessions(std::vector<AudioSession>& sessions) {
     }
     for (FakeSession& session : sessions_) {
         if (session.present) {
-            sessions.push_back({session.identifier, session.pid, session.active, session.key});
+            sessions.push_back({session.identifier, session.pid, session.active, session.key, session.audible});
             walked_.push_back(&session);
         }
     }

@@ -55,6 +55,7 @@ struct FakeSession {
     bool active = true;
     bool present = true;  // false: away from the device, no walk finds it
     std::string key;      // the application's key in the platform's volume memory
+    std::optional<bool> audible;
     std::optional<PlatformError> volumeFails;
     std::optional<PlatformError> readFails;
     std::optional<PlatformError> setFails;
@@ -125,6 +126,7 @@ public:
     void readCommands(RunState& state) override;
     void runDuckingThread(const std::function<void()>& body) override;
     SessionVolumes& sessions() override { return volumes; }
+    SilenceBasis silenceBasis() const override { return SilenceBasis::Levels; }
 
     // Returns once `count` worker threads (the reader, the ducking thread) have written their
     // first line.
