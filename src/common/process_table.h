@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 // One picture of the running processes: parent id and executable file name by process id.
 struct ProcessEntry {
@@ -38,3 +39,21 @@ inline bool isRecordedProcess(std::uint32_t pid, std::uint32_t targetPid, bool i
 
 // Takes a snapshot of the running processes; empty when none can be taken.
 ProcessTable snapshotProcesses();
+
+// The process table kept between the ducking thread's passes: a snapshot of every process is
+// the costly part of a pass, so it is taken again only when a process the pass asks about is
+// one the table does not know (an id not running at the last snapshot, or one a new process has
+// taken since: its creation time differs), or when the caller needs every process as it is now.
+// A process that has ended since keeps its entry until the next snapshot, as it would have in a
+// snapshot taken a moment earlier.
+class KeptProcessTable {
+public:
+    // The table for these processes (0 is no process); `fresh`: a new snapshot in any case.
+    const ProcessTable& forProcesses(const std::vector<std::uint32_t>& pids, bool fresh);
+
+private:
+    bool taken_ = false;
+    ProcessTable table_;
+    // The creation time each process asked about had (0: it could not be read).
+    std::map<std::uint32_t, std::uint64_t> created_;
+};

@@ -215,6 +215,21 @@ void DuckingEngine::recoverOnly(std::size_t session, const AudioSession& found) 
 
 void DuckingEngine::pass(std::uint32_t targetPid, bool includeMode, float ratio, bool reapply,
                          const ProcessTable& table) {
+    passOver(targetPid, includeMode, ratio, reapply,
+             [&table](const std::vector<AudioSession>&) -> const ProcessTable& { return table; });
+}
+
+const ProcessTable& DuckingEngine::keptTable(const std::vector<AudioSession>& sessions) {
+    std::vector<std::uint32_t> pids;
+    pids.reserve(sessions.size());
+    for (const AudioSession& session : sessions) {
+        pids.push_back(session.pid);
+    }
+    return processes_.forProcesses(pids, watcher_ != nullptr);
+}
+
+void DuckingEngine::passOver(std::uint32_t targetPid, bool includeMode, float ratio, bool reapply,
+                             const TableFor& tableFor) {
     {
         // Read before the walk while sessions are lowered: a session that another program lets
         // go of and puts back meanwhile is either still listed or found at the volume put back.
@@ -225,6 +240,7 @@ void DuckingEngine::pass(std::uint32_t targetPid, bool includeMode, float ratio,
         }
         const SessionVolumes::Walk walk = sessions_.walk();
         const std::vector<AudioSession>& found = walk.sessions();
+        const ProcessTable& table = tableFor(found);
         // A new ratio that sessions did not get for want of their journal is tried again now.
         const std::set<std::wstring> owed = std::exchange(reapplyOwed_, {});
         std::set<std::wstring> shared;
@@ -326,7 +342,7 @@ void DuckingEngine::restore() {
 void DuckingEngine::watchOnly() {
     if (watcher_ != nullptr) {
         const SessionVolumes::Walk walk = sessions_.walk();
-        watcher_->sawPass(walk.sessions(), snapshotProcesses());
+        watcher_->sawPass(walk.sessions(), keptTable(walk.sessions()));
     }
 }
 
@@ -350,7 +366,9 @@ void DuckingEngine::run(std::uint32_t targetPid, RunState& state, PassWatcher* w
                 waitUntil([&state] { return state.duckRatio.load() < kDuckOffThreshold; });
                 break;
             case PassKind::Enumerate:
-                pass(targetPid, state.includeMode, ratio, plan.reapply, snapshotProcesses());
+                passOver(
+                    targetPid, state.includeMode, ratio, plan.reapply,
+                    [this](const std::vector<AudioSession>& found) -> const ProcessTable& { return keptTable(found); });
                 // A not-a-number ratio differs from itself: the wait ends at once, as it did.
                 waitUntil([&state, ratio] { return state.duckRatio.load() != ratio; });
                 break;

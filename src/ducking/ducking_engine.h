@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <set>
 #include <string>
@@ -95,11 +96,18 @@ private:
 
     // A pass that lowers nothing, for the watcher alone.
     void watchOnly();
+    // A pass with the process table for the sessions it found.
+    using TableFor = std::function<const ProcessTable&(const std::vector<AudioSession>&)>;
+    void passOver(std::uint32_t targetPid, bool includeMode, float ratio, bool reapply, const TableFor& tableFor);
+    // The run's table, kept between passes; with a watcher, which follows every process, a new
+    // snapshot each pass.
+    const ProcessTable& keptTable(const std::vector<AudioSession>& sessions);
 
     SessionVolumes& sessions_;
     const ProcessIdentity self_;
     const DuckingChoice choice_;
     PassWatcher* watcher_ = nullptr;
+    KeptProcessTable processes_;
     DuckingLedger ledger_;
     OwnJournal journal_;
     EndedRunJournals ended_;

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
+#include "doubles/seams/fake_seams.h"
+
 namespace {
 
 constexpr std::uint32_t kOwnPid = 900;
@@ -63,6 +67,43 @@ TEST(ProcessTable, LabelNamesTheProcessWhenTheTableKnowsIt) {
     EXPECT_EQ(processLabel(8, table), "Caf\xc3\xa9.exe (pid 8)");
     EXPECT_EQ(processLabel(9, table), "a\\x0ab\\ (pid 9)");
     EXPECT_EQ(processLabel(4294967295u, table), "pid 4294967295");
+}
+
+// Each step: the processes running then (pid, creation time) and in a snapshot, the ids a pass
+// asks about, whether it wants every process fresh; whether a snapshot is taken, and how the
+// table the pass gets relates the session 30 to the target 20.
+TEST(KeptProcessTable, ASnapshotIsTakenOnlyForAProcessItDoesNotKnowOrWhenAskedFresh) {
+    struct Step {
+        const char* name;
+        std::set<std::pair<std::uint32_t, std::uint64_t>> running;
+        ProcessTable processes;
+        std::vector<std::uint32_t> asked;
+        bool fresh;
+        bool snapshot;
+        bool related;
+    };
+    const ProcessTable unrelated = {{20, {1, L"target"}}, {30, {1, L"player"}}};
+    const ProcessTable descendant = {{20, {1, L"target"}}, {25, {20, L"launcher"}}, {30, {25, L"player"}}};
+    const Step steps[] = {
+        {"the first pass", {{20, 5}, {30, 6}}, unrelated, {30, 0}, false, true, false},
+        {"the same process again", {{20, 5}, {30, 6}}, descendant, {30}, false, false, false},
+        {"the id taken by a new process", {{20, 5}, {30, 9}}, descendant, {30}, false, true, true},
+        {"known once more", {{20, 5}, {30, 9}}, unrelated, {30}, false, false, true},
+        {"a new process of the target's tree", {{20, 5}, {30, 9}, {31, 10}}, descendant, {30, 31}, false, true, true},
+        {"ended: its entry stays until a snapshot", {{20, 5}}, unrelated, {30, 31}, false, false, true},
+        {"every process fresh", {{20, 5}}, unrelated, {30}, true, true, false},
+        {"asked about none", {{20, 5}}, descendant, {}, false, false, false},
+    };
+    resetFakeSeams();
+    KeptProcessTable kept;
+    for (const Step& step : steps) {
+        fakeJournalWorld().running = step.running;
+        fakeJournalWorld().processes = step.processes;
+        const int before = fakeJournalWorld().snapshots;
+        const ProcessTable& table = kept.forProcesses(step.asked, step.fresh);
+        EXPECT_EQ(fakeJournalWorld().snapshots - before, step.snapshot ? 1 : 0) << step.name;
+        EXPECT_EQ(isRelatedProcess(30, 20, table, kOwnPid), step.related) << step.name;
+    }
 }
 
 }  // namespace

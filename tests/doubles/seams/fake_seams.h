@@ -41,6 +41,9 @@ struct FakeJournalWorld {
     std::set<std::pair<std::uint32_t, std::uint64_t>> running;
     ProcessIdentity self{100, 1};
     std::string boot;  // the system's boot; empty, as on Windows, by default
+    // What a snapshot of the processes gives, and how many were taken.
+    ProcessTable processes;
+    int snapshots = 0;
 };
 FakeJournalWorld& fakeJournalWorld();
 // The system number the fake folder gives for a file too large.
