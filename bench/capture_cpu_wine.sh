@@ -8,6 +8,9 @@
 # over a window that starts after the start-up.
 #
 #   bench/capture_cpu_wine.sh [seconds per row, default 20] [rounds, default 1]
+#
+# With BEFORE set to another build's Quillmere.exe (an earlier commit's, say), its rows come
+# beside the program's in the same run, against the same engine and prefix.
 set -eu
 cd "$(dirname "$0")/.."
 seconds=${1:-20}
@@ -77,6 +80,11 @@ while [ "$round" -le "$rounds" ]; do
     {
         measure "10 ms sleeper" 0 "$build/bench/sleeper.exe"
         measure "minimal capture" 1 "$build/bench/minimal_capture.exe" 4242
+        if [ -n "${BEFORE:-}" ]; then
+            measure "before: no ducking" 1 "$BEFORE" 4242 1
+            measure "before: one ducked session" 1 "$BEFORE" 4242 0.2
+            measure "before: 20 sessions, one new a second" 20 "$BEFORE" 4242 0.2
+        fi
         for status in "" --status; do
             measure "no ducking $status" 1 "$build/src/Quillmere.exe" 4242 1 $status
             measure "one ducked session $status" 1 "$build/src/Quillmere.exe" 4242 0.2 $status
