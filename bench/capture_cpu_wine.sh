@@ -23,7 +23,7 @@ trap 'rm -rf "$work"; wineserver -k 2>/dev/null || true' EXIT
 
 inprefix() { # process name -> the pids of that name that run in this prefix (other prefixes may run beside)
     for candidate in $(pgrep -x "$(printf %.15s "$1")" || true); do
-        if tr '\0' '\n' <"/proc/$candidate/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX"; then
+        if (tr '\0' '\n' <"/proc/$candidate/environ") 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX"; then
             echo "$candidate"
         fi
     done

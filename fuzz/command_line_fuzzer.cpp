@@ -5,6 +5,7 @@
 // starts with "--" is an option the program offers or reported as unknown, never the ratio; the
 // Linux program's stream is always steady.
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -15,9 +16,24 @@
 
 namespace {
 
+// "--keep=" and a whole decimal from 1 to 4294967295 (leading zeros allowed).
+bool keepsAPid(const std::string& option) {
+    if (option.rfind("--keep=", 0) != 0) {
+        return false;
+    }
+    const std::string digits = option.substr(7);
+    if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    const std::string significant = digits.substr(std::min(digits.find_first_not_of('0'), digits.size()));
+    return !significant.empty() &&
+           (significant.size() < 10 || (significant.size() == 10 && significant <= "4294967295"));
+}
+
 bool offered(const std::string& option, ClockOptions clocks) {
     return option == "--quality=high" || option == "--quality=linear" || option == "--clock=steady" ||
-           (option == "--clock=packets" && clocks == ClockOptions::PacketsOrSteady);
+           (option == "--clock=packets" && clocks == ClockOptions::PacketsOrSteady) || option == "--status" ||
+           option == "--duck=target" || option == "--duck=others" || keepsAPid(option);
 }
 
 void check(const std::vector<std::string>& words, const std::vector<const char*>& argv, ClockOptions clocks) {
