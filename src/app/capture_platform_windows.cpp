@@ -89,7 +89,8 @@ bool WindowsCapturePlatform::open(std::uint32_t pid, bool includeMode) {
 
 void WindowsCapturePlatform::capture(RunState& state, PcmDownconverter& converter) {
     StdoutSink sink(state);
-    runCaptureLoop(capture_->captureClient.get(), converter, sink, clock_, startCounter_, state);
+    runCaptureLoop(capture_->captureClient.get(), converter, sink, clock_, startCounter_, state,
+                   status_ ? &state.health : nullptr);
 }
 
 void WindowsCapturePlatform::close() {

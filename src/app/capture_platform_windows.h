@@ -18,8 +18,11 @@
 // that apartment.
 class WindowsCapturePlatform final : public CapturePlatform {
 public:
-    // How the stream keeps time (--clock=packets or steady).
-    explicit WindowsCapturePlatform(StreamClock clock = StreamClock::Packets) : clock_(clock) {}
+    // How the stream keeps time (--clock=packets or steady); `status`: the capture tells the
+    // status lines what it hears and loses, and the sessions' walks read their peak meters
+    // (--status).
+    explicit WindowsCapturePlatform(StreamClock clock = StreamClock::Packets, bool status = false)
+        : clock_(clock), status_(status), sessions_(status) {}
     bool open(std::uint32_t pid, bool includeMode) override;
     FormatSummary reportedFormat() const override { return capture_->format.summary(); }
     FormatSummary deliveredFormat() const override { return capture_->format.summary(); }
@@ -37,5 +40,6 @@ private:
     bool started_ = false;
     std::uint64_t startCounter_ = 0;  // the performance counter as the client started
     const StreamClock clock_;
+    const bool status_;
     WindowsSessionVolumes sessions_;
 };

@@ -25,7 +25,7 @@ constexpr ProgramPlatform kWindowsProgram = {
     .usageLine = kUsageLine,
     .startGuardianFor = startGuardianFor,
     .makeCapturePlatform = [](const CommandLine& commandLine) -> CapturePlatform& {
-        return *new WindowsCapturePlatform(commandLine.clock);
+        return *new WindowsCapturePlatform(commandLine.clock, commandLine.status);
     },
     .prepareRun = prepareRun,
     .finishRun =

@@ -4,6 +4,7 @@
 #include <optional>
 #include <vector>
 
+#include "capture/sound_scan.h"
 #include "common/log.h"
 #include "common/protocol_text.h"
 #include "common/run_state.h"
@@ -62,9 +63,42 @@ private:
     std::vector<float> due_;
 };
 
+// What the packets tell the status lines: whether one held sound since the status last looked,
+// and the audio the engine dropped before the host could have it, from the jump of the device
+// position at a packet flagged as a discontinuity beyond where the packet before ended. A
+// position that moves on without the flag (the engine played nothing meanwhile) is no loss, and
+// neither is a discontinuity at the first packet, which follows no packet.
+class PacketHealth {
+public:
+    PacketHealth(CaptureHealth& health, const FormatSummary& format)
+        : health_(health), scan_(chooseSoundScan(format)), channels_(format.channels), rate_(format.sampleRate) {}
+
+    void saw(const BYTE* data, UINT32 frames, DWORD flags, UINT64 devicePosition) {
+        if ((flags & AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY) != 0 && expected_ && devicePosition > *expected_ &&
+            rate_ > 0) {
+            const std::uint64_t jump = devicePosition - *expected_;
+            health_.lostMicroseconds.fetch_add((jump * 1000000 + rate_ / 2) / rate_);
+        }
+        expected_ = devicePosition + frames;
+        // Once a packet was heard, the others need no look until the status has taken that.
+        if ((flags & AUDCLNT_BUFFERFLAGS_SILENT) == 0 && scan_ != nullptr && !health_.heard.load() &&
+            scan_(data, static_cast<std::size_t>(frames) * channels_)) {
+            health_.heard.store(true);
+        }
+    }
+
+private:
+    CaptureHealth& health_;
+    const SoundScan scan_;
+    const std::uint16_t channels_;
+    const std::uint64_t rate_;
+    std::optional<UINT64> expected_;  // the device position where the last packet ended
+};
+
 // The loop itself; false when it ended on a failed write.
 bool capturePackets(IAudioCaptureClient* captureClient, PcmDownconverter& converter, SampleSink& sink,
-                    SteadyWriter* steady, RunState& state) {
+                    SteadyWriter* steady, PacketHealth* health, RunState& state) {
+    const bool positions = steady != nullptr || health != nullptr;
     const auto loopStopped = [&state] { return !state.loopActive.load(); };
     bool written = true;
     while (!loopStopped()) {
@@ -86,12 +120,15 @@ bool capturePackets(IAudioCaptureClient* captureClient, PcmDownconverter& conver
             DWORD flags = 0;
             UINT64 devicePosition = 0;
             UINT64 qpcPosition = 0;
-            hr = captureClient->GetBuffer(&data, &packetFrames, &flags, steady ? &devicePosition : nullptr,
-                                          steady ? &qpcPosition : nullptr);
+            hr = captureClient->GetBuffer(&data, &packetFrames, &flags, positions ? &devicePosition : nullptr,
+                                          positions ? &qpcPosition : nullptr);
             if (FAILED(hr)) {
                 LogLine() << kGetBufferFailedPrefix << hr;
                 state.endLoop();
                 return written;
+            }
+            if (packetFrames > 0 && health != nullptr) {
+                health->saw(data, packetFrames, flags, devicePosition);
             }
             if (packetFrames > 0 && steady != nullptr) {
                 steady->place(data, packetFrames, flags, devicePosition, qpcPosition);
@@ -131,13 +168,18 @@ std::uint64_t performanceCounterNow() {
 }
 
 void runCaptureLoop(IAudioCaptureClient* captureClient, PcmDownconverter& converter, SampleSink& sink,
-                    StreamClock clock, std::uint64_t startCounter, RunState& state) {
+                    StreamClock clock, std::uint64_t startCounter, RunState& state, CaptureHealth* health) {
+    std::optional<PacketHealth> packetHealth;
+    if (health != nullptr) {
+        packetHealth.emplace(*health, converter.format());
+    }
+    PacketHealth* const watched = packetHealth ? &*packetHealth : nullptr;
     if (clock == StreamClock::Packets) {
-        capturePackets(captureClient, converter, sink, nullptr, state);
+        capturePackets(captureClient, converter, sink, nullptr, watched, state);
         return;
     }
     SteadyWriter steady(converter, sink, startCounter);
-    if (capturePackets(captureClient, converter, sink, &steady, state)) {
+    if (capturePackets(captureClient, converter, sink, &steady, watched, state)) {
         steady.writeToTheEnd();
     }
 }

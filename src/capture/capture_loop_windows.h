@@ -19,8 +19,10 @@
 // startCounter on, the performance counter as the client started (SteadyStream): after each
 // drain what is due is written, the first time everything since the client's start, and at the
 // end (unless a write failed) what is held, then silence up to the stop.
+// With `health` (--status; null otherwise) the packets' positions are asked for with either
+// clock, and `health` learns when a packet held sound and how much audio the engine dropped.
 void runCaptureLoop(IAudioCaptureClient* captureClient, PcmDownconverter& converter, SampleSink& sink,
-                    StreamClock clock, std::uint64_t startCounter, RunState& state);
+                    StreamClock clock, std::uint64_t startCounter, RunState& state, CaptureHealth* health);
 
 // The performance counter now, as QueryPerformanceCounter reads it.
 std::uint64_t performanceCounterNow();

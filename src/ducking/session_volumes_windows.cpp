@@ -1,5 +1,28 @@
 #include "ducking/session_volumes_windows.h"
 
+#include "common/audio_meter_windows.h"
+
+namespace {
+
+// A peak above this (-60 dBFS) is sound; the meter of a session that plays silence, or all but,
+// stays below it.
+constexpr float kAudiblePeak = 0.001f;
+
+// Whether the session sounds now, by its peak meter; nothing when the meter cannot be had.
+std::optional<bool> soundsNow(IAudioSessionControl* control) {
+    ComRef<IAudioMeterInformation> meter;
+    if (FAILED(control->QueryInterface(__uuidof(IAudioMeterInformation), meter.putVoid()))) {
+        return std::nullopt;
+    }
+    float peak = 0.0f;
+    if (FAILED(meter->GetPeakValue(&peak))) {
+        return std::nullopt;
+    }
+    return peak > kAudiblePeak;
+}
+
+}  // namespace
+
 bool WindowsSessionVolumes::findSessions(std::vector<AudioSession>& sessions) {
     device_ = std::make_unique<DefaultDeviceSessions>();
     if (!device_->open().ok()) {
@@ -17,6 +40,9 @@ bool WindowsSessionVolumes::findSessions(std::vector<AudioSession>& sessions) {
         control2->GetProcessId(&pid);
         session.pid = pid;
         session.identifier = sessionIdentifier(control2.get());
+        if (readsMeters_) {
+            session.audible = soundsNow(control);
+        }
         found_.push_back({ComRef<IAudioSessionControl>::share(control), pid, {}});
         sessions.push_back(std::move(session));
     });

@@ -12,10 +12,13 @@
 
 // The audio sessions of the default playback device (the console role) through the audio
 // session API: each session's instance identifier, its process id and whether it is active; its
-// ISimpleAudioVolume's master volume. Levels read back exactly. The calling thread must be able
-// to make COM calls in the multithreaded apartment.
+// ISimpleAudioVolume's master volume. Levels read back exactly. When asked, each session's peak
+// meter too (whether it sounds). The calling thread must be able to make COM calls in the
+// multithreaded apartment.
 class WindowsSessionVolumes final : public SessionVolumes {
 public:
+    // `readsMeters`: each walk reads every session's peak meter (for the status lines).
+    explicit WindowsSessionVolumes(bool readsMeters = false) : readsMeters_(readsMeters) {}
     std::string label(std::size_t session, const ProcessTable& table) const override;
     bool openVolume(std::size_t session, PlatformError& error) override;
     std::optional<float> readLevel(std::size_t session, PlatformError& error) override;
@@ -31,6 +34,7 @@ private:
         std::uint32_t pid = 0;
         ComRef<ISimpleAudioVolume> volume;
     };
+    const bool readsMeters_;
     // Released in reverse order: the sessions, then the device's enumerator.
     std::unique_ptr<DefaultDeviceSessions> device_;
     std::vector<Found> found_;

@@ -23,6 +23,25 @@ TEST(CommandLineEndToEnd, UsageErrorsExitWithOne) {
     }
 }
 
+// The project version (CMakeLists.txt), given to this test by the build.
+TEST(CommandLineEndToEnd, VersionIsAskedForByTheWholeFirstArgumentOnly) {
+    {
+        AudioEngineDouble engine("");
+        const Finished run = runToEnd({"--version"});
+        EXPECT_EQ(run.exitCode, 0u);
+        EXPECT_EQ(run.output, QUILLMERE_PROJECT_VERSION "\r\n");
+        EXPECT_EQ(run.lines, Lines{kBuild});
+        EXPECT_TRUE(engine.recorded().empty()) << "nothing is activated";
+    }
+    AudioEngineDouble engine(kFirstPollFails);
+    const Finished run = runToEnd({"1234", "--version"});
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_TRUE(run.output.empty());
+    ASSERT_GE(run.lines.size(), 2u);
+    EXPECT_EQ(run.lines[1], "[win-helper] Ignoring unknown option: --version");
+    EXPECT_EQ(engine.recorded("start").size(), 1u) << "a capture like any other";
+}
+
 TEST(CommandLineEndToEnd, PidIsReadAsAtolReadsIt) {
     struct Case {
         std::string arg;

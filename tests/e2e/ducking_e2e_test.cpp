@@ -90,6 +90,37 @@ TEST(DuckingEndToEnd, IncludeModeLowersTheTargetTreeOnly) {
                      "[win-helper] Restored session volume to: 0.9", "[win-helper] Restored session volume to: 0.9"}));
 }
 
+// Include mode with --duck=others: the target is recorded and everything else lowered. Exclude
+// mode with two --keep: neither kept process's sessions, nor its child's, are lowered.
+TEST(DuckingEndToEnd, TheHostChoosesWhatIsLowered) {
+    ProcessTree target(1);
+    ProcessTree kept(1);
+    ProcessTree alsoKept(0);
+    ProcessTree other(0);
+    const std::string otherSession = session(other.root(), "id=other volume=0.8");
+    const std::string otherDucked = "[win-helper] Ducking session " + helperLabel(other.root()) + ": 0.8 -> 0.16";
+    const Lines onlyOther = {otherDucked, kRestoring, "[win-helper] Restored session volume to: 0.8"};
+
+    AudioEngineDouble othersEngine(session(target.pids()[0], "id=target volume=0.9") +
+                                   session(target.pids()[1], "id=child volume=0.9") + otherSession);
+    HostProcess others({{target.rootText(), "0.2", "include", "--duck=others"}});
+    AudioEngineDouble keepEngine(session(kept.pids()[0], "id=kept volume=0.9") +
+                                 session(kept.pids()[1], "id=keptchild volume=0.9") +
+                                 session(alsoKept.root(), "id=alsokept volume=0.9") + otherSession);
+    HostProcess keep({{target.rootText(), "--keep=" + kept.rootText(), "--keep=" + alsoKept.rootText()}});
+    for (HostProcess* host : {&others, &keep}) {
+        ASSERT_TRUE(host->waitForLog(otherDucked));
+        Sleep(1200);  // one more pass
+        host->write("exit\n");
+        EXPECT_EQ(host->waitForExit(), 0u);
+    }
+    EXPECT_EQ(duckingLines(others.logLines()), onlyOther);
+    EXPECT_EQ(duckingLines(keep.logLines()), onlyOther);
+    EXPECT_EQ(othersEngine.recorded("set_volume "), (Lines{"set_volume other 0.16", "set_volume other 0.8"}));
+    EXPECT_EQ(keepEngine.recorded("set_volume "), (Lines{"set_volume other 0.16", "set_volume other 0.8"}));
+    EXPECT_TRUE(keepEngine.recorded("meter").empty()) << "no meter is read without --status";
+}
+
 TEST(DuckingEndToEnd, RatioOneOnlyRestoresAndRatioZeroSilences) {
     ProcessTree target(0);
     ProcessTree other(0);

@@ -30,6 +30,7 @@ struct PacketSpec {
     std::vector<std::string> args;
     double pauseMs = 0;          // no packet for this long before this one
     bool pauseAdvances = false;  // the device position goes on over the pause
+    bool discontinuity = false;  // flagged AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY
     double lateMs = 0;           // a burst starts here, handed out this late
     double stretch = 1.0;        // its length in stamps against its frames
 };
@@ -61,6 +62,10 @@ public:
             if (line.key == "pause") {
                 next.pauseMs += std::stod(line.args.at(0));
                 next.pauseAdvances = line.args.size() > 1 && line.args[1] == "advance";
+            } else if (line.key == "discontinuity") {
+                next.pauseMs += std::stod(line.args.at(0));
+                next.pauseAdvances = true;
+                next.discontinuity = true;
             } else if (line.key == "late") {
                 next.lateMs = std::stod(line.args.at(0));
             } else if (line.key == "drift") {
@@ -119,7 +124,8 @@ public:
         fill(*packet, packetFrames);
         *data = buffer_.data();
         *frames = packetFrames;
-        *flags = packet->kind == "silent" ? AUDCLNT_BUFFERFLAGS_SILENT : 0;
+        *flags = (packet->kind == "silent" ? AUDCLNT_BUFFERFLAGS_SILENT : 0) |
+                 (packet->discontinuity ? AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY : 0);
         if (devicePosition != nullptr) {
             *devicePosition = position_;
         }
@@ -157,8 +163,10 @@ private:
         }
         const PacketSpec& packet = packets_[delivered_ % packets_.size()];
         due_ = lastEnd_ + packet.pauseMs * 1e4;
-        position_ = positionEnd_ +
-                    (packet.pauseAdvances ? static_cast<UINT64>(packet.pauseMs * format().nSamplesPerSec / 1000) : 0);
+        position_ =
+            positionEnd_ + (packet.pauseAdvances
+                                ? static_cast<UINT64>(std::llround(packet.pauseMs * format().nSamplesPerSec / 1000))
+                                : 0);
         if (packet.lateMs > 0) {
             burstRelease_ = due_ + packet.lateMs * 1e4;
         }

@@ -38,6 +38,9 @@
 // handed out before it as its device position:
 //   pause MS [advance]          no packet for MS ms before the next one; with advance, the device
 //                               position goes on over the pause
+//   discontinuity MS            as "pause MS advance", the next packet flagged
+//                               AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY: MS ms of audio were lost
+//                               before it (MS may have a fraction; the jump is rounded to frames)
 //   late MS                     the next packet, and those due within MS ms of it, are handed
 //                               out together MS ms after it is due: a burst stamped in the past
 //   drift PPM                   from the next packet on, the sample clock runs PPM parts per
@@ -59,7 +62,7 @@
 // start, stream_start COUNTER, get_buffer positions requested (once), release_buffer N, stop,
 // capture_client_released, audio_client_released,
 // <client> get_mix_format, create_enumerator, enum_endpoints, get_default_endpoint,
-// device_activate, set_volume ID VOLUME, set_volume_failed ID.
+// device_activate, set_volume ID VOLUME, set_volume_failed ID, meter ID.
 struct ScriptLine {
     std::string key;
     std::vector<std::string> args;

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "com_object.h"
+#include "common/audio_meter_windows.h"
 #include "script.h"
 #include "session_world.h"
 
@@ -20,9 +21,11 @@ LPWSTR taskString(const std::wstring& text) {
     return copy;
 }
 
-// One session: IAudioSessionControl2 (or only IAudioSessionControl) and ISimpleAudioVolume,
-// as the script allows.
-class SessionControlDouble final : public IAudioSessionControl2, public ISimpleAudioVolume {
+// One session: IAudioSessionControl2 (or only IAudioSessionControl), ISimpleAudioVolume and
+// IAudioMeterInformation, as the script allows.
+class SessionControlDouble final : public IAudioSessionControl2,
+                                   public ISimpleAudioVolume,
+                                   public IAudioMeterInformation {
 public:
     explicit SessionControlDouble(std::size_t index) : index_(index), state_(SessionWorld::instance().session(index)) {}
     virtual ~SessionControlDouble() = default;
@@ -35,6 +38,12 @@ public:
             *object = static_cast<IAudioSessionControl2*>(this);
         } else if (riid == __uuidof(ISimpleAudioVolume) && !state_.noVolume) {
             *object = static_cast<ISimpleAudioVolume*>(this);
+        } else if (riid == __uuidof(IAudioMeterInformation)) {
+            record("meter " + narrow(state_.id.c_str()));
+            if (state_.noMeter) {
+                return E_NOINTERFACE;
+            }
+            *object = static_cast<IAudioMeterInformation*>(this);
         } else {
             return E_NOINTERFACE;
         }
@@ -95,6 +104,18 @@ public:
     }
     HRESULT STDMETHODCALLTYPE SetMute(BOOL, LPCGUID) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetMute(BOOL*) override { return E_NOTIMPL; }
+
+    // IAudioMeterInformation
+    HRESULT STDMETHODCALLTYPE GetPeakValue(float* peak) override {
+        if (FAILED(state_.peakFailure)) {
+            return state_.peakFailure;
+        }
+        *peak = state_.peak;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetMeteringChannelCount(UINT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetChannelsPeakValues(UINT32, float*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE QueryHardwareSupport(DWORD*) override { return E_NOTIMPL; }
 
 private:
     LONG refs_ = 1;

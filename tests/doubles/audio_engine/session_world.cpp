@@ -84,6 +84,9 @@ SessionWorld::SessionWorld() : loadedAt_(GetTickCount64()) {
         session.inactiveAfterMs = std::strtol(option(line->args, "inactive_after_ms", "-1").c_str(), nullptr, 10);
         session.absentFromMs = std::strtol(option(line->args, "absent_from_ms", "-1").c_str(), nullptr, 10);
         session.absentUntilMs = std::strtol(option(line->args, "absent_until_ms", "-1").c_str(), nullptr, 10);
+        session.peak = std::strtof(option(line->args, "peak", "0").c_str(), nullptr);
+        session.peakFailure = optionResult(line->args, "peak_fail");
+        session.noMeter = flag(line->args, "no_meter");
         sessions_.push_back(session);
     }
     if (const ScriptLine* state = script.find("volume_state")) {

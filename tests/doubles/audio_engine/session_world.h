@@ -14,13 +14,15 @@
 //   session DEVICE pid=N|self id=TEXT [instance=TEXT] [inactive] [volume=F] [no_control2]
 //           [no_volume] [set_fail=HR] [late_set_fail=HR] [read_fail=HR] [id_fail=HR]
 //           [pid_result=HR] [get_fail=HR] [active_after_ms=N] [inactive_after_ms=N]
-//           [absent_from_ms=N absent_until_ms=N]
+//           [absent_from_ms=N absent_until_ms=N] [peak=F] [peak_fail=HR] [no_meter]
 //   volume_state PATH
 //
 // Without device lines there is one default device, "speakers". Times count from the moment
 // the double was loaded; an absent session is not enumerated at all. set_fail fails every
 // SetMasterVolume, late_set_fail every one after the first in a process; read_fail fails
-// GetMasterVolume; get_fail fails GetSession. With volume_state, the volumes outlive the
+// GetMasterVolume; get_fail fails GetSession. The session's peak meter reads `peak` (0 unless
+// given); peak_fail fails GetPeakValue; no_meter refuses the meter to QueryInterface, which
+// records "meter ID" either way. With volume_state, the volumes outlive the
 // process: they are read from that file (lines "ID VOLUME") when the double loads, and the
 // session's line is rewritten after every volume set, so that a later process (a guardian, the
 // next run) sees them; a test changes a volume "as the user" by writing the file.
@@ -44,6 +46,9 @@ struct SessionState {
     long inactiveAfterMs = -1;
     long absentFromMs = -1;
     long absentUntilMs = -1;
+    float peak = 0.0f;
+    HRESULT peakFailure = S_OK;
+    bool noMeter = false;
 };
 
 struct DeviceState {
