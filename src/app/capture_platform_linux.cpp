@@ -22,6 +22,9 @@ constexpr int kInterruptSignal = SIGURG;
 constexpr std::size_t kTickFrames = PulseCapture::kRate / 100;
 // A stream may run this far ahead of the clock before its oldest frames are dropped.
 constexpr std::size_t kMaxQueuedFrames = PulseCapture::kRate / 2;
+// How often the mix's lost audio is taken for the status lines: streams that lose frames in the
+// same second lose the same stretch of the mix.
+constexpr unsigned kTicksPerLossCount = 100;
 
 // How long a lost server has to answer again, and how often a new connection is tried meanwhile.
 constexpr auto kReconnectLimit = std::chrono::seconds(30);
@@ -120,20 +123,25 @@ private:
 
 // Mixes a tick from every stream on a steady clock and writes it, until the capture stops (or its
 // server is gone for good).
-// A clock that fell behind (a suspended process) catches up with the ticks it owes, so the
-// stream's length follows the time that passed.
+// A clock that fell behind (a suspended process, a host that did not read) catches up with the
+// ticks it owes, so the stream's length follows the time that passed; what the streams' queues
+// could not hold meanwhile is lost, and counted so.
 void runMixingLoop(StreamMixer& mixer, PcmDownconverter& converter, SampleSink& sink, ServerWatch& server,
                    RunState& state) {
     std::vector<float> mix(mixer.tickFrames());
     const auto stopped = [&state] { return !state.loopActive.load(); };
     auto next = std::chrono::steady_clock::now();
-    while (!stopped()) {
+    for (unsigned ticks = 1; !stopped(); ++ticks) {
         next += kTick;
         state.signal.waitFor(next - std::chrono::steady_clock::now(), stopped);
         if (stopped()) {
             return;
         }
         mixer.mix(mix.data());
+        if (ticks % kTicksPerLossCount == 0) {
+            const std::uint64_t frames = mixer.takeLostFrames();
+            state.health.lostMicroseconds.fetch_add((frames * 1000000 + PulseCapture::kRate / 2) / PulseCapture::kRate);
+        }
         const auto& bytes = converter.convert(reinterpret_cast<const std::uint8_t*>(mix.data()),
                                               static_cast<std::uint32_t>(mix.size()), 0);
         if (!sink.write(bytes.data(), bytes.size()) || !server.step(std::chrono::steady_clock::now())) {

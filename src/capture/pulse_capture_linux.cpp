@@ -8,6 +8,7 @@
 namespace {
 
 constexpr std::uint32_t kFragmentFrames = PulseCapture::kRate / 50;  // 20 ms
+constexpr auto kTimingInterval = std::chrono::seconds(1);
 
 // A request on behalf of one sink input (for its sink, or for its client's properties).
 struct SinkRequest {
@@ -150,6 +151,7 @@ void PulseCapture::record(std::uint32_t input, const PulseConnection::Sink& sink
     recording->sink = sink.index;
     recording->channels = sink.map.channels;
     recording->stream.reset(stream);
+    recording->nextTiming = std::chrono::steady_clock::now() + kTimingInterval;
     pa_stream_set_monitor_stream(stream, input);
     pa_stream_set_read_callback(stream, onRead, recording.get());
     pa_buffer_attr attributes;
@@ -195,6 +197,35 @@ void PulseCapture::onRead(pa_stream* stream, std::size_t, void* user) {
             }
         }  // a hole in the stream is silence
         recording->owner->mixer_.push(recording->input, recording->mono.data(), frames);
+        recording->received += static_cast<std::int64_t>(bytes);
         pa_stream_drop(stream);
     }
+    askTiming(*recording);
+}
+
+void PulseCapture::askTiming(Recording& recording) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now < recording.nextTiming ||
+        (recording.timing && pa_operation_get_state(recording.timing.get()) == PA_OPERATION_RUNNING)) {
+        return;
+    }
+    recording.nextTiming = now + kTimingInterval;
+    recording.timing.reset(pa_stream_update_timing_info(
+        recording.stream.get(),
+        [](pa_stream* stream, int success, void* user) {
+            auto* answered = static_cast<Recording*>(user);
+            const pa_timing_info* timing = success != 0 ? pa_stream_get_timing_info(stream) : nullptr;
+            if (timing == nullptr || timing->read_index_corrupt != 0) {
+                return;
+            }
+            // The answer comes after every byte the server sent before it, all read by now
+            // (libpulse takes what still waits here off the index).
+            const auto frameBytes = static_cast<std::int64_t>(sizeof(float) * answered->channels);
+            const std::int64_t frames = (timing->read_index - answered->received - answered->skipped) / frameBytes;
+            if (frames > 0) {
+                answered->owner->mixer_.lose(answered->input, static_cast<std::size_t>(frames));
+                answered->skipped += frames * frameBytes;
+            }
+        },
+        &recording));
 }

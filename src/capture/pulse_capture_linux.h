@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -15,6 +16,13 @@
 // server, so no change of level), at the mixing rate, averaged to mono here and queued in the
 // mixer. Sink inputs that appear, move to another sink or leave are followed. A sink input's
 // process is its owner (streamOwner): its own, else its client's.
+// Audio the server drops on the way tells the mixer as lost where the server shows it: a record
+// stream's overflow is never reported to its client (libpulse passes overflows to playback
+// streams alone), but a server that skips what the program did not read in time (PipeWire's
+// pulse server, once its buffer for the stream is full) moves the stream's read index past what
+// it sent. Once a second each stream's timing is asked for, and the read index beyond the bytes
+// that came is what the server skipped. PulseAudio drops such audio before it counts it, and
+// shows nothing.
 class PulseCapture {
 public:
     // 48 kHz float: what the streams are recorded as before the mix-down.
@@ -43,6 +51,15 @@ private:
             pa_stream_unref(stream);
         }
     };
+    // A request under way, released cancelled: its callback is never called afterwards.
+    struct OperationCancel {
+        void operator()(pa_operation* operation) const {
+            if (pa_operation_get_state(operation) == PA_OPERATION_RUNNING) {
+                pa_operation_cancel(operation);
+            }
+            pa_operation_unref(operation);
+        }
+    };
     struct Recording {
         PulseCapture* owner = nullptr;
         std::uint32_t input = 0;
@@ -50,6 +67,12 @@ private:
         std::uint32_t channels = 0;
         std::unique_ptr<pa_stream, StreamRelease> stream;
         std::vector<float> mono;
+        // The bytes that came from the server, holes included; those it skipped, as told so far.
+        std::int64_t received = 0;
+        std::int64_t skipped = 0;
+        std::chrono::steady_clock::time_point nextTiming;
+        // The last request for the stream's timing; released before the stream.
+        std::unique_ptr<pa_operation, OperationCancel> timing;
     };
 
     // Loop thread from here on.
@@ -60,6 +83,9 @@ private:
     void dropAll();
     void requestInput(std::uint32_t index);
     static void onRead(pa_stream* stream, std::size_t bytes, void* user);
+    // Asks for the stream's timing, at most once a second; the answer tells the mixer what the
+    // server skipped since the last one.
+    static void askTiming(Recording& recording);
 
     PulseConnection& pulse_;
     StreamMixer& mixer_;

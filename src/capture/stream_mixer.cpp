@@ -1,6 +1,7 @@
 #include "capture/stream_mixer.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "capture/cross_fade.h"
 
@@ -16,7 +17,11 @@ void StreamMixer::addStream(std::uint32_t id) {
 
 void StreamMixer::removeStream(std::uint32_t id) {
     const std::lock_guard<std::mutex> lock(mutex_);
-    queues_.erase(id);
+    const auto found = queues_.find(id);
+    if (found != queues_.end()) {
+        removedLost_ = std::max(removedLost_, found->second.lost);
+        queues_.erase(found);
+    }
 }
 
 void StreamMixer::push(std::uint32_t id, const float* mono, std::size_t frames) {
@@ -26,18 +31,28 @@ void StreamMixer::push(std::uint32_t id, const float* mono, std::size_t frames) 
         return;
     }
     Queue& queue = found->second;
-    // Only the newest frames that fit are kept.
+    // Only the newest frames that fit are kept; the others are lost.
     if (frames > capacity_) {
+        queue.lost += frames - capacity_;
         mono += frames - capacity_;
         frames = capacity_;
     }
     const std::size_t overflow = queue.size + frames > capacity_ ? queue.size + frames - capacity_ : 0;
+    queue.lost += overflow;
     queue.start = (queue.start + overflow) % capacity_;
     queue.size -= overflow;
     for (std::size_t i = 0; i < frames; ++i) {
         queue.ring[(queue.start + queue.size + i) % capacity_] = mono[i];
     }
     queue.size += frames;
+}
+
+void StreamMixer::lose(std::uint32_t id, std::size_t frames) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    const auto found = queues_.find(id);
+    if (found != queues_.end()) {
+        found->second.lost += frames;
+    }
 }
 
 void StreamMixer::mix(float* out) {
@@ -90,4 +105,13 @@ void StreamMixer::dropBacklog(Queue& queue) const {
 std::size_t StreamMixer::streamCount() const {
     const std::lock_guard<std::mutex> lock(mutex_);
     return queues_.size();
+}
+
+std::size_t StreamMixer::takeLostFrames() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    std::size_t lost = std::exchange(removedLost_, 0);
+    for (auto& [id, queue] : queues_) {
+        lost = std::max(lost, std::exchange(queue.lost, 0));
+    }
+    return lost;
 }

@@ -16,7 +16,10 @@
 // A stream whose queue, over 100 ticks in a row that it counted in, never came down to what it
 // waits for (plus a tick) holds a backlog it does not need, only delay (a burst at its start, a
 // server clock running fast): the excess oldest frames are dropped, with a short cross-fade over
-// the cut.
+// the cut: that was only delay, never lost audio.
+// What is lost is counted: the frames a stream loses beyond its bound, and those the server says
+// a stream lost on its way here. Streams that lose frames together lose the same stretch of the
+// mix, so the mix's loss is the most any one stream lost since it was last taken.
 // Streams are pushed from one thread and mixed from another.
 class StreamMixer {
 public:
@@ -26,11 +29,15 @@ public:
     void removeStream(std::uint32_t id);
     // Frames for a stream that is not (or no longer) added are dropped.
     void push(std::uint32_t id, const float* mono, std::size_t frames);
+    // The server moved on past this many of a stream's frames before they reached it.
+    void lose(std::uint32_t id, std::size_t frames);
     // One tick's mix: out receives tickFrames values.
     void mix(float* out);
 
     std::size_t tickFrames() const { return tickFrames_; }
     std::size_t streamCount() const;
+    // The frames of the mix lost since the last call (see above).
+    std::size_t takeLostFrames();
 
 private:
     struct Queue {
@@ -41,6 +48,7 @@ private:
         std::size_t primeFrames = 0;    // queued frames it waits for before it counts
         std::size_t lowest = kNoLevel;  // the least left queued after a tick, this window
         unsigned windowTicks = 0;       // ticks counted in, in a row, this window
+        std::size_t lost = 0;           // frames lost since the loss was last taken
     };
 
     static constexpr std::size_t kNoLevel = static_cast<std::size_t>(-1);
@@ -53,4 +61,6 @@ private:
     const std::size_t capacity_;
     mutable std::mutex mutex_;
     std::map<std::uint32_t, Queue> queues_;
+    // The most a removed stream lost since the loss was last taken.
+    std::size_t removedLost_ = 0;
 };

@@ -67,6 +67,7 @@ TEST(StreamMixer, DropsABacklogNoTickOfASecondNeededButKeepsTheSlackOfABurstyStr
     }
     backlog.push(late, 2);
     EXPECT_EQ(tick(late), (std::vector<float>{297, 298})) << "a hundred ticks never below 100 frames: 96 dropped";
+    EXPECT_EQ(late.takeLostFrames(), 0u) << "the backlog was only delay";
 
     StreamMixer bursty(2, 400);
     bursty.addStream(1);
@@ -78,6 +79,27 @@ TEST(StreamMixer, DropsABacklogNoTickOfASecondNeededButKeepsTheSlackOfABurstyStr
         }
         ASSERT_EQ(tick(bursty), (std::vector<float>{2.0f * t + 1, 2.0f * t + 2})) << t;
     }
+}
+
+TEST(StreamMixer, CountsWhatAStreamLostBeyondItsBoundOrOnItsWayAsTheMixsLoss) {
+    StreamMixer mixer(2, 12);
+    mixer.addStream(1);
+    mixer.addStream(2);
+    const std::vector<float> frames(20, 1.0f);
+    mixer.push(1, frames.data(), 10);
+    mixer.push(1, frames.data(), 5);   // 3 beyond the bound
+    mixer.push(2, frames.data(), 20);  // 8 beyond it at once
+    EXPECT_EQ(mixer.takeLostFrames(), 8u) << "streams lose the same stretch of the mix together: the most counts";
+    EXPECT_EQ(mixer.takeLostFrames(), 0u) << "taken";
+    mixer.lose(1, 5);
+    mixer.lose(1, 2);
+    mixer.lose(3, 50);  // not added: nothing
+    EXPECT_EQ(mixer.takeLostFrames(), 7u);
+    mixer.lose(2, 4);
+    mixer.removeStream(2);
+    mixer.lose(1, 1);
+    EXPECT_EQ(mixer.takeLostFrames(), 4u) << "a removed stream's loss still counts";
+    EXPECT_EQ(mixer.takeLostFrames(), 0u);
 }
 
 }  // namespace
