@@ -127,6 +127,10 @@ void LinuxProcess::stopReading(Pipe pipe) {
     (pipe == Pipe::Output ? holdOutput_ : holdError_).exchange(true);
 }
 
+void LinuxProcess::resumeReading(Pipe pipe) {
+    (pipe == Pipe::Output ? holdOutput_ : holdError_).exchange(false);
+}
+
 void LinuxProcess::signal(int number) {
     kill(pid_, number);
 }

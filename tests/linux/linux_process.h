@@ -30,6 +30,8 @@ public:
     // on at the end (waitForEnd).
     enum class Pipe { Output, Error };
     void stopReading(Pipe pipe);
+    // Reads it again, as a host that comes back does.
+    void resumeReading(Pipe pipe);
 
     bool waitForLog(const std::string& line, std::chrono::milliseconds timeout = std::chrono::seconds(10));
     bool waitForOutput(std::size_t bytes, std::chrono::milliseconds timeout = std::chrono::seconds(10));
