@@ -19,7 +19,7 @@ build=build/windows
 run="$build/run-under-wine.sh"
 export WINEPREFIX="$PWD/$build/wineprefix"
 work=$(mktemp -d)
-trap 'rm -rf "$work"; wineserver -k 2>/dev/null || true' EXIT
+trap 'wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
 
 inprefix() { # process name -> the pids of that name that run in this prefix (other prefixes may run beside)
     for candidate in $(pgrep -x "$(printf %.15s "$1")" || true); do
@@ -41,14 +41,22 @@ ticks() { # pid -> utime + stime in clock ticks (0 once it is gone)
 }
 hz=$(getconf CLK_TCK)
 
+# The sessions' owners: 20 processes of the prefix that wait for ever, so that each session that
+# becomes active names a running process the ducking pass must place in the process tree.
+: >"$work/owners"
+cp "$build/bench/sleeper.exe" "$work/owner.exe"
+i=0
+while [ "$i" -lt 20 ]; do
+    "$run" "$work/owner.exe" idle </dev/null >>"$work/owners" 2>/dev/null &
+    i=$((i + 1))
+done
+while [ "$(wc -l <"$work/owners")" -lt 20 ]; do sleep 1; done
+
 script() { # sessions -> the engine's script
     printf 'mix_format ext-float 48000 2 32\npacket 480 tone 440 0.5\nrepeat\nrealtime\n'
-    i=0
-    while [ "$i" -lt "$1" ]; do
+    head -n "$1" "$work/owners" | tr -d '\r' | awk '{
         # The first session plays from the start; each further one becomes active a second later.
-        printf 'session speakers pid=%d id=s%d volume=0.8 active_after_ms=%d\n' $((3999000 + 4 * i)) "$i" $((i * 1000))
-        i=$((i + 1))
-    done
+        printf "session speakers pid=%d id=s%d volume=0.8 active_after_ms=%d\n", $1, NR - 1, (NR - 1) * 1000 }'
 }
 
 measure() { # name sessions program args... -> one row
@@ -59,6 +67,7 @@ measure() { # name sessions program args... -> one row
     QUILLMERE_DOUBLE_SCRIPT=$("$run" winepath -w "$work/script.txt" 2>/dev/null)
     export QUILLMERE_DOUBLE_SCRIPT
     "$run" "$@" </dev/null >/dev/null 2>"$work/log" &
+    job=$!
     exe=$(basename "$1")
     sleep 3
     pid=$(inprefix "$exe" | head -n 1)
@@ -70,7 +79,7 @@ measure() { # name sessions program args... -> one row
     kill -INT "$pid" 2>/dev/null || true
     sleep 2
     kill -9 $(inprefix "$exe") 2>/dev/null || true
-    wait 2>/dev/null || true
+    wait "$job" 2>/dev/null || true
     awk -v n="$name" -v p=$((b - a)) -v w=$((t - s)) -v hz="$hz" -v d="$seconds" \
         'BEGIN { printf "%s|%.2f|%.2f|%.2f\n", n, 100 * p / hz / d, 100 * w / hz / d, 100 * (p + w) / hz / d }'
 }
