@@ -13,6 +13,7 @@ export type { ExitStatus, QuillmereErrorCode } from './errors';
 export { parseLine } from './lines';
 export type {
   AudioFormat,
+  AudioLostEvent,
   CaptureMode,
   ClockAdjustedEvent,
   ParsedLine,
@@ -21,7 +22,9 @@ export type {
   RestoredEvent,
   ServerLostEvent,
   SessionVolumeEvent,
+  SilenceEvent,
   StopCause,
+  TargetEvent,
   WarningEvent,
   WarningKind,
 } from './lines';
