@@ -3,6 +3,7 @@ export type {
   CaptureEvents,
   CaptureOptions,
   CaptureResult,
+  DuckSessions,
   Quality,
   StartedEvent,
   StopOptions,

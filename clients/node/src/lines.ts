@@ -88,11 +88,16 @@ export type WarningKind =
   | 'guardianNotStarted'
   | 'hostWatchNotStarted'
   | 'ratioArgumentIgnored'
-  | 'noStdin';
+  | 'noStdin'
+  | 'programMismatch';
 
-/** A known failure line that does not end the run. */
+/**
+ * A known failure line that does not end the run, or (kind 'programMismatch') the client's own
+ * word that the program from exePath or QUILLMERE_EXE is of another major or minor version.
+ */
 export interface WarningEvent {
   kind: WarningKind;
+  /** The program's line; for 'programMismatch', the client's message. */
   line: string;
   /**
    * The HRESULT the line carries, as the program writes it (signed decimal); from the Linux
