@@ -11,6 +11,7 @@ import {
   isFailureLine,
   parseLine,
   type AudioFormat,
+  type AudioLostEvent,
   type CaptureMode,
   type ClockAdjustedEvent,
   type RatioChangedEvent,
@@ -18,27 +19,49 @@ import {
   type RestoredEvent,
   type SessionVolumeEvent,
   type ServerLostEvent,
+  type SilenceEvent,
   type StopCause,
+  type TargetEvent,
   type WarningEvent,
   RecentLines,
 } from './lines';
-import { KILL_SIGNAL, resolveExePath, startProgram, whenEnded, type ProgramOptions } from './program';
+import { KILL_SIGNAL, locateProgram, startProgram, whenEnded, type ProgramLocation, type ProgramOptions } from './program';
 import { CHANNELS, SAMPLE_RATE, SampleAligner, toSamples } from './samples';
+import { askVersion, knownVersion, mismatchError, mismatchMessage, type ProgramVersion } from './version';
 
 export type Quality = 'linear' | 'high';
 export type StreamClock = 'steady' | 'packets';
+/** Which sessions are lowered, whatever the mode: the target's tree, or everything outside it. */
+export type DuckSessions = 'target' | 'others';
 
 export interface CaptureOptions extends ProgramOptions {
   /** The target process: captured alone (include) or left out with its descendants (exclude). */
   pid: number;
   /**
    * The fraction of their own volume the lowered sessions are set to, 0..1 (default 0.2; 0.999
-   * or more: none). Exclude mode lowers every session outside the target's process tree,
-   * include mode the target's tree: in both modes, the sessions the capture records.
+   * or more: none). Without duckSessions, exclude mode lowers every session outside the target's
+   * process tree, include mode the target's tree: in both modes, the sessions the capture records.
    */
   duckRatio?: number | undefined;
   /** Default 'exclude'. */
   mode?: CaptureMode | undefined;
+  /**
+   * What is lowered, in either mode: 'target', the target's tree (and the program's own);
+   * 'others', every session outside both trees (include mode: record one application, lower the
+   * rest). Default: what the mode records (see duckRatio).
+   */
+  duckSessions?: DuckSessions | undefined;
+  /**
+   * Processes whose sessions, and their descendants', are never lowered. Default: this process
+   * ([process.pid]), so that the host's own sounds stay as they are; a list replaces it ([] keeps
+   * nothing).
+   */
+  keep?: readonly number[] | undefined;
+  /**
+   * The status events (targetNotFound, targetEnded, silence, audioLost). Default true; false
+   * leaves the program's --status out.
+   */
+  status?: boolean | undefined;
   /**
    * 'high' (the default here) low-pass filters the stream before 16 kHz, so that nothing above
    * 8 kHz folds into the speech band (the stream then starts with the filter's delay, about
@@ -97,6 +120,14 @@ export interface CaptureEvents {
   serverLost: [ServerLostEvent];
   /** A sound server answers again: its streams are captured and lowered as at the start. */
   serverReconnected: [];
+  /** No process had the target's pid when the capture started: it records nothing of it. */
+  targetNotFound: [TargetEvent];
+  /** The target and every process of its tree have ended; the capture goes on until stopped. */
+  targetEnded: [TargetEvent];
+  /** The capture hears nothing while the sessions it records play (silent), or hears again. */
+  silence: [SilenceEvent];
+  /** Audio was lost on its way to the host, and replaced by silence. */
+  audioLost: [AudioLostEvent];
   /** Every line of standard error, known or not, without its line end. */
   log: [string];
 }
@@ -119,6 +150,9 @@ type Settings = ProgramOptions & {
   pid: number;
   duckRatio: number;
   mode: CaptureMode;
+  duckSessions: DuckSessions | undefined;
+  keep: readonly number[];
+  status: boolean;
   quality: Quality;
   clock: StreamClock;
   signal: AbortSignal | undefined;
@@ -137,8 +171,11 @@ export class Capture extends EventEmitter {
   /** Settles once the program has ended, however it ended. */
   readonly exited: Promise<CaptureResult>;
 
-  private readonly child: ChildProcess;
-  private readonly output: Readable;
+  private readonly aligner = new SampleAligner();
+  // The program, once it has been started; until then the lines for its standard input wait.
+  private child: ChildProcess | undefined;
+  private output: Readable | undefined;
+  private readonly unsent: string[] = [];
   private readonly log = new RecentLines();
   private readonly pendingRatios: PendingRatio[] = [];
   private captureStarted = false;
@@ -165,22 +202,81 @@ export class Capture extends EventEmitter {
       this.resolveExited = resolve;
     });
 
+    const program = locateProgram(options.exePath);
+    this.pcm = this.aligner;
+    // Destroying pcm closes the program's standard output, which stops the capture in order; a
+    // program not started yet is not started.
+    this.aligner.on('close', () => (this.output ? this.output.destroy() : void this.stop()));
+    const answer = knownVersion(program.path);
+    if (answer) {
+      this.startChecked(program, answer);
+    } else {
+      void askVersion(program, options).then((asked) => this.startChecked(program, asked));
+    }
+
+    const { signal } = options;
+    if (signal) {
+      const onAbort = () => this.abort(signal.reason);
+      signal.addEventListener('abort', onAbort, { once: true });
+      void this.exited.then(() => signal.removeEventListener('abort', onAbort));
+    }
+  }
+
+  // Starts the program once its version is known (undefined: it could not be asked, and its own
+  // start says why), unless the capture has ended meanwhile or the platform package's program
+  // is of another version. A program the host chose only gets a warning.
+  private startChecked(program: ProgramLocation, answer: ProgramVersion | undefined): void {
+    if (this.result) {
+      return;
+    }
+    if (answer && !answer.matches) {
+      if (program.packaged) {
+        this.failure = mismatchError(program.path, answer);
+        this.finish({ exitCode: null, signal: null }, undefined, true);
+        return;
+      }
+      const event: WarningEvent = {
+        kind: 'programMismatch',
+        line: mismatchMessage(program.path, answer),
+        hresult: undefined,
+        session: undefined,
+      };
+      // A capture whose version was known at once is still being set up by its host.
+      process.nextTick(() => this.emit('warning', event));
+    }
+    try {
+      this.startProgram(program.path);
+    } catch (error) {
+      this.finish({ exitCode: null, signal: null }, error as NodeJS.ErrnoException);
+    }
+  }
+
+  private startProgram(program: string): void {
+    const { options, aligner } = this;
     const args = [pidArgument(options.pid), String(options.duckRatio), options.mode, `--quality=${options.quality}`];
     // Only the Windows program has a choice of clock.
-    const program = resolveExePath(options.exePath);
     if (/\.exe$/i.test(program)) {
       args.push(`--clock=${options.clock}`);
     }
-    this.child = startProgram({ ...options, exePath: program }, args, ['pipe', 'pipe', 'pipe']);
-    const { stdin, stdout, stderr } = this.child;
+    if (options.status) {
+      args.push('--status');
+    }
+    if (options.duckSessions !== undefined) {
+      args.push(`--duck=${options.duckSessions}`);
+    }
+    args.push(...options.keep.map((pid) => `--keep=${String(pid)}`));
+    const child = startProgram({ ...options, exePath: program }, args, ['pipe', 'pipe', 'pipe']);
+    this.child = child;
+    const { stdin, stdout, stderr } = child;
     if (!stdin || !stdout || !stderr) {
       throw new Error('the child process has no pipes');
     }
     // A write after the program ended fails with EPIPE: the end is reported through exited.
     stdin.on('error', () => undefined);
+    for (const line of this.unsent.splice(0)) {
+      stdin.write(line);
+    }
 
-    const aligner = new SampleAligner();
-    this.pcm = aligner;
     this.output = stdout;
     stdout.on('error', () => undefined);
     // Backpressure as pipe() does it, until the program is ending: from then on everything it
@@ -193,21 +289,19 @@ export class Capture extends EventEmitter {
     });
     aligner.on('drain', () => stdout.resume());
     stdout.on('end', () => aligner.end());
-    // Destroying pcm closes the program's standard output, which stops the capture in order.
-    aligner.on('close', () => stdout.destroy());
 
     const splitter = new LineSplitter();
     stderr.on('data', (chunk: Buffer) => splitter.push(chunk).forEach((line) => this.onLine(line)));
     stderr.on('end', () => splitter.end().forEach((line) => this.onLine(line)));
 
-    this.child.on('error', (error) => {
-      if (this.child.pid === undefined) {
+    child.on('error', (error) => {
+      if (child.pid === undefined) {
         this.finish({ exitCode: null, signal: null }, error as NodeJS.ErrnoException);
       }
     });
-    this.child.once('exit', () => this.drain());
+    child.once('exit', () => this.drain());
     whenEnded(
-      this.child,
+      child,
       (exitCode, signal) => this.finish({ exitCode, signal }),
       () => {
         stdout.destroy();
@@ -215,13 +309,6 @@ export class Capture extends EventEmitter {
         aligner.end();
       },
     );
-
-    const { signal } = options;
-    if (signal) {
-      const onAbort = () => this.abort(signal.reason);
-      signal.addEventListener('abort', onAbort, { once: true });
-      void this.exited.then(() => signal.removeEventListener('abort', onAbort));
-    }
   }
 
   /** @internal Use startCapture(). */
@@ -231,7 +318,7 @@ export class Capture extends EventEmitter {
 
   /** The program's process id (undefined if it could not be started). */
   get processId(): number | undefined {
-    return this.child.pid;
+    return this.child?.pid;
   }
 
   /**
@@ -261,7 +348,7 @@ export class Capture extends EventEmitter {
     }
     return new Promise((resolve, reject) => {
       this.pendingRatios.push({ resolve, reject });
-      this.child.stdin?.write(`${String(ratio)}\n`);
+      this.send(`${String(ratio)}\n`);
     });
   }
 
@@ -274,18 +361,22 @@ export class Capture extends EventEmitter {
       return this.stopping;
     }
     const timeoutMs = options.timeoutMs ?? 2000;
-    if (!this.result) {
+    this.stopping = this.exited;
+    const { child } = this;
+    if (!this.result && !child) {
+      // Still asking the program its version: nothing to stop.
+      this.finish({ exitCode: null, signal: null });
+    } else if (!this.result && child) {
       this.drain();
-      this.child.stdin?.write('exit\n');
+      child.stdin?.write('exit\n');
       const timer = setTimeout(() => {
         if (!this.result) {
           this.killed = true;
-          this.child.kill(KILL_SIGNAL);
+          child.kill(KILL_SIGNAL);
         }
       }, timeoutMs);
       void this.exited.then(() => clearTimeout(timer));
     }
-    this.stopping = this.exited;
     return this.stopping;
   }
 
@@ -333,6 +424,16 @@ export class Capture extends EventEmitter {
       case 'serverReconnected':
         this.emit('serverReconnected');
         return;
+      case 'targetNotFound':
+      case 'targetEnded':
+        this.emit(parsed.type, parsed.event);
+        return;
+      case 'silence':
+        this.emit('silence', parsed.event);
+        return;
+      case 'audioLost':
+        this.emit('audioLost', parsed.event);
+        return;
       case 'stopping':
         this.drain();
         this.emit('stopping', parsed.cause);
@@ -342,11 +443,19 @@ export class Capture extends EventEmitter {
     }
   }
 
+  private send(line: string): void {
+    if (this.child) {
+      this.child.stdin?.write(line);
+    } else {
+      this.unsent.push(line);
+    }
+  }
+
   // Takes everything the program still writes into pcm, read or not.
   private drain(): void {
     if (!this.draining) {
       this.draining = true;
-      this.output.resume();
+      this.output?.resume();
     }
   }
 
@@ -361,11 +470,15 @@ export class Capture extends EventEmitter {
     void this.stop();
   }
 
-  private finish(status: ExitStatus, spawnError?: NodeJS.ErrnoException): void {
+  // unstarted: the program was never started (it could not be, or was of another version).
+  private finish(status: ExitStatus, spawnError?: NodeJS.ErrnoException, unstarted = spawnError !== undefined): void {
     if (this.result) {
       return;
     }
-    const reason = spawnError ? 'spawnFailed' : this.killed ? 'killed' : this.stopping ? 'stopped' : 'ended';
+    if (!this.child) {
+      this.aligner.end();
+    }
+    const reason = unstarted ? 'spawnFailed' : this.killed ? 'killed' : this.stopping ? 'stopped' : 'ended';
     this.result = { ...status, killed: this.killed, reason };
     this.failure ??= this.endError(status, spawnError);
     if (!this.started && this.failure) {
@@ -420,8 +533,9 @@ function pidArgument(pid: number): string {
  * an AbortError when the signal is already aborted.
  */
 export function startCapture(options: CaptureOptions): Capture {
-  const { pid, duckRatio = 0.2, mode = 'exclude', quality = 'high', clock = 'steady', signal } = options;
-  if (!Number.isInteger(pid) || pid <= 0 || pid > 0xffffffff) {
+  const { pid, duckRatio = 0.2, mode = 'exclude', duckSessions, keep = [process.pid], status = true } = options;
+  const { quality = 'high', clock = 'steady', signal } = options;
+  if (!isPid(pid)) {
     throw new RangeError(`pid must be a whole number from 1 to 4294967295, not ${String(pid)}`);
   }
   const invalidRatio = duckRatioError(duckRatio, 'duckRatio');
@@ -430,6 +544,15 @@ export function startCapture(options: CaptureOptions): Capture {
   }
   if (mode !== 'include' && mode !== 'exclude') {
     throw new RangeError(`mode must be 'include' or 'exclude', not ${String(mode)}`);
+  }
+  if (duckSessions !== undefined && duckSessions !== 'target' && duckSessions !== 'others') {
+    throw new RangeError(`duckSessions must be 'target' or 'others', not ${String(duckSessions)}`);
+  }
+  if (!Array.isArray(keep) || !keep.every(isPid)) {
+    throw new RangeError(`keep must be a list of pids, each a whole number from 1 to 4294967295, not ${String(keep)}`);
+  }
+  if (typeof status !== 'boolean') {
+    throw new RangeError(`status must be true or false, not ${String(status)}`);
   }
   if (quality !== 'linear' && quality !== 'high') {
     throw new RangeError(`quality must be 'linear' or 'high', not ${String(quality)}`);
@@ -440,5 +563,9 @@ export function startCapture(options: CaptureOptions): Capture {
   if (signal?.aborted) {
     throw new AbortError(signal.reason);
   }
-  return Capture.start({ ...options, pid, duckRatio, mode, quality, clock, signal });
+  return Capture.start({ ...options, pid, duckRatio, mode, duckSessions, keep: [...keep], status, quality, clock, signal });
+}
+
+function isPid(pid: unknown): boolean {
+  return Number.isInteger(pid) && (pid as number) > 0 && (pid as number) <= 0xffffffff;
 }

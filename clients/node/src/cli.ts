@@ -51,6 +51,12 @@ async function record(options: CaptureOptions, out: string, seconds: number | un
       capture.on('ducked', (e) => process.stderr.write(`ducked ${e.session}: ${e.before} -> ${e.after}\n`));
       capture.on('restored', (e) => process.stderr.write(`restored a session to ${e.volume}\n`));
       capture.on('warning', (e) => process.stderr.write(`warning: ${e.line}\n`));
+      capture.on('targetNotFound', (e) => process.stderr.write(`no process has pid ${e.pid}\n`));
+      capture.on('targetEnded', (e) => process.stderr.write(`pid ${e.pid} and all its descendants have ended\n`));
+      capture.on('silence', (e) =>
+        process.stderr.write(e.silent ? 'the capture hears nothing while what it records plays\n' : 'the capture hears again\n'),
+      );
+      capture.on('audioLost', (e) => process.stderr.write(`${e.ms} ms of audio lost\n`));
     }
     const interrupt = () => void capture.stop();
     process.once('SIGINT', interrupt);

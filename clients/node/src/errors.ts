@@ -8,6 +8,8 @@ export interface ExitStatus {
 /**
  * What went wrong, for a host to branch on:
  * - 'NO_PROGRAM': no program for this platform (no platform package, no QUILLMERE_EXE, no exePath);
+ * - 'PROGRAM_MISMATCH': the platform package's program is of another major or minor version than
+ *   the client (it was not started);
  * - 'ENOENT', 'EACCES', ...: the system could not start the program (its own error code);
  * - 'START_FAILED': the program ended before the capture started;
  * - 'STOPPED': stop() was called before the capture started (ready rejects; samples() ends quietly);
@@ -19,6 +21,7 @@ export interface ExitStatus {
  */
 export type QuillmereErrorCode =
   | 'NO_PROGRAM'
+  | 'PROGRAM_MISMATCH'
   | 'START_FAILED'
   | 'STOPPED'
   | 'EXITED'

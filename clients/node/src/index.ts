@@ -3,6 +3,7 @@ export type {
   CaptureEvents,
   CaptureOptions,
   CaptureResult,
+  DuckSessions,
   Quality,
   StartedEvent,
   StopOptions,
@@ -13,6 +14,7 @@ export type { ExitStatus, QuillmereErrorCode } from './errors';
 export { parseLine } from './lines';
 export type {
   AudioFormat,
+  AudioLostEvent,
   CaptureMode,
   ClockAdjustedEvent,
   ParsedLine,
@@ -21,7 +23,9 @@ export type {
   RestoredEvent,
   ServerLostEvent,
   SessionVolumeEvent,
+  SilenceEvent,
   StopCause,
+  TargetEvent,
   WarningEvent,
   WarningKind,
 } from './lines';

@@ -46,6 +46,26 @@ export interface ServerLostEvent {
   reason: string;
 }
 
+/** The target process (--status): not running at the start, or gone with every process of its tree. */
+export interface TargetEvent {
+  pid: number;
+}
+
+/**
+ * The capture hears nothing while the sessions it records play (silent: true), or hears again
+ * (silent: false). On Windows: a recorded session's meter shows sound for 2 s while every captured
+ * sample was zero; on Linux: every playing recorded stream muted or at volume 0 for 2 s.
+ */
+export interface SilenceEvent {
+  silent: boolean;
+}
+
+/** Audio lost between the audio engine and the host (the host read too slowly, or the engine dropped it). */
+export interface AudioLostEvent {
+  /** Milliseconds lost since the last such event, at most one event a second. */
+  ms: number;
+}
+
 export interface RatioChangedEvent {
   ratio: number;
 }
@@ -68,11 +88,16 @@ export type WarningKind =
   | 'guardianNotStarted'
   | 'hostWatchNotStarted'
   | 'ratioArgumentIgnored'
-  | 'noStdin';
+  | 'noStdin'
+  | 'programMismatch';
 
-/** A known failure line that does not end the run. */
+/**
+ * A known failure line that does not end the run, or (kind 'programMismatch') the client's own
+ * word that the program from exePath or QUILLMERE_EXE is of another major or minor version.
+ */
 export interface WarningEvent {
   kind: WarningKind;
+  /** The program's line; for 'programMismatch', the client's message. */
   line: string;
   /**
    * The HRESULT the line carries, as the program writes it (signed decimal); from the Linux
@@ -112,6 +137,10 @@ export type ParsedLine =
   | { type: 'stopping'; cause: StopCause }
   | { type: 'serverLost'; event: ServerLostEvent }
   | { type: 'serverReconnected' }
+  | { type: 'targetNotFound'; event: TargetEvent }
+  | { type: 'targetEnded'; event: TargetEvent }
+  | { type: 'silence'; event: SilenceEvent }
+  | { type: 'audioLost'; event: AudioLostEvent }
   | { type: 'failure' }
   | { type: 'other' };
 
@@ -259,6 +288,25 @@ export function parseLine(line: string): ParsedLine {
   }
   if (line === '[win-helper] Reconnected to the sound server') {
     return { type: 'serverReconnected' };
+  }
+  for (const [prefix, type] of [
+    ['[win-helper] Target process not found: ', 'targetNotFound'],
+    ['[win-helper] Target process tree ended: ', 'targetEnded'],
+  ] as const) {
+    const pid = afterPrefix(line, prefix);
+    if (pid !== undefined && /^\d+$/.test(pid)) {
+      return { type, event: { pid: Number(pid) } };
+    }
+  }
+  if (line === '[win-helper] Capture silent while its sessions play') {
+    return { type: 'silence', event: { silent: true } };
+  }
+  if (line === '[win-helper] Capture no longer silent') {
+    return { type: 'silence', event: { silent: false } };
+  }
+  const audioLost = /^\[win-helper\] Audio lost: (\d+) ms$/.exec(line);
+  if (audioLost) {
+    return { type: 'audioLost', event: { ms: Number(audioLost[1]) } };
   }
   const refused = afterPrefix(line, '[win-helper] Ignoring invalid duck ratio command: ');
   if (refused !== undefined) {

@@ -1,8 +1,11 @@
 // The two listings: one JSON line on standard output.
 
+import type { ChildProcess } from 'node:child_process';
+
 import { AbortError, QuillmereError, describeStatus } from './errors';
 import { LineSplitter } from './lines';
-import { KILL_SIGNAL, startProgram, whenEnded, type ProgramOptions } from './program';
+import { KILL_SIGNAL, locateProgram, startProgram, whenEnded, type ProgramOptions } from './program';
+import { askVersion, mismatchError } from './version';
 
 /** A process with an audio session on an active playback device. */
 export interface SessionRecord {
@@ -69,7 +72,8 @@ function list<T>(
       reject(new AbortError(signal.reason));
       return;
     }
-    const child = startProgram(options, [option], ['ignore', 'pipe', 'pipe']);
+    const program = locateProgram(options.exePath);
+    let child: ChildProcess | undefined;
     const output: Buffer[] = [];
     const splitter = new LineSplitter();
     const log: string[] = [];
@@ -84,9 +88,9 @@ function list<T>(
     };
     const end = (error: Error) =>
       settle(() => {
-        child.kill(KILL_SIGNAL);
-        child.stdout?.destroy();
-        child.stderr?.destroy();
+        child?.kill(KILL_SIGNAL);
+        child?.stdout?.destroy();
+        child?.stderr?.destroy();
         reject(error);
       });
     const onAbort = () => end(new AbortError(signal?.reason));
@@ -97,40 +101,59 @@ function list<T>(
     );
     signal?.addEventListener('abort', onAbort, { once: true });
 
-    child.stdout?.on('data', (chunk: Buffer) => output.push(chunk));
-    child.stderr?.on('data', (chunk: Buffer) => log.push(...splitter.push(chunk)));
-    child.on('error', (error: NodeJS.ErrnoException) =>
-      settle(() =>
-        reject(
-          new QuillmereError(`Quillmere could not be started: ${error.message}`, {
-            code: error.code ?? 'START_FAILED',
-            cause: error,
-          }),
-        ),
-      ),
-    );
-    whenEnded(child, (exitCode, exitSignal) =>
-      settle(() => {
-        log.push(...splitter.end());
-        const status = { exitCode, signal: exitSignal };
-        const text = Buffer.concat(output).toString('utf8');
-        const records = parseListing(text, isRecord);
-        if (exitCode !== 0) {
-          reject(new QuillmereError(`Quillmere ${option} ended (${describeStatus(status)})`, { code: 'EXITED', lines: log, log, status }));
-        } else if (records) {
-          resolve(records as T[]);
-        } else {
+    const run = () => {
+      const started = startProgram({ ...options, exePath: program.path }, [option], ['ignore', 'pipe', 'pipe']);
+      child = started;
+      started.stdout?.on('data', (chunk: Buffer) => output.push(chunk));
+      started.stderr?.on('data', (chunk: Buffer) => log.push(...splitter.push(chunk)));
+      started.on('error', (error: NodeJS.ErrnoException) =>
+        settle(() =>
           reject(
-            new QuillmereError(`Quillmere ${option} did not print one JSON array: ${JSON.stringify(text.slice(0, 200))}`, {
-              code: 'BAD_OUTPUT',
-              lines: log,
-              log,
-              status,
+            new QuillmereError(`Quillmere could not be started: ${error.message}`, {
+              code: error.code ?? 'START_FAILED',
+              cause: error,
             }),
-          );
-        }
-      }),
-    );
+          ),
+        ),
+      );
+      whenEnded(started, (exitCode, exitSignal) =>
+        settle(() => {
+          log.push(...splitter.end());
+          const status = { exitCode, signal: exitSignal };
+          const text = Buffer.concat(output).toString('utf8');
+          const records = parseListing(text, isRecord);
+          if (exitCode !== 0) {
+            reject(new QuillmereError(`Quillmere ${option} ended (${describeStatus(status)})`, { code: 'EXITED', lines: log, log, status }));
+          } else if (records) {
+            resolve(records as T[]);
+          } else {
+            reject(
+              new QuillmereError(`Quillmere ${option} did not print one JSON array: ${JSON.stringify(text.slice(0, 200))}`, {
+                code: 'BAD_OUTPUT',
+                lines: log,
+                log,
+                status,
+              }),
+            );
+          }
+        }),
+      );
+    };
+    // The platform package's program of another version is not started; one the host chose is.
+    void askVersion(program, options).then((answer) => {
+      if (settled) {
+        return;
+      }
+      if (answer && !answer.matches && program.packaged) {
+        settle(() => reject(mismatchError(program.path, answer)));
+        return;
+      }
+      try {
+        run();
+      } catch (error) {
+        settle(() => reject(error));
+      }
+    });
   });
 }
 

@@ -35,14 +35,25 @@ export interface Host {
   resolve: (request: string) => string;
 }
 
+/** @internal Where the program is, and whether it came from the platform package (not exePath or QUILLMERE_EXE). */
+export interface ProgramLocation {
+  path: string;
+  packaged: boolean;
+}
+
 /** @internal The program to start: exePath, QUILLMERE_EXE, or the platform package's build. */
 export function findProgram(exePath: string | undefined, host: Host): string {
+  return locateProgram(exePath, host).path;
+}
+
+/** @internal As findProgram, saying where the program came from. */
+export function locateProgram(exePath: string | undefined, host: Host = thisHost()): ProgramLocation {
   if (exePath !== undefined) {
-    return exePath;
+    return { path: exePath, packaged: false };
   }
   const fromEnvironment = host.env['QUILLMERE_EXE'];
   if (fromEnvironment !== undefined && fromEnvironment !== '') {
-    return fromEnvironment;
+    return { path: fromEnvironment, packaged: false };
   }
   const target = `${host.platform}-${host.arch}`;
   const file = PROGRAMS[target];
@@ -51,7 +62,7 @@ export function findProgram(exePath: string | undefined, host: Host): string {
     throw new QuillmereError(`no Quillmere program for ${target}`, { code: 'NO_PROGRAM' });
   }
   const path = host.platform === 'win32' ? win32 : posix;
-  return outsideAsar(path.join(path.dirname(manifest), file));
+  return { path: outsideAsar(path.join(path.dirname(manifest), file)), packaged: true };
 }
 
 function resolveOrUndefined(host: Host, request: string): string | undefined {
@@ -74,12 +85,16 @@ function outsideAsar(path: string): string {
  * 'NO_PROGRAM' when there is none.
  */
 export function resolveExePath(exePath?: string): string {
-  return findProgram(exePath, {
+  return locateProgram(exePath).path;
+}
+
+function thisHost(): Host {
+  return {
     platform: process.platform,
     arch: process.arch,
     env: process.env,
     resolve: (request) => require.resolve(request),
-  });
+  };
 }
 
 /** Starts the program with an argument array: no shell, no console window. */

@@ -8,12 +8,22 @@ import { findProgram, type Host } from '../src/program';
 const echo = ['sh', '-c', 'for a in "$@"; do echo "$a" >&2; done; exit 1', 'echo'];
 
 test('the program gets an argument array it reads as the host meant', async () => {
+  // By default the status lines are asked for, and the host's own sessions are kept as they are.
+  const host = [`--status`, `--keep=${process.pid}`];
   const cases: Array<[Parameters<typeof startCapture>[0], string[]]> = [
-    [{ pid: 4242 }, ['4242', '0.2', 'exclude', '--quality=high', '--clock=steady']],
-    [{ pid: 7, duckRatio: 0, mode: 'include', quality: 'high' }, ['7', '0', 'include', '--quality=high', '--clock=steady']],
-    [{ pid: 4294967291, duckRatio: 1e-7, quality: 'linear', clock: 'packets' }, ['-5', '1e-7', 'exclude', '--quality=linear', '--clock=packets']],
+    [{ pid: 4242 }, ['4242', '0.2', 'exclude', '--quality=high', '--clock=steady', ...host]],
+    [{ pid: 7, duckRatio: 0, mode: 'include', quality: 'high' }, ['7', '0', 'include', '--quality=high', '--clock=steady', ...host]],
+    [
+      { pid: 4294967291, duckRatio: 1e-7, quality: 'linear', clock: 'packets' },
+      ['-5', '1e-7', 'exclude', '--quality=linear', '--clock=packets', ...host],
+    ],
     // The Linux program's stream keeps steady time without being asked.
-    [{ pid: 4242, exePath: '/opt/quillmere', clock: 'packets' }, ['4242', '0.2', 'exclude', '--quality=high']],
+    [{ pid: 4242, exePath: '/opt/quillmere', clock: 'packets' }, ['4242', '0.2', 'exclude', '--quality=high', ...host]],
+    [
+      { pid: 9, mode: 'include', duckSessions: 'others', keep: [4294967295, 1], status: false },
+      ['9', '0.2', 'include', '--quality=high', '--clock=steady', '--duck=others', '--keep=4294967295', '--keep=1'],
+    ],
+    [{ pid: 9, duckSessions: 'target', keep: [], status: undefined }, ['9', '0.2', 'exclude', '--quality=high', '--clock=steady', '--status', '--duck=target']],
   ];
   for (const [options, args] of cases) {
     const capture = startCapture({ exePath: 'Quillmere.exe', ...options, launcher: echo });
@@ -26,6 +36,9 @@ test('the program gets an argument array it reads as the host meant', async () =
   }
   assert.throws(() => startCapture({ pid: 1, quality: 'best' as 'high', launcher: echo }), RangeError);
   assert.throws(() => startCapture({ pid: 1, clock: 'wall' as 'steady', launcher: echo }), RangeError);
+  for (const bad of [{ duckSessions: 'all' }, { keep: [0] }, { keep: [1.5] }, { keep: [2 ** 32] }, { keep: '4242' }, { status: 'yes' }]) {
+    assert.throws(() => startCapture({ pid: 1, ...(bad as object), launcher: echo }), RangeError, JSON.stringify(bad));
+  }
 });
 
 test('the program is exePath, else QUILLMERE_EXE, else the platform package outside app.asar', () => {

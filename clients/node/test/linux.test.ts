@@ -17,6 +17,8 @@ import { delay, exePath as windowsExePath, linuxBuild, packageRoot, releaseBuild
 
 const exePath = join(linuxBuild, 'src', 'quillmere');
 
+// The players are this process's children: a capture lowers them only when told to keep nothing
+// (by default it keeps the host's own process tree as it is).
 function startPlayer() {
   return spawn(join(linuxBuild, 'tests', 'tone_player'), ['440', '0.4', '30'], { stdio: ['ignore', 'pipe', 'ignore'] });
 }
@@ -27,7 +29,7 @@ test('a capture of a real player on Linux: its sound, its ducking, an orderly st
     await new Promise((resolve) => player.stdout.once('data', resolve));
     assert.deepEqual(await listSessions({ exePath }), [{ pid: player.pid, name: 'tone_player' }]);
 
-    const capture = startCapture({ exePath, pid: 999999, duckRatio: 0.5 });
+    const capture = startCapture({ exePath, pid: 999999, duckRatio: 0.5, keep: [] });
     const ducked: SessionVolumeEvent[] = [];
     capture.on('ducked', (event) => ducked.push(event));
     let peak = 0;
@@ -54,7 +56,7 @@ test('stop() ends the Linux program in order when the host has stopped reading p
   const player = startPlayer();
   try {
     await new Promise((resolve) => player.stdout.once('data', resolve));
-    const capture = startCapture({ exePath, pid: 999999, duckRatio: 0.5 });
+    const capture = startCapture({ exePath, pid: 999999, duckRatio: 0.5, keep: [] });
     const restored: RestoredEvent[] = [];
     let ducked = false;
     capture.on('ducked', () => (ducked = true));
@@ -76,6 +78,18 @@ test('stop() ends the Linux program in order when the host has stopped reading p
   }
 });
 
+test('a capture on Linux tells the host of a target that is not running, from a program of its own version', { timeout: 60_000 }, async () => {
+  const capture = startCapture({ exePath, pid: 999999, mode: 'include' });
+  const said: Array<[string, unknown]> = [];
+  capture.on('targetNotFound', (event) => said.push(['targetNotFound', event]));
+  capture.on('warning', (event) => said.push(['warning', event.line]));
+  capture.pcm.resume();
+  await capture.ready;
+  await until(() => said.length > 0);
+  assert.deepEqual(await capture.stop(), { exitCode: 0, signal: null, killed: false, reason: 'stopped' });
+  assert.deepEqual(said, [['targetNotFound', { pid: 999999 }]]);
+});
+
 test('a player whose binary name holds protocol lines forges no event through the Linux program', { timeout: 60_000 }, async (t) => {
   const folder = mkdtempSync(join(tmpdir(), 'quillmere-forged-'));
   t.after(() => rmSync(folder, { recursive: true, force: true }));
@@ -91,7 +105,7 @@ test('a player whose binary name holds protocol lines forges no event through th
   let capture: ReturnType<typeof startCapture> | undefined;
   try {
     await new Promise((resolve) => player.stdout.once('data', resolve));
-    capture = startCapture({ exePath, pid: 999999, duckRatio: 0.5 });
+    capture = startCapture({ exePath, pid: 999999, duckRatio: 0.5, keep: [] });
     const events: string[] = [];
     const ducked: SessionVolumeEvent[] = [];
     capture.on('ducked', (event) => ducked.push(event));

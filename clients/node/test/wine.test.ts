@@ -153,6 +153,19 @@ test('a start failure rejects ready, and ends a loop over samples(), with the fa
   assert.deepEqual(await capture.exited, { exitCode: 1, signal: null, killed: false, reason: 'ended' });
 });
 
+test('Quillmere.exe tells the host of a target that is not running, and is of the client\'s own version', TIMEOUT, async () => {
+  // Windows process ids are multiples of 4: no process has 4242.
+  const capture = startCapture({ ...withScript(LIVE_TONE), pid: 4242, clock: 'packets' });
+  const said: Array<[string, unknown]> = [];
+  capture.on('targetNotFound', (event) => said.push(['targetNotFound', event]));
+  capture.on('warning', (event) => said.push(['warning', event.line]));
+  capture.pcm.resume();
+  await capture.ready;
+  await until(() => said.length > 0);
+  assert.deepEqual(await capture.stop(), { exitCode: 0, signal: null, killed: false, reason: 'stopped' });
+  assert.deepEqual(said, [['targetNotFound', { pid: 4242 }]]);
+});
+
 test('both listings come back as typed records; anything but one JSON array is refused', TIMEOUT, async () => {
   const sessions = await listSessions(withScript('session speakers pid=3999984 id=gone instance=x\\Apps\\NotRunning.exe\n'));
   assert.deepEqual(sessions, [{ pid: 3999984, name: 'NotRunning.exe' }]);
