@@ -123,5 +123,6 @@ void WindowsCapturePlatform::runDuckingThread(const std::function<void()>& body)
         return;
     }
     body();
+    sessions_.endPasses();
     CoUninitialize();
 }

@@ -7,9 +7,11 @@ HRESULT createDeviceEnumerator(ComRef<IMMDeviceEnumerator>& enumerator) {
                             enumerator.putVoid());
 }
 
-StepResult DefaultRenderEndpoint::open() {
-    HRESULT hr = createDeviceEnumerator(enumerator);
-    if (FAILED(hr)) {
+StepResult DefaultRenderEndpoint::open(IMMDeviceEnumerator* existing) {
+    HRESULT hr = S_OK;
+    if (existing != nullptr) {
+        enumerator = ComRef<IMMDeviceEnumerator>::share(existing);
+    } else if (FAILED(hr = createDeviceEnumerator(enumerator))) {
         return {EndpointStep::CreateEnumerator, hr};
     }
     hr = enumerator->GetDefaultAudioEndpoint(eRender, eConsole, device.put());
@@ -45,8 +47,8 @@ HRESULT DeviceSessions::session(int index, ComRef<IAudioSessionControl>& control
     return hr;
 }
 
-StepResult DefaultDeviceSessions::open() {
-    const StepResult endpoint = endpoint_.open();
+StepResult DefaultDeviceSessions::open(IMMDeviceEnumerator* enumerator) {
+    const StepResult endpoint = endpoint_.open(enumerator);
     if (!endpoint.ok()) {
         return endpoint;
     }

@@ -35,7 +35,9 @@ struct DefaultRenderEndpoint {
     ComRef<IMMDeviceEnumerator> enumerator;
     ComRef<IMMDevice> device;
 
-    StepResult open();
+    // Asks `existing` when given (a caller that opens the device again and again keeps one:
+    // CoCreateInstance reads the class's registration each time), else a new enumerator.
+    StepResult open(IMMDeviceEnumerator* existing = nullptr);
 };
 
 // The audio sessions of one device. Released in reverse order: sessions, then manager.
@@ -68,7 +70,8 @@ private:
 // engine's seam). Released sessions first, the enumerator last.
 class DefaultDeviceSessions {
 public:
-    StepResult open();
+    // `enumerator`: as DefaultRenderEndpoint::open takes it.
+    StepResult open(IMMDeviceEnumerator* enumerator = nullptr);
 
     template <class Visit>
     void forEachSession(Visit&& visit) const {

@@ -24,8 +24,12 @@ std::optional<bool> soundsNow(IAudioSessionControl* control) {
 }  // namespace
 
 bool WindowsSessionVolumes::findSessions(std::vector<AudioSession>& sessions) {
+    if (!enumerator_ && FAILED(createDeviceEnumerator(enumerator_))) {
+        return false;
+    }
     device_ = std::make_unique<DefaultDeviceSessions>();
-    if (!device_->open().ok()) {
+    if (!device_->open(enumerator_.get()).ok()) {
+        enumerator_.reset();  // the next walk tries a new one (the audio service may have restarted)
         return false;
     }
     device_->forEachSession([&](IAudioSessionControl* control) {
@@ -79,4 +83,12 @@ bool WindowsSessionVolumes::setLevel(std::size_t session, float level, PlatformE
 void WindowsSessionVolumes::endWalk() {
     found_.clear();
     device_.reset();
+    if (passesEnded_) {
+        enumerator_.reset();
+    }
+}
+
+void WindowsSessionVolumes::endPasses() {
+    passesEnded_ = true;
+    endWalk();
 }

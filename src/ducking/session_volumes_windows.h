@@ -24,6 +24,10 @@ public:
     std::optional<float> readLevel(std::size_t session, PlatformError& error) override;
     bool setLevel(std::size_t session, float level, PlatformError& error) override;
     LevelMatch levelMatch() const override { return {}; }
+    // The passes' walks share one device enumerator; this releases it, on the thread that
+    // walked, before that thread leaves its apartment. Later walks (the restore at the end, from
+    // whichever thread stops the run) each make and release their own.
+    void endPasses();
 
 private:
     bool findSessions(std::vector<AudioSession>& sessions) override;
@@ -35,6 +39,9 @@ private:
         ComRef<ISimpleAudioVolume> volume;
     };
     const bool readsMeters_;
+    // Kept from walk to walk; each walk finds the default device and its sessions afresh.
+    ComRef<IMMDeviceEnumerator> enumerator_;
+    bool passesEnded_ = false;
     // Released in reverse order: the sessions, then the device's enumerator.
     std::unique_ptr<DefaultDeviceSessions> device_;
     std::vector<Found> found_;

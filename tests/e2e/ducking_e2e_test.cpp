@@ -72,6 +72,10 @@ TEST(DuckingEndToEnd, ExcludeModeLowersEverythingOutsideBothTreesOnce) {
               (Lines{"set_volume other 0.16", "set_volume ghost 0.1", "set_volume shared 0.1", "set_volume shared 0.1",
                      "set_volume late 0.08", "set_volume other 0.8", "set_volume ghost 0.5", "set_volume shared 0.5",
                      "set_volume shared 0.5", "set_volume late 0.4"}));
+    // Every pass finds the default device afresh, through the one enumerator the passes share;
+    // the restore at the end, on the thread that stops the run, makes its own.
+    EXPECT_EQ(engine.recorded("create_enumerator").size(), 2u);
+    EXPECT_GE(engine.recorded("get_default_endpoint").size(), 3u);
 }
 
 TEST(DuckingEndToEnd, IncludeModeLowersTheTargetTreeOnly) {
