@@ -24,6 +24,8 @@ public:
 
     // Whether a process had the target's id at the start.
     bool found() const { return found_; }
+    // Whether the tree is still followed: found, and not yet ended.
+    bool following() const { return !ended_; }
     // With the process table of now: true once, at the first check that finds every member ended.
     bool endedNow(const ProcessTable& table);
 
@@ -86,6 +88,8 @@ public:
 
     // After the start lines: says so when the target was not found.
     void announceStart() const;
+    // Every process only while the target's tree is followed.
+    bool wantsEveryProcess() const override { return tree_.following(); }
     void sawPass(const std::vector<AudioSession>& sessions, const ProcessTable& table) override;
     // The same at a given time, for the tests.
     void check(const std::vector<AudioSession>& sessions, const ProcessTable& table,

@@ -225,7 +225,7 @@ const ProcessTable& DuckingEngine::keptTable(const std::vector<AudioSession>& se
     for (const AudioSession& session : sessions) {
         pids.push_back(session.pid);
     }
-    return processes_.forProcesses(pids, watcher_ != nullptr);
+    return processes_.forProcesses(pids, watcher_ != nullptr && watcher_->wantsEveryProcess());
 }
 
 void DuckingEngine::passOver(std::uint32_t targetPid, bool includeMode, float ratio, bool reapply,

@@ -20,6 +20,9 @@
 class PassWatcher {
 public:
     virtual ~PassWatcher() = default;
+    // Whether the next pass's table must be a new snapshot of every process (a watcher that
+    // follows processes without sessions), not the table kept for the sessions' processes.
+    virtual bool wantsEveryProcess() const = 0;
     virtual void sawPass(const std::vector<AudioSession>& sessions, const ProcessTable& table) = 0;
 };
 

@@ -50,9 +50,14 @@ TEST(TargetTreeWatch, EndsOnlyOnceTheTargetAndEveryDescendantSeenHaveEnded) {
         fakeJournalWorld().running = c.atStart;
         TargetTreeWatch watch(20);
         EXPECT_EQ(watch.found(), !c.atStart.empty()) << c.name;
+        // Followed (every process asked for at each pass) from a found target to its end only.
+        bool followed = !c.atStart.empty();
+        EXPECT_EQ(watch.following(), followed) << c.name;
         for (std::size_t step = 0; step < c.steps.size(); ++step) {
             fakeJournalWorld().running = c.steps[step].running;
             EXPECT_EQ(watch.endedNow(c.steps[step].table), c.steps[step].ended) << c.name << ", step " << step;
+            followed = followed && !c.steps[step].ended;
+            EXPECT_EQ(watch.following(), followed) << c.name << ", step " << step;
         }
     }
 }
