@@ -42,15 +42,17 @@ ticks() { # pid -> utime + stime in clock ticks (0 once it is gone)
 hz=$(getconf CLK_TCK)
 
 # The sessions' owners: 20 processes of the prefix that wait for ever, so that each session that
-# becomes active names a running process the ducking pass must place in the process tree.
+# becomes active names a running process the ducking pass must place in the process tree; a 21st
+# is the target, whose tree the status lines follow.
 : >"$work/owners"
 cp "$build/bench/sleeper.exe" "$work/owner.exe"
 i=0
-while [ "$i" -lt 20 ]; do
+while [ "$i" -lt 21 ]; do
     "$run" "$work/owner.exe" idle </dev/null >>"$work/owners" 2>/dev/null &
     i=$((i + 1))
 done
-while [ "$(wc -l <"$work/owners")" -lt 20 ]; do sleep 1; done
+while [ "$(wc -l <"$work/owners")" -lt 21 ]; do sleep 1; done
+target=$(sed -n 21p "$work/owners" | tr -d '\r')
 
 script() { # sessions -> the engine's script
     printf 'mix_format ext-float 48000 2 32\npacket 480 tone 440 0.5\nrepeat\nrealtime\n'
@@ -90,14 +92,14 @@ while [ "$round" -le "$rounds" ]; do
         measure "10 ms sleeper" 0 "$build/bench/sleeper.exe"
         measure "minimal capture" 1 "$build/bench/minimal_capture.exe" 4242
         if [ -n "${BEFORE:-}" ]; then
-            measure "before: no ducking" 1 "$BEFORE" 4242 1
-            measure "before: one ducked session" 1 "$BEFORE" 4242 0.2
-            measure "before: 20 sessions, one new a second" 20 "$BEFORE" 4242 0.2
+            measure "before: no ducking" 1 "$BEFORE" "$target" 1
+            measure "before: one ducked session" 1 "$BEFORE" "$target" 0.2
+            measure "before: 20 sessions, one new a second" 20 "$BEFORE" "$target" 0.2
         fi
         for status in "" --status; do
-            measure "no ducking $status" 1 "$build/src/Quillmere.exe" 4242 1 $status
-            measure "one ducked session $status" 1 "$build/src/Quillmere.exe" 4242 0.2 $status
-            measure "20 sessions, one new a second $status" 20 "$build/src/Quillmere.exe" 4242 0.2 $status
+            measure "no ducking $status" 1 "$build/src/Quillmere.exe" "$target" 1 $status
+            measure "one ducked session $status" 1 "$build/src/Quillmere.exe" "$target" 0.2 $status
+            measure "20 sessions, one new a second $status" 20 "$build/src/Quillmere.exe" "$target" 0.2 $status
         done
     } >"$work/rows"
     floor=$(awk -F'|' 'NR == 2 { print $4 }' "$work/rows")
