@@ -78,6 +78,38 @@ test('stop() ends the Linux program in order when the host has stopped reading p
   }
 });
 
+test('a signal the Linux program reports ends the loop over samples() quietly; a kill it never reported throws', { timeout: 60_000 }, async () => {
+  const player = startPlayer();
+  try {
+    await new Promise((resolve) => player.stdout.once('data', resolve));
+    const rows: Array<[NodeJS.Signals, string | undefined, string[]]> = [
+      ['SIGINT', undefined, ['stopping signal', 'restored']],
+      ['SIGKILL', 'EXITED', []],
+    ];
+    for (const [signal, thrown, said] of rows) {
+      const capture = startCapture({ exePath, pid: 999999, duckRatio: 0.5, keep: [] });
+      const events: string[] = [];
+      let ducked = false;
+      capture.on('ducked', () => (ducked = true));
+      capture.on('stopping', (cause) => events.push(`stopping ${cause}`));
+      capture.on('restored', () => events.push('restored'));
+      await capture.ready;
+      await until(() => ducked);
+      process.kill(capture.processId as number, signal);
+      const error = await (async () => {
+        for await (const samples of capture.samples()) {
+          void samples;
+        }
+      })().catch((e: { code: string }) => e);
+      assert.equal(error?.code, thrown, signal);
+      assert.deepEqual(await capture.exited, { exitCode: null, signal, killed: false, reason: 'ended' }, signal);
+      assert.deepEqual(events, said, signal);
+    }
+  } finally {
+    player.kill('SIGKILL');
+  }
+});
+
 test('a capture on Linux tells the host of a target that is not running, from a program of its own version', { timeout: 60_000 }, async () => {
   const capture = startCapture({ exePath, pid: 999999, mode: 'include' });
   const said: Array<[string, unknown]> = [];
