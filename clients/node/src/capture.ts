@@ -180,8 +180,9 @@ export class Capture extends EventEmitter {
   private readonly log = new RecentLines();
   private readonly pendingRatios: PendingRatio[] = [];
   private captureStarted = false;
-  // The last line that said why the capture ends.
-  private stopLine: string | undefined;
+  // The program's line for the first signal it received: a host that stops on the same Ctrl+C
+  // writes "exit" after it, and the program ends by the signal all the same.
+  private signalLine: string | undefined;
   private started: StartedEvent | undefined;
   private result: CaptureResult | undefined;
   private stopping: Promise<CaptureResult> | undefined;
@@ -439,7 +440,9 @@ export class Capture extends EventEmitter {
         this.emit('audioLost', parsed.event);
         return;
       case 'stopping':
-        this.stopLine = line;
+        if (parsed.cause === 'signal' || parsed.cause === 'consoleSignal') {
+          this.signalLine ??= line;
+        }
         this.drain();
         this.emit('stopping', parsed.cause);
         return;
@@ -510,7 +513,7 @@ export class Capture extends EventEmitter {
     }
     const failed =
       ((status.exitCode !== null && status.exitCode !== 0) || (status.signal !== null && !this.killed)) &&
-      !endedAsReported(this.stopLine, status);
+      !endedAsReported(this.signalLine, status);
     if (this.started && !failed) {
       return undefined;
     }
