@@ -8,6 +8,7 @@ import type { Readable } from 'node:stream';
 import { AbortError, QuillmereError, describeStatus, type ExitStatus } from './errors';
 import {
   LineSplitter,
+  endedAsReported,
   isFailureLine,
   parseLine,
   type AudioFormat,
@@ -179,6 +180,9 @@ export class Capture extends EventEmitter {
   private readonly log = new RecentLines();
   private readonly pendingRatios: PendingRatio[] = [];
   private captureStarted = false;
+  // The program's line for the first signal it received: a host that stops on the same Ctrl+C
+  // writes "exit" after it, and the program ends by the signal all the same.
+  private signalLine: string | undefined;
   private started: StartedEvent | undefined;
   private result: CaptureResult | undefined;
   private stopping: Promise<CaptureResult> | undefined;
@@ -324,8 +328,9 @@ export class Capture extends EventEmitter {
   /**
    * The stream as Int16Arrays, read from pcm: use one or the other. Once the stream has ended it
    * throws what ended it badly: the QuillmereError of a start that failed or of a program that
-   * ended with a failure (an exit status other than 0, a signal stop() did not send), or the
-   * AbortError of an abort before the start.
+   * ended with a failure (an exit status other than 0, a signal neither stop() sent nor the
+   * program reported), or the AbortError of an abort before the start. A stop the program
+   * reported (a signal on Linux, a console control event on Windows) ends it quietly.
    */
   async *samples(): AsyncGenerator<Int16Array, void, undefined> {
     for await (const chunk of this.pcm) {
@@ -435,6 +440,9 @@ export class Capture extends EventEmitter {
         this.emit('audioLost', parsed.event);
         return;
       case 'stopping':
+        if (parsed.cause === 'signal' || parsed.cause === 'consoleSignal') {
+          this.signalLine ??= line;
+        }
         this.drain();
         this.emit('stopping', parsed.cause);
         return;
@@ -503,7 +511,9 @@ export class Capture extends EventEmitter {
         code: spawnError.code ?? 'START_FAILED',
       });
     }
-    const failed = (status.exitCode !== null && status.exitCode !== 0) || (status.signal !== null && !this.killed);
+    const failed =
+      ((status.exitCode !== null && status.exitCode !== 0) || (status.signal !== null && !this.killed)) &&
+      !endedAsReported(this.signalLine, status);
     if (this.started && !failed) {
       return undefined;
     }

@@ -3,6 +3,8 @@
 
 import { StringDecoder } from 'node:string_decoder';
 
+import type { ExitStatus } from './errors';
+
 export type CaptureMode = 'include' | 'exclude';
 
 /** The audio engine's format, as the program captures it before turning it into 16 kHz mono. */
@@ -176,12 +178,17 @@ const SESSION_WARNINGS: ReadonlySet<WarningKind> = new Set([
   'volumeReadFailed',
 ]);
 
+const CONSOLE_SIGNAL = '[win-helper] Received console control signal: ';
+const RECEIVED_SIGNAL = '[win-helper] Received signal: ';
+// The status Windows gives a process that a console control event ended (STATUS_CONTROL_C_EXIT).
+const CONTROL_C_EXIT = 0xc000013a;
+
 const STOPS: ReadonlyArray<readonly [string, StopCause]> = [
   ['[win-helper] Received exit command via stdin.', 'stdinCommand'],
   ['[win-helper] Write to stdout failed (pipe closed)', 'stdoutClosed'],
   ['[win-helper] Host process ended; stopping capture.', 'hostEnded'],
-  ['[win-helper] Received console control signal: ', 'consoleSignal'],
-  ['[win-helper] Received signal: ', 'signal'],
+  [CONSOLE_SIGNAL, 'consoleSignal'],
+  [RECEIVED_SIGNAL, 'signal'],
   ['[win-helper] GetNextPacketSize failed', 'captureCallFailed'],
   ['[win-helper] GetBuffer failed: ', 'captureCallFailed'],
   ['[win-helper] Failed to reconnect to the sound server', 'serverGone'],
@@ -221,6 +228,22 @@ function sessionOf(line: string, prefix: string): string | undefined {
 
 function afterPrefix(line: string, prefix: string): string | undefined {
   return line.startsWith(prefix) ? line.slice(prefix.length) : undefined;
+}
+
+/**
+ * @internal Whether the program ended the way the stop line it wrote says it will, which is no
+ * failure: the Linux program, after its orderly end, ends by the signal its `Received signal:`
+ * line names; after its console control line, Windows ends the Windows program with 0xC000013A.
+ */
+export function endedAsReported(stopLine: string | undefined, status: ExitStatus): boolean {
+  if (stopLine === undefined) {
+    return false;
+  }
+  const signal = afterPrefix(stopLine, RECEIVED_SIGNAL);
+  if (signal !== undefined) {
+    return status.signal !== null && status.signal === signal;
+  }
+  return stopLine.startsWith(CONSOLE_SIGNAL) && status.signal === null && status.exitCode === CONTROL_C_EXIT;
 }
 
 /** True for a line that reports a failure, known or not. */

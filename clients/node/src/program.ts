@@ -9,7 +9,7 @@ import { QuillmereError } from './errors';
 export interface ProgramOptions {
   /**
    * The program. Default: QUILLMERE_EXE from this process's environment, else the build in this
-   * platform's package (@quillmere/win32-x64 or @quillmere/linux-x64).
+   * platform's package (@quillmere/win32-x64, also on Windows arm64, or @quillmere/linux-x64).
    */
   exePath?: string | undefined;
   /** A command that runs the program, placed before it: ['wine'] runs it on Linux. */
@@ -20,11 +20,17 @@ export interface ProgramOptions {
   cwd?: string | undefined;
 }
 
-// The program each platform package carries, by platform and architecture.
-const PROGRAMS: Readonly<Record<string, string>> = {
-  'win32-x64': 'Quillmere.exe',
-  'linux-x64': 'quillmere',
+// The platform package and its program, by where the client runs. Windows on ARM runs the x64
+// program under its x64 emulation.
+const PROGRAMS: Readonly<Record<string, { package: string; file: string }>> = {
+  'win32-x64': { package: '@quillmere/win32-x64', file: 'Quillmere.exe' },
+  'win32-arm64': { package: '@quillmere/win32-x64', file: 'Quillmere.exe' },
+  'linux-x64': { package: '@quillmere/linux-x64', file: 'quillmere' },
 };
+
+const NO_PROGRAM_HELP =
+  'install the platform package (@quillmere/win32-x64 on Windows x64 and arm64, @quillmere/linux-x64 on Linux x64), ' +
+  "set QUILLMERE_EXE to the program's path, or pass exePath";
 
 /** @internal Where the client runs, and how it finds an installed package. */
 export interface Host {
@@ -56,13 +62,13 @@ export function locateProgram(exePath: string | undefined, host: Host = thisHost
     return { path: fromEnvironment, packaged: false };
   }
   const target = `${host.platform}-${host.arch}`;
-  const file = PROGRAMS[target];
-  const manifest = file === undefined ? undefined : resolveOrUndefined(host, `@quillmere/${target}/package.json`);
-  if (file === undefined || manifest === undefined) {
-    throw new QuillmereError(`no Quillmere program for ${target}`, { code: 'NO_PROGRAM' });
+  const program = PROGRAMS[target];
+  const manifest = program === undefined ? undefined : resolveOrUndefined(host, `${program.package}/package.json`);
+  if (program === undefined || manifest === undefined) {
+    throw new QuillmereError(`no Quillmere program for ${target}: ${NO_PROGRAM_HELP}`, { code: 'NO_PROGRAM' });
   }
   const path = host.platform === 'win32' ? win32 : posix;
-  return { path: outsideAsar(path.join(path.dirname(manifest), file)), packaged: true };
+  return { path: outsideAsar(path.join(path.dirname(manifest), program.file)), packaged: true };
 }
 
 function resolveOrUndefined(host: Host, request: string): string | undefined {

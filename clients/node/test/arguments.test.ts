@@ -73,6 +73,8 @@ test('the program is exePath, else QUILLMERE_EXE, else the platform package outs
     [undefined, host('win32', 'x64', installed, { QUILLMERE_EXE: 'C:\\q.exe' }), 'C:\\q.exe'],
     [undefined, host('linux', 'x64', installed, { QUILLMERE_EXE: '' }), '/home/me/app/node_modules/@quillmere/linux-x64/quillmere'],
     [undefined, host('win32', 'x64', installed), 'C:\\Users\\me\\app\\node_modules\\@quillmere\\win32-x64\\Quillmere.exe'],
+    // Windows on ARM runs the x64 program under its emulation.
+    [undefined, host('win32', 'arm64', installed), 'C:\\Users\\me\\app\\node_modules\\@quillmere\\win32-x64\\Quillmere.exe'],
     [undefined, host('linux', 'x64', packaged), '/opt/App/resources/app.asar.unpacked/node_modules/@quillmere/linux-x64/quillmere'],
     [
       undefined,
@@ -85,15 +87,19 @@ test('the program is exePath, else QUILLMERE_EXE, else the platform package outs
   for (const [exePath, where, expected] of rows) {
     assert.equal(findProgram(exePath, where), expected, `${where.platform} ${JSON.stringify(where.env)} ${String(exePath)}`);
   }
+  const help =
+    'install the platform package (@quillmere/win32-x64 on Windows x64 and arm64, @quillmere/linux-x64 on Linux x64), ' +
+    "set QUILLMERE_EXE to the program's path, or pass exePath";
   for (const [where, target] of [
     [host('linux', 'x64', {}), 'linux-x64'],
     [host('win32', 'x64', { '@quillmere/linux-x64/package.json': '/x/package.json' }), 'win32-x64'],
     [host('darwin', 'arm64', installed), 'darwin-arm64'],
-    [host('win32', 'arm64', installed), 'win32-arm64'],
+    [host('linux', 'arm64', installed), 'linux-arm64'],
+    [host('win32', 'arm64', {}), 'win32-arm64'],
   ] as const) {
     assert.throws(
       () => findProgram(undefined, where),
-      (e: unknown) => e instanceof QuillmereError && e.code === 'NO_PROGRAM' && e.message === `no Quillmere program for ${target}`,
+      (e: unknown) => e instanceof QuillmereError && e.code === 'NO_PROGRAM' && e.message === `no Quillmere program for ${target}: ${help}`,
     );
   }
 });

@@ -6,7 +6,8 @@ import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { test } from 'node:test';
 
-import { QuillmereError, listSessions, startCapture, type CaptureResult } from '../src/index';
+import { QuillmereError, listSessions, startCapture, type CaptureResult, type ExitStatus } from '../src/index';
+import { endedAsReported } from '../src/lines';
 import { delay } from './support';
 
 const STARTED = `printf '[win-helper] Windows WASAPI process-excluded loopback capture started.\\n[win-helper] Format: 48000Hz, 2 channels, 32 bits, float\\n' >&2`;
@@ -131,6 +132,33 @@ test('a loop over samples() ends quietly or throws what ended the capture; pcm o
     }
     assert.deepEqual(await capture.exited, ending.result, name);
     assert.ok(capture.pcm.readableEnded && pcmErrors === 0, `${name}: pcm ended without an error`);
+  }
+});
+
+test('an end by the stop the program reported is no failure; any other end by a signal or 0xC000013A is', () => {
+  const linux = (name: string) => `[win-helper] Received signal: ${name}`;
+  const windows = '[win-helper] Received console control signal: 0';
+  const bySignal = (signal: NodeJS.Signals): ExitStatus => ({ exitCode: null, signal });
+  const byCode = (exitCode: number): ExitStatus => ({ exitCode, signal: null });
+  const rows: Array<[string | undefined, ExitStatus, boolean]> = [
+    [linux('SIGINT'), bySignal('SIGINT'), true],
+    [linux('SIGHUP'), bySignal('SIGHUP'), true],
+    [linux('SIGTERM'), bySignal('SIGTERM'), true],
+    // Killed after it said it stops: the orderly end never came.
+    [linux('SIGINT'), bySignal('SIGKILL'), false],
+    [linux('SIGINT'), bySignal('SIGTERM'), false],
+    [linux('SIGINT'), byCode(3221225786), false],
+    [windows, byCode(3221225786), true],
+    ['[win-helper] Received console control signal: 2', byCode(0xc000013a), true],
+    [windows, byCode(1), false],
+    [windows, bySignal('SIGINT'), false],
+    [undefined, bySignal('SIGINT'), false],
+    [undefined, byCode(3221225786), false],
+    ['[win-helper] Received exit command via stdin. Stopping capture gracefully...', bySignal('SIGTERM'), false],
+    ['[win-helper] Host process ended; stopping capture.', byCode(3221225786), false],
+  ];
+  for (const [line, status, reported] of rows) {
+    assert.equal(endedAsReported(line, status), reported, `${String(line)} ${JSON.stringify(status)}`);
   }
 });
 

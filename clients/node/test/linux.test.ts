@@ -1,8 +1,9 @@
 // The client driving the Linux program on a real sound server (tests/linux/with-pulse.sh), and the
 // packages as a host gets them: the three tarballs packed from the optimised builds, installed
-// offline into a fresh project, type-checked from a CommonJS and an ES module file, and
-// quillmere-record run through npx. One file, so that its players never meet another test's
-// capture of everything on the server.
+// offline into a fresh project as the README says, installed again by npm ci, type-checked from a
+// CommonJS and an ES module file, quillmere-record run through npx, and the install for Windows
+// that a Linux machine building a Windows application makes. One file, so that its players never
+// meet another test's capture of everything on the server.
 
 import assert from 'node:assert/strict';
 import { execFileSync, spawn } from 'node:child_process';
@@ -11,7 +12,7 @@ import { tmpdir } from 'node:os';
 import { basename, join } from 'node:path';
 import { test } from 'node:test';
 
-import { listSessions, startCapture } from '../src/index';
+import { listSessions, startCapture, type CaptureResult } from '../src/index';
 import type { RestoredEvent, SessionVolumeEvent } from '../src/lines';
 import { delay, exePath as windowsExePath, linuxBuild, packageRoot, releaseBuild, until } from './support';
 
@@ -73,6 +74,50 @@ test('stop() ends the Linux program in order when the host has stopped reading p
       bytes += (chunk as Buffer).length;
     }
     assert.ok(bytes > 65536, `the tail is the host's to read (${bytes} bytes)`);
+  } finally {
+    player.kill('SIGKILL');
+  }
+});
+
+test('a signal the Linux program reports ends the loop over samples() quietly; a kill it never reported throws', { timeout: 60_000 }, async () => {
+  const player = startPlayer();
+  try {
+    await new Promise((resolve) => player.stdout.once('data', resolve));
+    // The signal; whether the host also calls stop() on it (Ctrl+C reaches both); what the loop
+    // throws; how the capture ended.
+    const rows: Array<[NodeJS.Signals, boolean, string | undefined, CaptureResult['reason']]> = [
+      ['SIGINT', false, undefined, 'ended'],
+      ['SIGINT', true, undefined, 'stopped'],
+      ['SIGKILL', false, 'EXITED', 'ended'],
+    ];
+    for (const [signal, alsoStop, thrown, reason] of rows) {
+      const name = `${signal}${alsoStop ? ' and stop()' : ''}`;
+      const capture = startCapture({ exePath, pid: 999999, duckRatio: 0.5, keep: [] });
+      const events: string[] = [];
+      let ducked = false;
+      capture.on('ducked', () => (ducked = true));
+      capture.on('stopping', (cause) => events.push(`stopping ${cause}`));
+      capture.on('restored', () => events.push('restored'));
+      await capture.ready;
+      await until(() => ducked);
+      process.kill(capture.processId as number, signal);
+      if (alsoStop) {
+        void capture.stop();
+      }
+      const error = await (async () => {
+        for await (const samples of capture.samples()) {
+          void samples;
+        }
+      })().catch((e: { code: string }) => e);
+      assert.equal(error?.code, thrown, name);
+      assert.deepEqual(await capture.exited, { exitCode: null, signal, killed: false, reason }, name);
+      // With stop() as well, the exit command may come before the signal or after it.
+      assert.deepEqual(
+        events.filter((event) => event !== 'stopping stdinCommand'),
+        signal === 'SIGKILL' ? [] : ['stopping signal', 'restored'],
+        name,
+      );
+    }
   } finally {
     player.kill('SIGKILL');
   }
@@ -164,7 +209,12 @@ try {
 }
 `;
 
-test('the packed packages install offline into a fresh project, type-check, and record through npx', { timeout: 120_000 }, async (t) => {
+function npmVersion(): [number, number] {
+  const [major, minor] = execFileSync('npm', ['--version'], { encoding: 'utf8' }).trim().split('.').map(Number);
+  return [major as number, minor as number];
+}
+
+test('the packed packages install offline as the README says, survive npm ci, type-check, and record through npx', { timeout: 180_000 }, async (t) => {
   const work = mkdtempSync(join(tmpdir(), 'quillmere-install-'));
   t.after(() => rmSync(work, { recursive: true, force: true }));
   const packs = join(work, 'packs');
@@ -183,20 +233,26 @@ test('the packed packages install offline into a fresh project, type-check, and 
     `quillmere-${version}.tgz`,
   ]);
   const [linux, windows, client] = packed as [string, string, string];
-  assert.deepEqual(entries(linux), ['package/README.md', 'package/package.json', 'package/quillmere']);
-  assert.deepEqual(entries(windows), ['package/Quillmere.exe', 'package/README.md', 'package/package.json']);
-  for (const [tarball, name, os] of [
-    [linux, '@quillmere/linux-x64', 'linux'],
-    [windows, '@quillmere/win32-x64', 'win32'],
+  assert.deepEqual(entries(linux), ['package/LICENSE', 'package/README.md', 'package/package.json', 'package/quillmere']);
+  assert.deepEqual(entries(windows), ['package/LICENSE', 'package/Quillmere.exe', 'package/README.md', 'package/package.json']);
+  const licence = readFileSync(join(packageRoot, '..', '..', 'LICENSE'), 'utf8');
+  // npm 9 installs a package whatever its libc says: the manifest is what a newer npm reads.
+  for (const [tarball, expected] of [
+    [linux, { name: '@quillmere/linux-x64', os: ['linux'], cpu: ['x64'], libc: ['glibc'] }],
+    [windows, { name: '@quillmere/win32-x64', os: ['win32'], cpu: ['x64', 'arm64'], libc: undefined }],
   ] as const) {
-    const { name: packedName, version: packedVersion, os: packedOs, cpu } = manifest(tarball);
-    assert.deepEqual({ name: packedName, version: packedVersion, os: packedOs, cpu }, { name, version, os: [os], cpu: ['x64'] });
+    const { name, version: packedVersion, license, os, cpu, libc } = manifest(tarball);
+    assert.deepEqual({ name, version: packedVersion, license, os, cpu, libc }, { ...expected, version, license: 'MIT' });
+    assert.equal(execFileSync('tar', ['-xzOf', tarball, 'package/LICENSE'], { encoding: 'utf8' }), licence);
   }
   const clientManifest = manifest(client);
   assert.deepEqual(clientManifest['optionalDependencies'], { '@quillmere/linux-x64': version, '@quillmere/win32-x64': version });
+  assert.equal(clientManifest['license'], 'MIT');
   assert.equal(clientManifest['private'], undefined);
   assert.deepEqual(
-    entries(client).filter((entry) => !/^package\/(dist\/[a-z]+\.(js|d\.ts)|esm\/index\.(mjs|d\.mts)|package\.json|README\.md)$/.test(entry)),
+    entries(client).filter(
+      (entry) => !/^package\/(dist\/[a-z]+\.(js|d\.ts)|esm\/index\.(mjs|d\.mts)|package\.json|README\.md|LICENSE)$/.test(entry),
+    ),
     [],
     'the client carries no program',
   );
@@ -210,9 +266,17 @@ test('the packed packages install offline into a fresh project, type-check, and 
       encoding: 'utf8',
       env: { ...process.env, QUILLMERE_EXE: '' },
     });
-  offline('npm', ['install', '--no-audit', '--no-fund', client, linux]);
-  assert.ok(existsSync(join(project, 'node_modules', '@quillmere', 'linux-x64', 'quillmere')));
-  assert.ok(!existsSync(join(project, 'node_modules', '@quillmere', 'win32-x64')), 'no Windows program on Linux');
+  const modules = join(project, 'node_modules', '@quillmere');
+  // The README's install: the client, then every platform's tarball as an optional dependency,
+  // so that the lock file holds them all and npm ci finds each.
+  offline('npm', ['install', '--no-audit', '--no-fund', client]);
+  offline('npm', ['install', '--no-audit', '--no-fund', '--save-optional', linux, windows]);
+  assert.ok(existsSync(join(modules, 'linux-x64', 'quillmere')));
+  assert.ok(!existsSync(join(modules, 'win32-x64')), 'no Windows program on Linux');
+  rmSync(join(project, 'node_modules'), { recursive: true });
+  offline('npm', ['ci', '--no-audit', '--no-fund']);
+  assert.ok(existsSync(join(modules, 'linux-x64', 'quillmere')), 'npm ci installs the Linux program again');
+  assert.ok(!existsSync(join(modules, 'win32-x64')));
 
   writeFileSync(join(project, 'host.cts'), HOST_CJS);
   writeFileSync(join(project, 'host.mts'), HOST_ESM);
@@ -240,4 +304,13 @@ test('the packed packages install offline into a fresh project, type-check, and 
   } finally {
     player.kill('SIGKILL');
   }
+
+  // A Linux machine that builds the Windows application installs for Windows.
+  const [major, minor] = npmVersion();
+  const skip = major < 10 || (major === 10 && minor < 1) ? `npm ${major}.${minor} has no --os or --cpu (npm 10.1 or later has)` : false;
+  await t.test('npm install --os=win32 --cpu=x64 puts the Windows program in place of the Linux one', { skip }, () => {
+    offline('npm', ['install', '--no-audit', '--no-fund', '--os=win32', '--cpu=x64']);
+    assert.ok(existsSync(join(modules, 'win32-x64', 'Quillmere.exe')));
+    assert.ok(!existsSync(join(modules, 'linux-x64')));
+  });
 });
