@@ -139,8 +139,7 @@ void runMixingLoop(StreamMixer& mixer, PcmDownconverter& converter, SampleSink& 
         }
         mixer.mix(mix.data());
         if (ticks % kTicksPerLossCount == 0) {
-            const std::uint64_t frames = mixer.takeLostFrames();
-            state.health.lostMicroseconds.fetch_add((frames * 1000000 + PulseCapture::kRate / 2) / PulseCapture::kRate);
+            state.health.addLostFrames(mixer.takeLostFrames(), PulseCapture::kRate);
         }
         const auto& bytes = converter.convert(reinterpret_cast<const std::uint8_t*>(mix.data()),
                                               static_cast<std::uint32_t>(mix.size()), 0);

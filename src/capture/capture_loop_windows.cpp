@@ -76,8 +76,7 @@ public:
     void saw(const BYTE* data, UINT32 frames, DWORD flags, UINT64 devicePosition) {
         if ((flags & AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY) != 0 && expected_ && devicePosition > *expected_ &&
             rate_ > 0) {
-            const std::uint64_t jump = devicePosition - *expected_;
-            health_.lostMicroseconds.fetch_add((jump * 1000000 + rate_ / 2) / rate_);
+            health_.addLostFrames(devicePosition - *expected_, rate_);
         }
         expected_ = devicePosition + frames;
         // Once a packet was heard, the others need no look until the status has taken that.

@@ -38,6 +38,11 @@ private:
 struct CaptureHealth {
     std::atomic<bool> heard{false};
     std::atomic<std::uint64_t> lostMicroseconds{0};
+
+    // Adds this many frames at this rate (above 0) to the audio lost, to the nearest microsecond.
+    void addLostFrames(std::uint64_t frames, std::uint64_t rate) {
+        lostMicroseconds.fetch_add((frames * 1000000 + rate / 2) / rate);
+    }
 };
 
 // What the threads of one capture run share: the main thread's capture loop, the stdin reader,
