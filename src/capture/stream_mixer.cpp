@@ -24,6 +24,36 @@ void StreamMixer::removeStream(std::uint32_t id) {
     }
 }
 
+void StreamMixer::endStream(std::uint32_t id) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    const auto found = queues_.find(id);
+    if (found == queues_.end() || found->second.ending) {
+        return;
+    }
+    Queue& queue = found->second;
+    queue.ending = true;
+    // Its last frames fade out (a fade in, read backwards from the end, from silence).
+    const std::size_t last = queue.start + queue.size - 1;
+    crossFade(
+        std::min(crossFadeFrames(tickFrames_ * kTicksPerSecond), queue.size),
+        [&](std::size_t i) -> float& { return queue.ring[(last - i) % capacity_]; }, [](std::size_t) { return 0.0f; });
+}
+
+void StreamMixer::handOver(const std::vector<std::uint32_t>& from, std::uint32_t to) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    const auto found = queues_.find(to);
+    if (found == queues_.end()) {
+        return;
+    }
+    for (const std::uint32_t id : from) {
+        const auto replaced = queues_.find(id);
+        if (replaced != queues_.end() && id != to) {
+            replaced->second.ending = true;
+            found->second.replaces.push_back(id);
+        }
+    }
+}
+
 void StreamMixer::push(std::uint32_t id, const float* mono, std::size_t frames) {
     const std::lock_guard<std::mutex> lock(mutex_);
     const auto found = queues_.find(id);
@@ -31,6 +61,9 @@ void StreamMixer::push(std::uint32_t id, const float* mono, std::size_t frames) 
         return;
     }
     Queue& queue = found->second;
+    if (queue.ending) {
+        return;
+    }
     // Only the newest frames that fit are kept; the others are lost.
     if (frames > capacity_) {
         queue.lost += frames - capacity_;
@@ -59,19 +92,31 @@ void StreamMixer::mix(float* out) {
     std::fill_n(out, tickFrames_, 0.0f);
     const std::lock_guard<std::mutex> lock(mutex_);
     for (auto& [id, queue] : queues_) {
+        if (!queue.replaces.empty() && !queue.primed && !queue.ending && queue.size >= queue.primeFrames) {
+            takeOver(queue);
+        }
+    }
+    for (auto entry = queues_.begin(); entry != queues_.end();) {
+        Queue& queue = entry->second;
+        if (queue.ending) {
+            // What it holds plays out, primed or not; then it is gone.
+            addTick(queue, out);
+            if (queue.size == 0) {
+                removedLost_ = std::max(removedLost_, queue.lost);
+                entry = queues_.erase(entry);
+            } else {
+                ++entry;
+            }
+            continue;
+        }
+        ++entry;
         if (!queue.primed) {
             queue.primed = queue.size >= queue.primeFrames;
             if (!queue.primed) {
                 continue;
             }
         }
-        const std::size_t take = std::min(queue.size, tickFrames_);
-        for (std::size_t i = 0; i < take; ++i) {
-            out[i] += queue.ring[(queue.start + i) % capacity_];
-        }
-        queue.start = (queue.start + take) % capacity_;
-        queue.size -= take;
-        queue.primed = take == tickFrames_;
+        queue.primed = addTick(queue, out) == tickFrames_;
         if (!queue.primed) {
             queue.primeFrames = std::min(2 * queue.primeFrames, capacity_ / 2);
             queue.windowTicks = 0;
@@ -83,6 +128,36 @@ void StreamMixer::mix(float* out) {
             dropBacklog(queue);
         }
     }
+}
+
+void StreamMixer::takeOver(Queue& queue) {
+    std::vector<float> before(std::min(crossFadeFrames(tickFrames_ * kTicksPerSecond), queue.size), 0.0f);
+    for (const std::uint32_t id : queue.replaces) {
+        const auto replaced = queues_.find(id);
+        if (replaced == queues_.end()) {
+            continue;  // it played out what it held already
+        }
+        const Queue& old = replaced->second;
+        for (std::size_t i = 0; i < before.size() && i < old.size; ++i) {
+            before[i] += old.ring[(old.start + i) % capacity_];
+        }
+        removedLost_ = std::max(removedLost_, old.lost);
+        queues_.erase(replaced);
+    }
+    queue.replaces.clear();
+    crossFade(
+        before.size(), [&](std::size_t i) -> float& { return queue.ring[(queue.start + i) % capacity_]; },
+        [&](std::size_t i) { return before[i]; });
+}
+
+std::size_t StreamMixer::addTick(Queue& queue, float* out) const {
+    const std::size_t take = std::min(queue.size, tickFrames_);
+    for (std::size_t i = 0; i < take; ++i) {
+        out[i] += queue.ring[(queue.start + i) % capacity_];
+    }
+    queue.start = (queue.start + take) % capacity_;
+    queue.size -= take;
+    return take;
 }
 
 void StreamMixer::dropBacklog(Queue& queue) const {

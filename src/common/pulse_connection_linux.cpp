@@ -273,6 +273,8 @@ PulseConnection::Sink PulseConnection::describe(const pa_sink_info& info) {
     sink.monitorSource = info.monitor_source_name == nullptr ? "" : info.monitor_source_name;
     sink.format = info.sample_spec;
     sink.map = info.channel_map;
+    sink.fullVolume = info.mute == 0 && pa_cvolume_valid(&info.volume) != 0 &&
+                      pa_cvolume_min(&info.volume) == PA_VOLUME_NORM && pa_cvolume_max(&info.volume) == PA_VOLUME_NORM;
     return sink;
 }
 
@@ -357,9 +359,9 @@ bool PulseConnection::requestClient(std::uint32_t client, void (*done)(void* use
     return true;
 }
 
-void PulseConnection::watchSinkInputs(SinkInputEvent event, void* user) {
-    sinkInputEvent_ = event;
-    sinkInputUser_ = user;
+void PulseConnection::watchSinks(SinkEvent event, void* user) {
+    sinkEvent_ = event;
+    sinkUser_ = user;
     if (event == nullptr) {
         return;
     }
@@ -371,13 +373,16 @@ void PulseConnection::watchSinkInputs(SinkInputEvent event, void* user) {
             if (facility == PA_SUBSCRIPTION_EVENT_CLIENT &&
                 (type & PA_SUBSCRIPTION_EVENT_TYPE_MASK) == PA_SUBSCRIPTION_EVENT_REMOVE) {
                 self->clients_.erase(index);
-            } else if (facility == PA_SUBSCRIPTION_EVENT_SINK_INPUT && self->sinkInputEvent_ != nullptr) {
-                self->sinkInputEvent_(type, index, self->sinkInputUser_);
+            } else if ((facility == PA_SUBSCRIPTION_EVENT_SINK_INPUT || facility == PA_SUBSCRIPTION_EVENT_SINK) &&
+                       self->sinkEvent_ != nullptr) {
+                self->sinkEvent_(type, index, self->sinkUser_);
             }
         },
         this);
     pa_operation* operation = pa_context_subscribe(
-        context_, static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK_INPUT | PA_SUBSCRIPTION_MASK_CLIENT),
+        context_,
+        static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK_INPUT | PA_SUBSCRIPTION_MASK_SINK |
+                                            PA_SUBSCRIPTION_MASK_CLIENT),
         nullptr, nullptr);
     if (operation != nullptr) {
         pa_operation_unref(operation);

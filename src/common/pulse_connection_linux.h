@@ -67,6 +67,7 @@ public:
         std::string monitorSource;
         pa_sample_spec format{};
         pa_channel_map map{};
+        bool fullVolume = false;  // its volume is 100% on every channel, and it is not muted
     };
 
     // The sink inputs of one server instance: `instance` counts the connections made so far
@@ -126,10 +127,11 @@ public:
     // then calls done(user) on the loop thread. False when the request could not be sent: the
     // client is then taken as one that names no process, and done is not called.
     bool requestClient(std::uint32_t client, void (*done)(void* user), void* user) const;
-    // Calls event(type, index, user) on the loop thread for every sink input that appears,
-    // changes or leaves, until it is set to null.
-    using SinkInputEvent = void (*)(pa_subscription_event_type_t type, std::uint32_t index, void* user);
-    void watchSinkInputs(SinkInputEvent event, void* user);
+    // Calls event(type, index, user) on the loop thread for every sink input and every sink that
+    // appears, changes or leaves (the type names which, PA_SUBSCRIPTION_EVENT_SINK_INPUT or
+    // PA_SUBSCRIPTION_EVENT_SINK), until it is set to null.
+    using SinkEvent = void (*)(pa_subscription_event_type_t type, std::uint32_t index, void* user);
+    void watchSinks(SinkEvent event, void* user);
 
 private:
     PulseConnection() = default;
@@ -164,6 +166,6 @@ private:
     bool onPipeWire_ = false;  // the server is PipeWire's pulse server
     // Clients' properties by index, as far as they were asked for.
     mutable std::map<std::uint32_t, OwnerProperties> clients_;
-    SinkInputEvent sinkInputEvent_ = nullptr;
-    void* sinkInputUser_ = nullptr;
+    SinkEvent sinkEvent_ = nullptr;
+    void* sinkUser_ = nullptr;
 };

@@ -39,6 +39,40 @@ TEST(StreamMixer, SumsStreamsOnTheClockWithABoundedQueueEach) {
     mixer.removeStream(1);
     EXPECT_EQ(tick(mixer), (std::vector<float>{0, 0})) << "removed and unknown streams add nothing";
     EXPECT_EQ(mixer.streamCount(), 1u);
+
+    mixer.push(2, a, 1);
+    mixer.endStream(2);
+    mixer.push(2, a + 1, 4);
+    EXPECT_EQ(tick(mixer), (std::vector<float>{1, 0})) << "an ended stream plays out what it held, unprimed";
+    EXPECT_EQ(mixer.streamCount(), 0u) << "and is gone once it ran dry; what came after its end was dropped";
+}
+
+TEST(StreamMixer, AStreamTakesOverFromOthersAndAnEndedOneFadesOut) {
+    // Ten-frame ticks at 1,000 frames a second: a millisecond's cross-fade is one frame, halfway.
+    StreamMixer mixer(10, 100);
+    const std::vector<float> ones(30, 1.0f);
+    const std::vector<float> threes(20, 3.0f);
+    mixer.addStream(1);
+    mixer.push(1, ones.data(), 30);
+    EXPECT_EQ(tick(mixer), std::vector<float>(10, 1.0f));
+    mixer.addStream(2);
+    mixer.handOver({1}, 2);
+    mixer.push(1, threes.data(), 20);
+    mixer.push(2, threes.data(), 5);
+    EXPECT_EQ(tick(mixer), std::vector<float>(10, 1.0f)) << "the old stream plays on (and takes nothing more)";
+    mixer.push(2, threes.data(), 15);
+    std::vector<float> handedOver(10, 3.0f);
+    handedOver[0] = 2.0f;
+    EXPECT_EQ(tick(mixer), handedOver) << "the new one counts: it comes in from the old, which leaves";
+    EXPECT_EQ(mixer.streamCount(), 1u);
+
+    mixer.push(2, ones.data(), 10);
+    mixer.endStream(2);
+    EXPECT_EQ(tick(mixer), std::vector<float>(10, 3.0f));
+    std::vector<float> fadedOut(10, 1.0f);
+    fadedOut[9] = 0.5f;
+    EXPECT_EQ(tick(mixer), fadedOut) << "an ended stream's last millisecond fades out";
+    EXPECT_EQ(mixer.streamCount(), 0u);
 }
 
 // Ramp frames 1, 2, 3, ...: a gap or a cut shows as a jump.

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <numeric>
 #include <optional>
 #include <string>
 #include <thread>
@@ -153,6 +154,76 @@ TEST(LinuxCapture, FollowsAStreamThatStartsLateAndKeepsTimeWhileNothingPlays) {
     // pipe and the last tick).
     EXPECT_NEAR(written, elapsed, 0.1);
     EXPECT_EQ(stopAndWait(capture), 0);
+}
+
+// Each sound of a tone at hz above `level`, as the lengths in seconds of its spans: 20 ms windows
+// 5 ms apart, each counting for the 5 ms about its middle (a window above half the tone's level
+// is more than half inside it); a span that begins within half a second of a sound's first is
+// the same sound's.
+std::vector<std::vector<double>> toneSounds(const std::vector<float>& samples, double hz, double level) {
+    constexpr std::size_t kWindow = 320;
+    constexpr std::size_t kStep = 80;
+    std::vector<std::vector<double>> sounds;
+    std::size_t soundStart = 0;
+    bool inside = false;
+    for (std::size_t start = 0; start + kWindow <= samples.size(); start += kStep) {
+        const bool above = tone_measure::amplitudeAt({samples.begin() + static_cast<std::ptrdiff_t>(start),
+                                                      samples.begin() + static_cast<std::ptrdiff_t>(start + kWindow)},
+                                                     hz, 16000) > level;
+        if (above && !inside) {
+            if (sounds.empty() || start - soundStart > 8000) {
+                sounds.emplace_back();
+                soundStart = start;
+            }
+            sounds.back().push_back(0.0);
+        }
+        if (above) {
+            sounds.back().back() += static_cast<double>(kStep) / 16000.0;
+        }
+        inside = above;
+    }
+    return sounds;
+}
+
+TEST(LinuxCapture, ExcludeModeHearsEveryShortSoundWholeAndNeverAnExcludedOneWhateverElsePlays) {
+    // The target plays a 2.5 kHz tone for two seconds from a child, when told; the others play a
+    // quiet tone throughout and three 0.3 s sounds: before the target plays, while it plays, and
+    // after it stopped.
+    LinuxProcess target(
+        {"/bin/sh", "-c",
+         "while read -r seconds; do \"" + tonePlayerProgram() + "\" 2500 0.3 \"$seconds\" >/dev/null; done"});
+    const auto background = play(300, 0.1, 30);
+    LinuxProcess capture({quillmereProgram(), std::to_string(target.pid()), "1", "exclude"});
+    ASSERT_TRUE(capture.waitForLog(kStarted));
+    secondOfSound(capture);
+    const auto notify = [] {
+        const auto sound = play(1000, 0.3, 0.3);
+        EXPECT_EQ(sound->wait(), 0);
+    };
+    notify();
+    target.write("2\n");
+    std::this_thread::sleep_for(700ms);
+    notify();
+    std::this_thread::sleep_for(2s);
+    notify();
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(stopAndWait(capture), 0);
+    target.closeOutput();
+
+    const std::string output = capture.output();
+    const std::vector<float> samples = samplesOf(output, 0, output.size() / 2);
+    const std::vector<std::vector<double>> sounds = toneSounds(samples, 1000, 0.15);
+    ASSERT_EQ(sounds.size(), 3u) << ::testing::PrintToString(sounds);
+    // Whole: one span of 0.3 s, measured in 5 ms steps (one step either way).
+    for (const std::size_t whole : {0u, 2u}) {
+        ASSERT_EQ(sounds[whole].size(), 1u) << whole << ": " << ::testing::PrintToString(sounds);
+        EXPECT_GE(sounds[whole][0], 0.2925) << whole << ": before the target plays, and after it stopped";
+    }
+    // While the target plays each other stream has a recording of its own, which the server
+    // starts a moment after the stream (its first 20 to 40 ms are not heard) and which may come
+    // in bursts at first.
+    EXPECT_GE(std::accumulate(sounds[1].begin(), sounds[1].end(), 0.0), 0.2) << "heard while the target plays";
+    EXPECT_TRUE(toneSounds(samples, 2500, 0.01).empty()) << "the target's tone never";
 }
 
 TEST(LinuxCapture, EveryEndOfTheRunIsOrderly) {
