@@ -47,11 +47,14 @@ double rms(const std::vector<float>& samples) {
 }
 
 // A player started and its stream open.
-std::unique_ptr<LinuxProcess> play(double hz, double amplitude, double seconds, bool fromChild = false) {
+// How a player plays: itself, from a child, or written whole at once.
+enum class Playing { Itself, FromChild, Whole };
+
+std::unique_ptr<LinuxProcess> play(double hz, double amplitude, double seconds, Playing playing = Playing::Itself) {
     std::vector<std::string> args = {tonePlayerProgram(), std::to_string(hz), std::to_string(amplitude),
                                      std::to_string(seconds)};
-    if (fromChild) {
-        args.emplace_back("--child");
+    if (playing != Playing::Itself) {
+        args.emplace_back(playing == Playing::FromChild ? "--child" : "--whole");
     }
     auto player = std::make_unique<LinuxProcess>(args);
     EXPECT_TRUE(player->waitForOutput(8)) << "the player could not open its stream";
@@ -126,7 +129,7 @@ void expectEachModeHearsItsTone(pid_t target, double tolerance = 0.02) {
 
 TEST(LinuxCapture, IncludeTakesTheTargetTreeAloneAndExcludeEverythingElse) {
     // The target's tone plays from a child of the target; the other from a process of its own.
-    const auto target = play(1000, 0.5, 12, true);
+    const auto target = play(1000, 0.5, 12, Playing::FromChild);
     const auto other = play(300, 0.1, 12);
     expectEachModeHearsItsTone(target->pid());
 }
@@ -197,7 +200,7 @@ TEST(LinuxCapture, ExcludeModeHearsEveryShortSoundWholeAndNeverAnExcludedOneWhat
     ASSERT_TRUE(capture.waitForLog(kStarted));
     secondOfSound(capture);
     const auto notify = [] {
-        const auto sound = play(1000, 0.3, 0.3);
+        const auto sound = play(1000, 0.3, 0.3, Playing::Whole);
         EXPECT_EQ(sound->wait(), 0);
     };
     notify();

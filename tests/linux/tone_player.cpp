@@ -2,6 +2,9 @@
 // 48 kHz float, with a small buffer so that it reaches the sink at once.
 //   tone_player HZ AMPLITUDE SECONDS            plays it itself
 //   tone_player HZ AMPLITUDE SECONDS --child    starts a child that plays it, and waits for it
+//   tone_player HZ AMPLITUDE SECONDS --whole    writes it all at once, into a buffer that holds
+//                                               it: however late the player runs, the sound
+//                                               plays whole (it starts once written)
 //   tone_player click AMPLITUDE SECONDS         silence with a 10 ms burst of 2 kHz every 500 ms
 // Prints "playing <pid>" on standard output when the stream is open; with click, also
 // "click <k> <ns>" for each burst, with the CLOCK_MONOTONIC time at which its block is written.
@@ -24,7 +27,7 @@
 
 int main(int argc, char** argv) {
     if (argc < 4) {
-        std::fprintf(stderr, "usage: tone_player HZ AMPLITUDE SECONDS [--child]\n");
+        std::fprintf(stderr, "usage: tone_player HZ AMPLITUDE SECONDS [--child | --whole]\n");
         return 2;
     }
     if (argc > 4 && std::strcmp(argv[4], "--child") == 0) {
@@ -39,6 +42,7 @@ int main(int argc, char** argv) {
         waitpid(child, &status, 0);
         return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
     }
+    const bool whole = argc > 4 && std::strcmp(argv[4], "--whole") == 0;
     const bool clicks = std::strcmp(argv[1], "click") == 0;
     const double hz = clicks ? 2000.0 : std::atof(argv[1]);
     const double amplitude = std::atof(argv[2]);
@@ -47,7 +51,9 @@ int main(int argc, char** argv) {
     const pa_sample_spec format{PA_SAMPLE_FLOAT32LE, kRate, 1};
     pa_buffer_attr attributes;
     std::memset(&attributes, 0xFF, sizeof attributes);
-    attributes.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(30000, &format));
+    const auto total = static_cast<long>(seconds * kRate);
+    attributes.tlength = whole ? static_cast<std::uint32_t>(total * static_cast<long>(sizeof(float)))
+                               : static_cast<std::uint32_t>(pa_usec_to_bytes(30000, &format));
     int error = 0;
     pa_simple* stream = pa_simple_new(nullptr, "tone_player", PA_STREAM_PLAYBACK, nullptr, "tone", &format, nullptr,
                                       &attributes, &error);
@@ -58,7 +64,6 @@ int main(int argc, char** argv) {
     std::printf("playing %d\n", static_cast<int>(getpid()));
     std::fflush(stdout);
     std::vector<float> block(kRate / 100);
-    const auto total = static_cast<long>(seconds * kRate);
     constexpr long kClickPeriod = kRate / 2;
     for (long n = 0; n < total; n += static_cast<long>(block.size())) {
         // Blocks are 10 ms: with clicks, every 50th block is a burst, the others silence.
