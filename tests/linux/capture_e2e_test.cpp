@@ -46,10 +46,10 @@ double rms(const std::vector<float>& samples) {
     return samples.empty() ? 0.0 : std::sqrt(sum / static_cast<double>(samples.size()));
 }
 
-// A player started and its stream open.
 // How a player plays: itself, from a child, or written whole at once.
 enum class Playing { Itself, FromChild, Whole };
 
+// A player started and its stream open.
 std::unique_ptr<LinuxProcess> play(double hz, double amplitude, double seconds, Playing playing = Playing::Itself) {
     std::vector<std::string> args = {tonePlayerProgram(), std::to_string(hz), std::to_string(amplitude),
                                      std::to_string(seconds)};
